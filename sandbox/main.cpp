@@ -1,0 +1,3 @@
+#include "Sandbox.h"
+
+int main() { return 1; }

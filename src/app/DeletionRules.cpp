@@ -1,0 +1,5 @@
+// The delete request and the delete-databases box.
+#include "FrmMain.h"
+
+void FrmMain::ChkDelDB_Click() {}
+void FrmMain::CmdDel_Click() {}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QWidget>
+
+#include "SqlClient.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenuBar;
+class QAction;
+class QPushButton;
+class QFrame;
+class DropDownList;
+
+// The working window. Each rule is named after its control and event and is also an operation
+// that other rules and tests call directly with the same effect as the event.
+class FrmMain : public QWidget {
+    Q_OBJECT
+
+public:
+    using ClientFactory = std::function<std::unique_ptr<SqlClient>()>;
+
+    // The factory makes the connection on its first use; tests pass a fake.
+    explicit FrmMain(ClientFactory factory = {}, QWidget* parent = nullptr);
+    ~FrmMain() override;
+
+    // Rules wired to the controls (event table of the window).
+    void txtSqlSrvName_Change();
+    void CmdLink_Click();
+    void ComAccList_DropDown();
+    void ComAccList_Click();
+    void TxtAccNo_Change();
+    void TxtAccNo_LostFocus();
+    void ChkDelDB_Click();
+    void CmdDel_Click();
+    void cmdexit_Click();
+    void menu_show_Click();
+    void menu_about_Click();
+    void menu_exit_Click();
+
+    // The connection, created on first use; null after menu_exit_Click released it.
+    SqlClient& Cnn();
+    bool hasCnn() const { return cnn_ != nullptr; }
+    void releaseCnn();
+
+    // Controls, named as the operator's manual names them.
+    QMenuBar* menuBar = nullptr;
+    QAction* menu_show = nullptr;
+    QAction* menu_about = nullptr;
+    QAction* menu_exit = nullptr;
+    QWidget* client = nullptr;  // the client area below the menu bar
+    QLineEdit* txtSqlSrvName = nullptr;
+    QLineEdit* txtSaPwd = nullptr;
+    QPushButton* CmdLink = nullptr;
+    DropDownList* ComAccList = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* TxtAccNo = nullptr;
+    QPushButton* CmdDel = nullptr;
+    QCheckBox* ChkDelDB = nullptr;
+    QLineEdit* txtYear = nullptr;
+    QLabel* lblYear = nullptr;
+    QPushButton* cmdexit = nullptr;
+    QFrame* Line1 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void wireEvents();
+
+    ClientFactory factory_;
+    std::unique_ptr<SqlClient> cnn_;
+};

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+// A failure as a value: carries the server's own number and words so that callers can show them
+// and compare numbers, never message texts.
+struct SqlError {
+    enum class Kind {
+        None,        // no failure
+        Connection,  // the connection could not be opened, or is not open
+        Statement,   // the server refused a statement
+        NoDriver,    // no SQL Server ODBC driver is installed
+        Refused,     // input refused before anything was sent (e.g. a password the driver cannot carry)
+    };
+    Kind kind = Kind::None;
+    int nativeCode = 0;  // the server's error number, 0 when there is none
+    QString message;     // the server's own words, or the driver's when the server said nothing
+
+    bool isError() const { return kind != Kind::None; }
+    static SqlError none() { return {}; }
+};
+
+// A static result: every row fetched, so the row count is known before any row is read.
+// A Null value is an invalid QVariant; an empty text is a valid empty QString.
+struct SqlResult {
+    SqlError error;
+    QStringList columns;
+    QList<QVariantList> rows;
+
+    bool ok() const { return !error.isError(); }
+    qsizetype rowCount() const { return rows.size(); }
+    // Column names are matched without regard to case, as the server does.
+    QVariant value(qsizetype row, const QString& column) const {
+        for (qsizetype c = 0; c < columns.size(); ++c) {
+            if (columns[c].compare(column, Qt::CaseInsensitive) == 0)
+                return row >= 0 && row < rows.size() && c < rows[row].size() ? rows[row][c] : QVariant();
+        }
+        return {};
+    }
+};
+
+// What the operator typed to reach the server; the login and catalogue are fixed.
+struct ConnectionSpec {
+    QString server;    // trimmed: host, host\instance or host,port
+    QString password;  // trimmed
+    QString login = QStringLiteral("sa");
+    QString database = QStringLiteral("TQSystem");
+};
+
+// The one connection of the main window: a query (static result) and a command (no rows).
+// Every call is synchronous for the caller.
+class SqlClient {
+public:
+    virtual ~SqlClient() = default;
+    virtual SqlError open(const ConnectionSpec& spec) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual SqlResult query(const QString& sql) = 0;
+    virtual SqlError command(const QString& sql) = 0;
+};
