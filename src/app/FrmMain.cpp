@@ -80,4 +80,11 @@ void FrmMain::menu_exit_Click() {
     close();
 }
 
-void FrmMain::closeEvent(QCloseEvent* event) { event->accept(); }
+void FrmMain::closeEvent(QCloseEvent* event) {
+    if (deleting_) {
+        closeAfterDeletion_ = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+}

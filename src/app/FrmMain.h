@@ -77,4 +77,7 @@ private:
 
     ClientFactory factory_;
     std::unique_ptr<SqlClient> cnn_;
+    // A close asked for while a deletion runs waits for its end.
+    bool deleting_ = false;
+    bool closeAfterDeletion_ = false;
 };

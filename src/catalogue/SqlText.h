@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// Values go into statements as literals, never as bound parameters (the driver sends bound text in
+// the server's code page). Escaping keeps any input from changing what a statement does.
+namespace SqlText {
+
+// The inside of a '…' literal: each single quote doubled. "0'1" -> "0''1".
+inline QString literal(const QString& value) {
+    QString out = value;
+    out.replace(QLatin1Char('\''), QStringLiteral("''"));
+    return out;
+}
+
+// A name as a bracket-quoted identifier: "a]b" -> "[a]]b]".
+inline QString bracketed(const QString& name) {
+    QString out = name;
+    out.replace(QLatin1Char(']'), QStringLiteral("]]"));
+    return QLatin1Char('[') + out + QLatin1Char(']');
+}
+
+}  // namespace SqlText
