@@ -1,17 +1,269 @@
 #include "OdbcClient.h"
 
+#include <sql.h>
+#include <sqlext.h>
+
+#include <atomic>
+#include <mutex>
+#include <utility>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QThread>
+
+#include "ConnectionString.h"
+
 namespace {
+
+struct BusyHooks {
+    std::function<void()> begin;
+    std::function<void()> end;
+};
+
+BusyHooks& busyHooks() {
+    static BusyHooks hooks;
+    return hooks;
+}
+
+// The driver manager and the driver prefix every message with their names; the operator needs the
+// server's words.
+QString serverWords(const QSqlError& e) {
+    static const QRegularExpression tags(
+        QStringLiteral(R"((?:\[(?:FreeTDS|SQL Server|unixODBC|Driver Manager|Microsoft|ODBC [^\]]*)\])+)"));
+    QString text = e.databaseText().isEmpty() ? e.driverText() : e.databaseText();
+    QStringList parts = text.split(tags, Qt::SkipEmptyParts);
+    for (QString& p : parts)
+        p = p.trimmed();
+    parts.removeAll(QString());
+    return parts.join(QLatin1Char('\n'));
+}
+
+// Qt joins the numbers of several diagnostic records; the first one that is not 0 is the server's.
+int nativeNumber(const QSqlError& e) {
+    static const QRegularExpression digits(QStringLiteral("\\d+"));
+    auto it = digits.globalMatch(e.nativeErrorCode());
+    while (it.hasNext()) {
+        const int n = it.next().captured().toInt();
+        if (n != 0)
+            return n;
+    }
+    return 0;
+}
+
+SqlError errorOf(const QSqlError& e, SqlError::Kind kind) {
+    return {kind, nativeNumber(e), serverWords(e)};
+}
+
+SqlError notConnected() {
+    return {SqlError::Kind::Connection, 0, QStringLiteral("未连接数据库服务器。")};
+}
+
 class OdbcClient final : public SqlClient {
 public:
-    SqlError open(const ConnectionSpec&) override { return notOpen(); }
-    void close() override {}
-    bool isOpen() const override { return false; }
-    SqlResult query(const QString&) override { return {notOpen(), {}, {}}; }
-    SqlError command(const QString&) override { return notOpen(); }
+    OdbcClient() : name_(QStringLiteral("acctset-odbc-%1").arg(reinterpret_cast<quintptr>(this), 0, 16)) {
+        thread_.setObjectName(QStringLiteral("sql-connection"));
+        context_ = new QObject;
+        context_->moveToThread(&thread_);
+        thread_.start();
+    }
+
+    ~OdbcClient() override {
+        call([this] {
+            closeOnWorker();
+            QSqlDatabase::removeDatabase(name_);
+            return 0;
+        });
+        thread_.quit();
+        thread_.wait();
+        delete context_;
+    }
+
+    SqlError open(const ConnectionSpec& spec) override {
+        return call([this, spec] { return openOnWorker(spec); });
+    }
+
+    void close() override {
+        call([this] {
+            closeOnWorker();
+            return 0;
+        });
+    }
+
+    bool isOpen() const override { return open_.load(); }
+
+    SqlResult query(const QString& sql) override {
+        return call([this, sql] {
+            SqlResult r;
+            QSqlDatabase db = QSqlDatabase::database(name_, false);
+            if (!db.isValid() || !db.isOpen()) {
+                r.error = notConnected();
+                return r;
+            }
+            // Forward-only: a scrollable query makes the driver fetch one row per round trip.
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            if (!q.exec(sql)) {
+                r.error = errorOf(q.lastError(), SqlError::Kind::Statement);
+                return r;
+            }
+            if (!q.isSelect())
+                return r;
+            const QSqlRecord rec = q.record();
+            const int n = rec.count();
+            for (int i = 0; i < n; ++i)
+                r.columns << rec.fieldName(i);
+            while (q.next()) {
+                QVariantList row;
+                row.reserve(n);
+                for (int i = 0; i < n; ++i) {
+                    const QVariant v = q.value(i);
+                    row << (q.isNull(i) ? QVariant() : v);
+                }
+                r.rows << std::move(row);
+            }
+            if (q.lastError().isValid())
+                r.error = errorOf(q.lastError(), SqlError::Kind::Statement);
+            return r;
+        });
+    }
+
+    SqlError command(const QString& sql) override {
+        return call([this, sql] {
+            QSqlDatabase db = QSqlDatabase::database(name_, false);
+            if (!db.isValid() || !db.isOpen())
+                return notConnected();
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            if (!q.exec(sql))
+                return errorOf(q.lastError(), SqlError::Kind::Statement);
+            return SqlError::none();
+        });
+    }
 
 private:
-    static SqlError notOpen() { return {SqlError::Kind::Connection, 0, QStringLiteral("not connected")}; }
+    SqlError openOnWorker(const ConnectionSpec& spec) {
+        closeOnWorker();
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC"))) {
+            return {SqlError::Kind::NoDriver, 0,
+                    QStringLiteral(
+                        "未安装 Qt 的 ODBC 数据库驱动(QODBC)。Debian 上请安装软件包 libqt6sql6-odbc。")};
+        }
+        const QString driver = ConnectionString::chooseDriver(installedOdbcDrivers());
+        if (driver.isEmpty()) {
+            return {SqlError::Kind::NoDriver, 0,
+                    QStringLiteral("未找到 SQL Server 的 ODBC 驱动程序(%1)。Debian 上请安装软件包 tdsodbc。")
+                        .arg(ConnectionString::preferredDrivers().join(QStringLiteral("、")))};
+        }
+        const ConnectionString::Built built = ConnectionString::build(spec, driver);
+        if (built.error.isError())
+            return built.error;
+
+        QSqlDatabase db = QSqlDatabase::contains(name_)
+                              ? QSqlDatabase::database(name_, false)
+                              : QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name_);
+        db.setDatabaseName(built.text);
+        // Without it an open against a server that accepts but never answers blocks for ever;
+        // the driver ignores a timeout given in the string.
+        db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
+        if (!db.open()) {
+            SqlError e = errorOf(db.lastError(), SqlError::Kind::Connection);
+            // The string holds the password: never let it reach a message.
+            db.setDatabaseName(QString());
+            return e;
+        }
+        db.setDatabaseName(QString());
+        open_ = true;
+        return SqlError::none();
+    }
+
+    void closeOnWorker() {
+        if (QSqlDatabase::contains(name_)) {
+            QSqlDatabase db = QSqlDatabase::database(name_, false);
+            db.close();
+        }
+        open_ = false;
+    }
+
+    // Runs fn on the connection's thread and waits for it, keeping the caller's window painting.
+    template <typename Fn>
+    auto call(Fn fn) -> decltype(fn()) {
+        using R = decltype(fn());
+        if (QThread::currentThread() == &thread_)
+            return fn();
+        R result{};
+        // The worker touches the loop only under the lock, and the caller leaves only after seeing
+        // done under it, so the loop outlives every use.
+        std::mutex m;
+        bool done = false;
+        QEventLoop loop;
+        const bool haveLoop = QCoreApplication::instance() != nullptr;
+        QMetaObject::invokeMethod(
+            context_,
+            [&] {
+                R r = fn();
+                std::lock_guard lock(m);
+                result = std::move(r);
+                done = true;
+                if (haveLoop)
+                    QMetaObject::invokeMethod(
+                        &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+            },
+            Qt::QueuedConnection);
+        const auto finished = [&] {
+            std::lock_guard lock(m);
+            return done;
+        };
+        BusyHooks& hooks = busyHooks();
+        if (hooks.begin)
+            hooks.begin();
+        while (!finished()) {
+            if (haveLoop)
+                loop.exec(QEventLoop::ExcludeUserInputEvents);
+            else
+                QThread::usleep(200);
+        }
+        if (hooks.end)
+            hooks.end();
+        return result;
+    }
+
+    const QString name_;
+    QThread thread_;
+    QObject* context_ = nullptr;
+    std::atomic<bool> open_{false};
 };
+
 }  // namespace
 
-std::unique_ptr<SqlClient> makeOdbcClient() { return std::make_unique<OdbcClient>(); }
+std::unique_ptr<SqlClient> makeOdbcClient() {
+    return std::make_unique<OdbcClient>();
+}
+
+void setSqlBusyHooks(std::function<void()> begin, std::function<void()> end) {
+    busyHooks() = {std::move(begin), std::move(end)};
+}
+
+QStringList installedOdbcDrivers() {
+    QStringList names;
+    SQLHENV env = SQL_NULL_HENV;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
+        return names;
+    SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLCHAR desc[512];
+    SQLCHAR attrs[2048];
+    SQLSMALLINT descLen = 0;
+    SQLSMALLINT attrsLen = 0;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    while (SQL_SUCCEEDED(
+        SQLDrivers(env, direction, desc, sizeof desc, &descLen, attrs, sizeof attrs, &attrsLen))) {
+        names << QString::fromLocal8Bit(reinterpret_cast<const char*>(desc));
+        direction = SQL_FETCH_NEXT;
+    }
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    return names;
+}

@@ -1,0 +1,75 @@
+#include "AccountCatalogue.h"
+
+#include "SqlText.h"
+
+namespace AccountCatalogue {
+
+namespace {
+QString textOf(const QVariant& v) {
+    return v.isValid() && !v.isNull() ? v.toString() : QString();
+}
+}  // namespace
+
+QString accountListStatement() {
+    return QStringLiteral("select cacc_id,cacc_name from ua_account");
+}
+
+QString yearsStatement(const QString& accNo) {
+    return QStringLiteral(
+               "select distinct(iyear) from tqsystem.dbo.ua_period where iyear<>'9999' and cacc_id='") +
+           SqlText::literal(accNo) + QStringLiteral("' order by iyear desc");
+}
+
+QString lookupStatement(const QString& accNo) {
+    return QStringLiteral("select * from ua_account where cacc_id='") + SqlText::literal(accNo) +
+           QLatin1Char('\'');
+}
+
+QString itemText(const QVariant& id, const QVariant& name) {
+    return textOf(id) + QLatin1Char('(') + textOf(name) + QLatin1Char(')');
+}
+
+QString numberOfItem(const QString& item) {
+    return item.section(QLatin1Char('('), 0, 0);
+}
+
+QString yearListText(const QList<QVariant>& yearsLargestFirst) {
+    QStringList years;
+    for (const QVariant& y : yearsLargestFirst) {
+        // A Null year names no database.
+        if (y.isValid() && !y.isNull())
+            years.prepend(y.toString());
+    }
+    return years.join(QLatin1Char(';'));
+}
+
+Fetched<QStringList> readAccountItems(SqlClient& cnn) {
+    const SqlResult r = cnn.query(accountListStatement());
+    if (!r.ok())
+        return {{}, r.error};
+    QStringList items;
+    items.reserve(r.rowCount());
+    for (qsizetype i = 0; i < r.rowCount(); ++i)
+        items << itemText(r.value(i, QStringLiteral("cacc_id")), r.value(i, QStringLiteral("cacc_name")));
+    return {items, {}};
+}
+
+Fetched<QString> readYearList(SqlClient& cnn, const QString& accNo) {
+    const SqlResult r = cnn.query(yearsStatement(accNo));
+    if (!r.ok())
+        return {{}, r.error};
+    // The one column is read by position: a server may name distinct(iyear) differently.
+    QList<QVariant> years;
+    for (const QVariantList& row : r.rows)
+        years << (row.isEmpty() ? QVariant() : row.first());
+    return {yearListText(years), {}};
+}
+
+Fetched<qsizetype> countAccounts(SqlClient& cnn, const QString& accNo) {
+    const SqlResult r = cnn.query(lookupStatement(accNo));
+    if (!r.ok())
+        return {0, r.error};
+    return {r.rowCount(), {}};
+}
+
+}  // namespace AccountCatalogue

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include "SqlClient.h"
+
+// The account sets registered in TqSystem: the statements that read them, the item text of the
+// account list and the year list. Values go into statements as escaped literals.
+namespace AccountCatalogue {
+
+QString accountListStatement();
+// The distinct years of an account set other than 9999, largest first.
+QString yearsStatement(const QString& accNo);
+QString lookupStatement(const QString& accNo);
+
+// "cacc_id(cacc_name)"; a Null value contributes an empty text, nothing is trimmed.
+QString itemText(const QVariant& id, const QVariant& name);
+// The text before the first "(", or the whole text without one.
+QString numberOfItem(const QString& item);
+// Rows in the server's order (largest first) to "2002;2003;2004"; empty for no year.
+QString yearListText(const QList<QVariant>& yearsLargestFirst);
+
+template <typename T>
+struct Fetched {
+    T value{};
+    SqlError error;
+    bool ok() const { return !error.isError(); }
+};
+
+// One item per account set, in the server's order.
+Fetched<QStringList> readAccountItems(SqlClient& cnn);
+// The year list of an account set; empty when it has no year.
+Fetched<QString> readYearList(SqlClient& cnn, const QString& accNo);
+// How many catalogue rows carry this number.
+Fetched<qsizetype> countAccounts(SqlClient& cnn, const QString& accNo);
+
+}  // namespace AccountCatalogue

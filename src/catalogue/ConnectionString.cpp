@@ -1,0 +1,132 @@
+#include "ConnectionString.h"
+
+namespace ConnectionString {
+
+namespace {
+
+enum class Family { Microsoft18, Microsoft17, FreeTds, Legacy };
+
+Family familyOf(const QString& driver) {
+    if (driver.compare(QStringLiteral("FreeTDS"), Qt::CaseInsensitive) == 0)
+        return Family::FreeTds;
+    if (driver.contains(QStringLiteral("Driver 18"), Qt::CaseInsensitive))
+        return Family::Microsoft18;
+    if (driver.contains(QStringLiteral("Driver 17"), Qt::CaseInsensitive))
+        return Family::Microsoft17;
+    return Family::Legacy;
+}
+
+// ODBC braces a value so that ';' and '=' inside it are data. A '}' inside is written '}}', which
+// FreeTDS 1.3 does not understand: it would cut the value short and send the rest as keywords.
+bool braced(const QString& value, Family family, QString* out) {
+    if (value.contains(QLatin1Char('}'))) {
+        if (family == Family::FreeTds)
+            return false;
+        *out = QLatin1Char('{') + QString(value).replace(QStringLiteral("}"), QStringLiteral("}}")) +
+               QLatin1Char('}');
+        return true;
+    }
+    *out = QLatin1Char('{') + value + QLatin1Char('}');
+    return true;
+}
+
+SqlError refused(const QString& what) {
+    return {SqlError::Kind::Refused, 0,
+            what + QStringLiteral("中含有字符“}”，当前的 ODBC 驱动程序(FreeTDS)无法传送，未连接服务器。")};
+}
+
+}  // namespace
+
+const QStringList& preferredDrivers() {
+    static const QStringList names{QStringLiteral("ODBC Driver 18 for SQL Server"),
+                                   QStringLiteral("ODBC Driver 17 for SQL Server"), QStringLiteral("FreeTDS"),
+                                   QStringLiteral("SQL Server")};
+    return names;
+}
+
+QString chooseDriver(const QStringList& installed) {
+    for (const QString& wanted : preferredDrivers()) {
+        for (const QString& name : installed) {
+            if (name.trimmed().compare(wanted, Qt::CaseInsensitive) == 0)
+                return name.trimmed();
+        }
+    }
+    return {};
+}
+
+ServerAddress parseServer(const QString& server) {
+    ServerAddress a;
+    const QString s = server.trimmed();
+    const qsizetype comma = s.lastIndexOf(QLatin1Char(','));
+    QString rest = s;
+    if (comma >= 0) {
+        a.port = s.mid(comma + 1).trimmed();
+        rest = s.left(comma).trimmed();
+    }
+    const qsizetype slash = rest.indexOf(QLatin1Char('\\'));
+    if (slash >= 0) {
+        a.instance = rest.mid(slash + 1).trimmed();
+        rest = rest.left(slash).trimmed();
+    }
+    a.host = rest;
+    return a;
+}
+
+Built build(const ConnectionSpec& spec, const QString& driver) {
+    const Family family = familyOf(driver);
+    Built b;
+    QString drv, server, uid, pwd, db;
+    if (!braced(spec.password, family, &pwd)) {
+        b.error = refused(QStringLiteral("口令"));
+        return b;
+    }
+    if (!braced(driver, family, &drv) || !braced(spec.login, family, &uid) ||
+        !braced(spec.database, family, &db)) {
+        b.error = refused(QStringLiteral("连接参数"));
+        return b;
+    }
+
+    QStringList parts{QStringLiteral("DRIVER=") + drv};
+    if (family == Family::FreeTds) {
+        // FreeTDS takes the port as its own keyword; "host,port" and "host:port" are not its forms.
+        const ServerAddress a = parseServer(spec.server);
+        const QString host = a.instance.isEmpty() ? a.host : a.host + QLatin1Char('\\') + a.instance;
+        if (!braced(host, family, &server)) {
+            b.error = refused(QStringLiteral("服务器名称"));
+            return b;
+        }
+        parts << QStringLiteral("SERVER=") + server;
+        if (!a.port.isEmpty()) {
+            QString port;
+            if (!braced(a.port, family, &port)) {
+                b.error = refused(QStringLiteral("服务器名称"));
+                return b;
+            }
+            parts << QStringLiteral("PORT=") + port;
+        }
+    } else {
+        braced(spec.server.trimmed(), family, &server);
+        parts << QStringLiteral("SERVER=") + server;
+    }
+    parts << QStringLiteral("UID=") + uid << QStringLiteral("PWD=") + pwd << QStringLiteral("DATABASE=") + db;
+
+    // Encrypt whenever the server offers it, so the password does not travel in clear, but accept
+    // self-signed certificates and servers without TLS.
+    switch (family) {
+        case Family::FreeTds:
+            // Without it Chinese names arrive as '?'.
+            parts << QStringLiteral("ClientCharset=UTF-8") << QStringLiteral("Encryption=request");
+            break;
+        case Family::Microsoft18:
+            parts << QStringLiteral("Encrypt=Optional") << QStringLiteral("TrustServerCertificate=yes");
+            break;
+        case Family::Microsoft17:
+        case Family::Legacy:
+            parts << QStringLiteral("Encrypt=no") << QStringLiteral("TrustServerCertificate=yes");
+            break;
+    }
+    b.text = parts.join(QLatin1Char(';'));
+    return b;
+}
+
+}  // namespace ConnectionString

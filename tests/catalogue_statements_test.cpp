@@ -1,0 +1,126 @@
+// Statements, item texts and year lists of the account catalogue, without a server.
+#include <QTest>
+
+#include "AccountCatalogue.h"
+#include "FakeSqlClient.h"
+
+using namespace AccountCatalogue;
+
+class CatalogueStatementsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void statements_data() {
+        QTest::addColumn<QString>("accNo");
+        QTest::addColumn<QString>("years");
+        QTest::addColumn<QString>("lookup");
+        QTest::newRow("ordinary input is sent as written")
+            << "001"
+            << "select distinct(iyear) from tqsystem.dbo.ua_period where iyear<>'9999' and cacc_id='001' "
+               "order by "
+               "iyear desc"
+            << "select * from ua_account where cacc_id='001'";
+        QTest::newRow("a quote is doubled and cannot end the literal")
+            << "0' or '1'='1"
+            << "select distinct(iyear) from tqsystem.dbo.ua_period where iyear<>'9999' and cacc_id='0'' or "
+               "''1''=''1' order by iyear desc"
+            << "select * from ua_account where cacc_id='0'' or ''1''=''1'";
+        QTest::newRow("empty number") << ""
+                                      << "select distinct(iyear) from tqsystem.dbo.ua_period where "
+                                         "iyear<>'9999' and cacc_id='' order by iyear desc"
+                                      << "select * from ua_account where cacc_id=''";
+        QTest::newRow("Chinese, brackets and semicolons pass unchanged")
+            << "帐[1];--"
+            << "select distinct(iyear) from tqsystem.dbo.ua_period where iyear<>'9999' and "
+               "cacc_id='帐[1];--' "
+               "order by iyear desc"
+            << "select * from ua_account where cacc_id='帐[1];--'";
+    }
+    void statements() {
+        QFETCH(QString, accNo);
+        QFETCH(QString, years);
+        QFETCH(QString, lookup);
+        QCOMPARE(yearsStatement(accNo), years);
+        QCOMPARE(lookupStatement(accNo), lookup);
+        QCOMPARE(accountListStatement(), QStringLiteral("select cacc_id,cacc_name from ua_account"));
+    }
+
+    void itemRoundTrip_data() {
+        QTest::addColumn<QVariant>("id");
+        QTest::addColumn<QVariant>("name");
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("number");
+        QTest::newRow("plain") << QVariant("003") << QVariant("Sales") << "003(Sales)"
+                               << "003";
+        QTest::newRow("Chinese name") << QVariant("001") << QVariant("示例帐套") << "001(示例帐套)"
+                                      << "001";
+        QTest::newRow("Null name") << QVariant("003") << QVariant() << "003()"
+                                   << "003";
+        QTest::newRow("empty name is not Null but reads the same")
+            << QVariant("003") << QVariant("") << "003()"
+            << "003";
+        QTest::newRow("Null number") << QVariant() << QVariant("x") << "(x)"
+                                     << "";
+        QTest::newRow("name holding parentheses") << QVariant("004") << QVariant("A(B)C") << "004(A(B)C)"
+                                                  << "004";
+        QTest::newRow("values are not trimmed") << QVariant("003 ") << QVariant(" S ") << "003 ( S )"
+                                                << "003 ";
+    }
+    void itemRoundTrip() {
+        QFETCH(QVariant, id);
+        QFETCH(QVariant, name);
+        QFETCH(QString, item);
+        QFETCH(QString, number);
+        QCOMPARE(itemText(id, name), item);
+        QCOMPARE(numberOfItem(item), number);
+    }
+
+    void numberOfItemWithoutParenthesis() {
+        QCOMPARE(numberOfItem(QStringLiteral("005")), QStringLiteral("005"));
+    }
+
+    void yearList_data() {
+        QTest::addColumn<QVariantList>("rows");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("largest first becomes ascending")
+            << QVariantList{2004, 2003, 2002} << "2002;2003;2004";
+        QTest::newRow("one year stands alone") << QVariantList{QString("2003")} << "2003";
+        QTest::newRow("no year") << QVariantList{} << "";
+        QTest::newRow("a Null year names no database") << QVariantList{2003, QVariant()} << "2003";
+    }
+    void yearList() {
+        QFETCH(QVariantList, rows);
+        QFETCH(QString, text);
+        QCOMPARE(yearListText(rows), text);
+    }
+
+    // What the readers make of results and failures.
+    void readers() {
+        auto script = std::make_shared<FakeScript>();
+        FakeSqlClient cnn(script);
+        cnn.open({});
+        script->answer(accountListStatement(),
+                       FakeScript::rows({"CACC_ID", "cAcc_Name"}, {{"001", "甲"}, {"002", QVariant()}}));
+        script->answer(yearsStatement("001"), FakeScript::rows({""}, {{2003}, {2002}}));
+        script->answer(lookupStatement("001"), FakeScript::rows({"cacc_id"}, {{"001"}, {"001"}}));
+        script->fail(yearsStatement("002"), 208, "Invalid object name 'tqsystem.dbo.ua_period'.");
+
+        const auto items = readAccountItems(cnn);
+        QVERIFY(items.ok());
+        QCOMPARE(items.value, QStringList({"001(甲)", "002()"}));
+        QCOMPARE(readYearList(cnn, "001").value, QStringLiteral("2002;2003"));
+        QCOMPARE(countAccounts(cnn, "001").value, 2);
+
+        const auto failed = readYearList(cnn, "002");
+        QVERIFY(!failed.ok());
+        QCOMPARE(failed.error.nativeCode, 208);
+        QVERIFY(failed.value.isEmpty());
+
+        cnn.close();
+        QVERIFY(!countAccounts(cnn, "001").ok());
+        QVERIFY(!readAccountItems(cnn).ok());
+    }
+};
+
+QTEST_GUILESS_MAIN(CatalogueStatementsTest)
+#include "catalogue_statements_test.moc"
