@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Statement texts of a deletion. Every value goes in as an escaped literal; for ordinary input
+// the texts are exactly the ones the operators' installations have always received.
+namespace DeletionSql {
+
+// Leading and trailing space characters removed (only spaces, as the boxes are read).
+QString trimSpaces(const QString& text);
+
+// The year entries of a year list: one trailing ";" tolerated, split at every ";", each entry used
+// as it stands (empty entries included), a repeated entry kept once. A list without any non-empty
+// entry yields no entries at all.
+QStringList yearEntries(const QString& yearText);
+// The year text as the success message quotes it: one trailing ";" removed.
+QString withoutTrailingSeparator(const QString& yearText);
+
+QString databaseName(const QString& accountNo, const QString& year);  // tqdata_N_Y
+
+QString accountLookup(const QString& accountNo);        // stage-1 look-up (cAcc_id)
+QString accountVerification(const QString& accountNo);  // after the purge (cacc_id)
+QString databaseExists(const QString& databaseName);
+QString dropDatabase(const QString& databaseName);
+QString databaseSessions(const QString& databaseName);
+QString databaseSize(const QString& databaseName);  // 8 KB pages
+QString databaseState(const QString& databaseName);
+
+// The integration-log condition: values equal to tqdata_N or beginning with tqdata_N_.
+QString eaiLogCondition(const QString& accountNo);
+// N with LIKE's wildcard characters turned into one-character classes.
+QString likeEscaped(const QString& text);
+
+struct PurgeStatement {
+    QString table;      // as the statement writes it
+    QString statement;  // the delete
+    QString count;      // the matching row count, for the preview
+};
+// The ten catalogue deletes in the order they must run: the integration log first, the
+// registration row last.
+QList<PurgeStatement> purgeStatements(const QString& accountNo);
+// Which of the ten tables this installation has (column "name").
+QString existingTables();
+
+QString setXactAbort();
+QString beginTransaction();
+QString commitTransaction();
+QString rollbackTransaction();
+
+}  // namespace DeletionSql
