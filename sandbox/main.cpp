@@ -1,3 +1,85 @@
+// acctset-sandbox: the stand-in server on its own, for the demo and for trying the tool by hand.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
 #include "Sandbox.h"
 
-int main() { return 1; }
+namespace {
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: acctset-sandbox [--port N] [--password PW] [--seed demo|empty|FILE] [--db PATH]\n"
+                 "  --port      TCP port on 127.0.0.1 (default 14333; 0 picks a free one)\n"
+                 "  --password  the sa password (default \"sandbox\")\n"
+                 "  --seed      the installation to hold: demo, empty, or a SQLite SQL script\n"
+                 "  --db        keep the data in this SQLite file instead of in memory\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    sandbox::Options options;
+    options.port = 14333;
+    std::string seed = "demo";
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h")
+            return usage(), 0;
+        if (i + 1 >= argc)
+            return usage();
+        std::string value = argv[++i];
+        if (arg == "--port") {
+            char* end = nullptr;
+            long port = std::strtol(value.c_str(), &end, 10);
+            if (*end || port < 0 || port > 65535)
+                return usage();
+            options.port = static_cast<uint16_t>(port);
+        } else if (arg == "--password") {
+            options.password = value;
+        } else if (arg == "--seed") {
+            seed = value;
+        } else if (arg == "--db") {
+            options.sqlitePath = value;
+        } else {
+            return usage();
+        }
+    }
+
+    // Block the stop signals before any thread starts, so that only sigwait below receives them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    sandbox::Server server(options);
+    if (seed == "demo") {
+        server.engine().seedDemo();
+    } else if (seed == "empty") {
+        server.engine().seedEmpty();
+    } else {
+        std::string error;
+        if (!server.engine().seedFile(seed, &error)) {
+            std::fprintf(stderr, "acctset-sandbox: cannot load %s: %s\n", seed.c_str(), error.c_str());
+            return 1;
+        }
+    }
+    std::string error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "acctset-sandbox: cannot listen on 127.0.0.1,%u: %s\n", unsigned(options.port),
+                     error.c_str());
+        return 1;
+    }
+    std::printf("服务器名称: %s   sa 口令: %s\n", server.serverName().c_str(), options.password.c_str());
+    std::fflush(stdout);
+
+    int sig = 0;
+    sigwait(&stopSignals, &sig);
+    server.stop();
+    return 0;
+}

@@ -1,0 +1,91 @@
+#pragma once
+// TDS requests parsed and responses encoded: PRELOGIN, LOGIN7, the token stream of a response.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Engine.h"
+#include "tdsWire.h"
+
+namespace sandbox::tds {
+
+// The protocol level a connection speaks, from the version the client asks for in LOGIN7.
+struct Dialect {
+    uint32_t version = 0x74000004;                       // as written in LOGINACK (big-endian on the wire)
+    int level() const;                                   // 0x71 .. 0x74
+    bool longCounts() const { return level() >= 0x72; }  // 8-byte DONE counts, 4-byte user types
+    bool nbcRows() const { return level() >= 0x73; }
+};
+
+// Chinese_PRC_CI_AS: LCID 0x0804, case- and kana-insensitive, width-insensitive.
+extern const uint8_t kCollation[5];
+extern const char kServerName[];
+
+std::vector<uint8_t> preloginResponse();
+
+struct Login {
+    uint32_t tdsVersion = 0;
+    uint32_t packetSize = 4096;
+    std::string host, user, password, app, server, language, database;
+};
+Login parseLogin7(const std::vector<uint8_t>& payload);
+
+enum Token : uint8_t {
+    kReturnStatus = 0x79,
+    kColMetadata = 0x81,
+    kError = 0xAA,
+    kInfo = 0xAB,
+    kReturnValue = 0xAC,
+    kLoginAck = 0xAD,
+    kRow = 0xD1,
+    kNbcRow = 0xD2,
+    kEnvChange = 0xE3,
+    kDone = 0xFD,
+    kDoneProc = 0xFE,
+    kDoneInProc = 0xFF,
+};
+enum DoneStatus : uint16_t {
+    kDoneFinal = 0x00,
+    kDoneMore = 0x01,
+    kDoneError = 0x02,
+    kDoneCount = 0x10,
+    kDoneAttn = 0x20,
+};
+enum EnvType : uint8_t {
+    kEnvDatabase = 1,
+    kEnvLanguage = 2,
+    kEnvPacketSize = 4,
+    kEnvCollation = 7,
+    kEnvBeginTran = 8,
+    kEnvCommitTran = 9,
+    kEnvRollbackTran = 10,
+};
+
+class TokenWriter {
+public:
+    explicit TokenWriter(Dialect d) : d_(d) {}
+    void loginAck();
+    void envChange(EnvType type, const std::string& newValue, const std::string& oldValue);
+    void envChangeBytes(EnvType type, const std::vector<uint8_t>& newValue,
+                        const std::vector<uint8_t>& oldValue);
+    void tranChange(EnvType type, uint64_t descriptor);  // begin: new value; commit/rollback: old
+    void message(const Message& m, const std::string& procName = {});
+    void done(Token token, uint16_t status, uint16_t curCmd, uint64_t rows);
+    void colMetadata(const std::vector<Column>& cols);
+    void row(const std::vector<Column>& cols, const std::vector<Value>& values);
+    void returnStatus(int32_t v);
+    void returnValueInt(uint16_t ordinal, const std::string& name, int32_t v);
+    // Every piece of one batch, ending in a DONE without the "more" flag. tranDescriptor is the
+    // session's open transaction before the batch, for the commit and rollback changes.
+    void batch(const BatchResult& r, uint64_t tranDescriptor, const std::string& databaseBefore);
+    std::vector<uint8_t>& data() { return w_.data(); }
+
+private:
+    void typeInfo(const Column& c);
+    void value(const Column& c, const Value& v);
+    Dialect d_;
+    Writer w_;
+};
+
+}  // namespace sandbox::tds
