@@ -2,15 +2,19 @@
 
 #include <QComboBox>
 
-// A drop-down list that tells when its list is about to open, before it opens,
-// whether the mouse or the keyboard opens it.
+// A drop-down list without an edit field. It tells when its list is about to open, before it
+// opens, whether the mouse or the keyboard opens it (also when it has no item to show), and it
+// draws its field on the box background (QPalette::Base), white or grey as the rules set it.
 class DropDownList : public QComboBox {
     Q_OBJECT
 
 public:
-    using QComboBox::QComboBox;
+    explicit DropDownList(QWidget* parent = nullptr);
     void showPopup() override;
 
 signals:
     void aboutToDropDown();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };

@@ -47,6 +47,17 @@ public:
     bool hasCnn() const { return cnn_ != nullptr; }
     void releaseCnn();
 
+    // An input box (text box or the list) is enabled and white, or disabled and grey.
+    void setBoxEnabled(QWidget* box, bool enabled);
+    // The background of an input box, &HBBGGRR, whatever its enabled state.
+    static void setBoxColour(QWidget* box, unsigned int bbggrr);
+    static constexpr unsigned int kEnabledBox = 0xFFFFFF;
+    static constexpr unsigned int kDisabledBox = 0xE0E0E0;
+
+    // The client area in twips, below the menu bar.
+    static constexpr int kClientWidthTwips = 6828;
+    static constexpr int kClientHeightTwips = 3096;
+
     // Controls, named as the operator's manual names them.
     QMenuBar* menuBar = nullptr;
     QAction* menu_show = nullptr;
@@ -68,15 +79,24 @@ public:
     QPushButton* cmdexit = nullptr;
     QFrame* Line1 = nullptr;
 
+signals:
+    // A control event that runs a rule, raised just before the rule runs (named as the rule).
+    // Direct calls between rules raise nothing: this reports what the operator or a control did.
+    void eventRaised(const QString& rule);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildControls();
     void wireEvents();
+    void place(QWidget* control, int left, int top, int width, int height);
+    void fire(void (FrmMain::*rule)(), const char* name);
+    void onFocusChanged(QWidget* old, QWidget* now);
 
     ClientFactory factory_;
     std::unique_ptr<SqlClient> cnn_;
+    QMetaObject::Connection focusWatch_;
     // A close asked for while a deletion runs waits for its end.
     bool deleting_ = false;
     bool closeAfterDeletion_ = false;

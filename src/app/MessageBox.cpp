@@ -1,7 +1,9 @@
 #include "MessageBox.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 
 namespace {
 struct TestState {
@@ -13,9 +15,36 @@ TestState& testState() {
     static TestState s;
     return s;
 }
+
+// The details button is the message box's own and relabels itself on every press, so its two
+// captions are translated where Qt looks them up.
+class DetailsButtonTranslator : public QTranslator {
+public:
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* sourceText, const char*, int) const override {
+        if (qstrcmp(context, "QMessageBox") != 0)
+            return {};
+        if (qstrcmp(sourceText, "Show Details...") == 0)
+            return QStringLiteral("显示详细信息…");
+        if (qstrcmp(sourceText, "Hide Details...") == 0)
+            return QStringLiteral("隐藏详细信息…");
+        return {};
+    }
+};
+
+void installDetailsTranslator() {
+    static bool installed = false;
+    if (installed || !QCoreApplication::instance())
+        return;
+    installed = true;
+    QCoreApplication::installTranslator(new DetailsButtonTranslator(QCoreApplication::instance()));
+}
 }  // namespace
 
-QString MessageBox::appTitle() { return QStringLiteral("帐套删除工具"); }
+QString MessageBox::appTitle() {
+    return QStringLiteral("帐套删除工具");
+}
 
 void MessageBox::notice(QWidget* parent, const QString& text, const QString& details) {
     show(parent, Notice, text, details);
@@ -30,9 +59,43 @@ void MessageBox::setTestMode(bool on) {
     testState().on = on;
 }
 
-void MessageBox::queueAnswers(const QList<Answer>& answers) { testState().answers += answers; }
+void MessageBox::queueAnswers(const QList<Answer>& answers) {
+    testState().answers += answers;
+}
 
-QList<MessageBox::Shown> MessageBox::takeShown() { return std::exchange(testState().shown, {}); }
+QList<MessageBox::Shown> MessageBox::takeShown() {
+    return std::exchange(testState().shown, {});
+}
+
+std::unique_ptr<QMessageBox> MessageBox::build(QWidget* parent, Kind kind, const QString& text,
+                                               const QString& details) {
+    installDetailsTranslator();
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setWindowTitle(appTitle());
+    box->setIcon(QMessageBox::NoIcon);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(text);
+    if (!details.isEmpty())
+        box->setDetailedText(details);
+    QPushButton* ok = box->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("ok"));
+    if (kind == Confirmation) {
+        // Esc and the frame's close box answer Cancel.
+        QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        cancel->setObjectName(QStringLiteral("cancel"));
+        box->setEscapeButton(cancel);
+    } else {
+        box->setEscapeButton(ok);
+    }
+    box->setDefaultButton(ok);
+    return box;
+}
+
+MessageBox::Answer MessageBox::answerOf(const QMessageBox& box) {
+    const auto* clicked = box.clickedButton();
+    return clicked && clicked->objectName() == QLatin1String("ok") ? Ok : Cancel;
+}
 
 MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& text, const QString& details) {
     auto& ts = testState();
@@ -43,21 +106,7 @@ MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& t
         return ts.answers.isEmpty() ? Ok : ts.answers.takeFirst();
     }
 
-    QMessageBox box(parent);
-    box.setWindowTitle(appTitle());
-    box.setIcon(QMessageBox::NoIcon);
-    box.setText(text);
-    if (!details.isEmpty())
-        box.setDetailedText(details);
-    QPushButton* ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
-    QPushButton* cancel = nullptr;
-    if (kind == Confirmation) {
-        cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
-        box.setEscapeButton(cancel);
-    } else {
-        box.setEscapeButton(ok);
-    }
-    box.setDefaultButton(ok);
-    box.exec();
-    return box.clickedButton() == ok ? Ok : Cancel;
+    const auto box = build(parent, kind, text, details);
+    box->exec();
+    return answerOf(*box);
 }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <memory>
+
 #include <QList>
 #include <QString>
 
+class QMessageBox;
 class QWidget;
 
 // Every message of the tool goes through here: a notice (OK) or a confirmation (OK / Cancel).
+// Modal, without an icon, under the application title; details, when given, are shown on demand.
 // Tests preset the answers and read back what was shown, so no modal loop runs under test.
 class MessageBox {
 public:
@@ -28,6 +32,12 @@ public:
     static void setTestMode(bool on);
     static void queueAnswers(const QList<Answer>& answers);
     static QList<Shown> takeShown();
+
+    // The box as it would be shown, not yet shown, and the answer a closed box gives; open for
+    // tests of the box itself (buttons, Esc, details).
+    static std::unique_ptr<QMessageBox> build(QWidget* parent, Kind kind, const QString& text,
+                                              const QString& details);
+    static Answer answerOf(const QMessageBox& box);
 
 private:
     static Answer show(QWidget* parent, Kind kind, const QString& text, const QString& details);
