@@ -23,12 +23,22 @@ struct Column {
 
 struct Value {
     bool null = true;
-    int64_t i = 0;      // Int, SmallInt, BigInt, Bit
-    double f = 0;       // Float
-    std::string text;   // NVarChar (UTF-8); DateTime as ISO text
+    int64_t i = 0;     // Int, SmallInt, BigInt, Bit
+    double f = 0;      // Float
+    std::string text;  // NVarChar (UTF-8); DateTime as ISO text
     static Value ofNull() { return {}; }
-    static Value ofInt(int64_t v) { Value x; x.null = false; x.i = v; return x; }
-    static Value ofText(std::string v) { Value x; x.null = false; x.text = std::move(v); return x; }
+    static Value ofInt(int64_t v) {
+        Value x;
+        x.null = false;
+        x.i = v;
+        return x;
+    }
+    static Value ofText(std::string v) {
+        Value x;
+        x.null = false;
+        x.text = std::move(v);
+        return x;
+    }
 };
 
 struct ResultSet {
@@ -55,7 +65,7 @@ struct Piece {
     int64_t rowCount = -1;
     std::vector<Message> messages;
     TranChange tran = TranChange::None;
-    uint64_t tranDescriptor = 0;  // for Begin; 0 otherwise
+    uint64_t tranDescriptor = 0;  // Begin: the new transaction; Commit/Rollback: the one that ended
 };
 
 struct BatchResult {
@@ -73,6 +83,10 @@ struct Session {
     std::string database = "TQSystem";
     bool xactAbort = false;
     uint64_t tranDescriptor = 0;  // 0: no open transaction
+    int tranCount = 0;            // @@TRANCOUNT
+    bool noCount = false;         // SET NOCOUNT ON: DONE carries no row count
+    int64_t lastRowCount = 0;     // @@ROWCOUNT
+    int lastError = 0;            // @@ERROR
 };
 
 // A session that is not a real connection, listed in sysprocesses as using a database.
@@ -91,28 +105,36 @@ public:
     ~Engine();
 
     // Installations.
-    void seedDemo();                               // the demo installation
-    void seedEmpty();                              // the catalogue tables with no rows
+    void seedDemo();   // the demo installation
+    void seedEmpty();  // the catalogue tables with no rows
     bool seedFile(const std::string& path, std::string* error = nullptr);  // SQLite SQL script
     // Runs SQLite SQL directly against the store (seeding and inspection by tests).
     bool execRaw(const std::string& sqliteSql, std::string* error = nullptr);
     // First column of every row of a SQLite query, as text ("" for Null).
     std::vector<std::string> queryRaw(const std::string& sqliteSql);
     void addDatabase(const std::string& name);
+    // What DATABASEPROPERTYEX(name, 'Status') answers: ONLINE, OFFLINE, RESTORING, ...
+    void setDatabaseState(const std::string& name, const std::string& state);
     std::vector<std::string> databases();
-    void dropTable(const std::string& name);   // fault: an installation without this table
+    void dropTable(const std::string& name);  // fault: an installation without this table
 
     // Sessions.
-    std::unique_ptr<Session> openSession(const std::string& database);
+    // The session's login, host and program are what sysprocesses lists; a batch refreshes them
+    // from the Session, so the protocol side may also fill them in after opening.
+    std::unique_ptr<Session> openSession(const std::string& database, const std::string& login = "sa",
+                                         const std::string& host = {}, const std::string& program = {});
     bool databaseExists(const std::string& name);
     void closeSession(Session& s);  // rolls back an open transaction
     void addForeignSession(ForeignSession s);
 
-    // Faults: a statement that matches this ECMAScript regex (case-insensitive, whole statement)
-    // fails with this message; times < 0 for every time.
+    // Faults: a statement that matches this ECMAScript regex (case-insensitive, the whole text of
+    // one statement of a batch, without its ";") fails with this message instead of running;
+    // times < 0 for every time. A failed statement counts as a runtime error: under XACT_ABORT ON
+    // it rolls the transaction back and ends the batch.
     void failStatements(const std::string& regex, Message error, int times = -1);
 
-    // One SQL batch (the text already decoded to UTF-8).
+    // One SQL batch (the text already decoded to UTF-8). A batch that holds no statement gives one
+    // empty Piece. A USE that succeeds carries the informational message 5701.
     BatchResult execBatch(Session& s, const std::string& sql);
 
     // Every batch text received, in order.

@@ -1,0 +1,113 @@
+#pragma once
+// Tokenizer and parser for the T-SQL this server answers. A batch parses as a whole before any of it
+// runs, as on the real server: a syntax error anywhere means nothing runs.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Engine.h"
+
+namespace sandbox::sql {
+
+struct Expr;
+using ExprPtr = std::unique_ptr<Expr>;
+
+struct Expr {
+    enum class Kind {
+        Null,
+        Int,
+        Float,
+        String,
+        Column,    // parts: [table.]column
+        Star,      // the * of count(*)
+        Func,      // name (lower case), args
+        Global,    // @@name (lower case, without @@)
+        Variable,  // @name
+        Neg,
+        Not,
+        And,
+        Or,
+        Compare,  // op: = <> < > <= >=
+        Arith,    // op: + - * / %
+        Like,     // args: value, pattern[, escape]; negated
+        In,       // args: value, list...; negated
+        IsNull,   // negated: IS NOT NULL
+        Between,  // args: value, low, high; negated
+    };
+    Kind kind = Kind::Null;
+    std::string op;
+    bool negated = false;
+    bool unicode = false;  // N'...'
+    int64_t i = 0;
+    double f = 0;
+    std::string s;  // literal text, function or global name
+    std::vector<std::string> parts;
+    std::vector<ExprPtr> args;
+    bool distinctArg = false;  // count(distinct x)
+    mutable int column = -1;   // Column: its index in the source, set when the statement is bound
+};
+
+struct TableRef {
+    std::vector<std::string> parts;  // database, schema, table as written (brackets removed)
+    std::string written;             // the parts joined with "." for messages
+    std::string alias;
+};
+
+struct SelectItem {
+    ExprPtr expr;  // null for *
+    std::string alias;
+    std::string starQualifier;  // t.* (empty for a bare *)
+};
+
+struct OrderItem {
+    ExprPtr expr;
+    bool desc = false;
+};
+
+struct Statement {
+    enum class Kind {
+        Select,
+        Delete,
+        DropDatabase,
+        DropOther,
+        Use,
+        Set,
+        BeginTran,
+        CommitTran,
+        RollbackTran,
+        Exec
+    };
+    Kind kind = Kind::Select;
+    std::string text;  // the statement as written, without a closing ";"
+    int line = 1;
+
+    // Select / Delete
+    bool distinct = false;
+    std::optional<int64_t> top;
+    std::vector<SelectItem> items;
+    std::optional<TableRef> from;  // the target of a Delete
+    ExprPtr where;
+    std::vector<OrderItem> order;
+
+    std::vector<std::string> names;  // DropDatabase (one or more), Use (one), DropOther (object, kind)
+    std::string option;              // Set: option name in upper case
+    std::string optionValue;         // Set: ON / OFF / a number / a word
+    std::string proc;                // Exec: procedure name as written
+    std::vector<ExprPtr> procArgs;
+};
+
+struct ParseResult {
+    std::vector<Statement> statements;
+    std::vector<Message> errors;  // non-empty: the batch does not run
+};
+
+ParseResult parseBatch(const std::string& sql);
+
+// Compares two identifiers the way the server compares names: without regard to case.
+bool sameName(const std::string& a, const std::string& b);
+std::string lower(std::string s);
+
+}  // namespace sandbox::sql
