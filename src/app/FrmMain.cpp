@@ -11,7 +11,7 @@
 #include <QPointer>
 #include <QProxyStyle>
 #include <QPushButton>
-#include <QScreen>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "DesignUnits.h"
@@ -19,6 +19,7 @@
 #include "MessageBox.h"
 #include "OdbcClient.h"
 #include "Startup.h"
+#include "WindowPlacement.h"
 
 namespace {
 
@@ -85,10 +86,7 @@ FrmMain::FrmMain(ClientFactory factory, QWidget* parent)
     wireEvents();
 
     adjustSize();
-    if (QScreen* s = screen()) {
-        const QRect avail = s->availableGeometry();
-        move(avail.center() - QPoint(width() / 2, height() / 2));
-    }
+    centreOnScreen(this);
     txtSqlSrvName->setFocus();
 }
 
@@ -292,6 +290,15 @@ void FrmMain::menu_exit_Click() {
     if (!deleting_)
         releaseCnn();
     close();
+}
+
+void FrmMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Once the platform knows the frame, the frame is what is centred.
+    if (!placed_) {
+        placed_ = true;
+        centreOnScreen(this);
+    }
 }
 
 void FrmMain::closeEvent(QCloseEvent* event) {

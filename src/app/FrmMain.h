@@ -85,6 +85,7 @@ signals:
     void eventRaised(const QString& rule);
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -97,6 +98,7 @@ private:
     ClientFactory factory_;
     std::unique_ptr<SqlClient> cnn_;
     QMetaObject::Connection focusWatch_;
+    bool placed_ = false;
     // A close asked for while a deletion runs waits for its end.
     bool deleting_ = false;
     bool closeAfterDeletion_ = false;

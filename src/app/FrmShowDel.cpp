@@ -4,11 +4,11 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPointer>
-#include <QScreen>
 
 #include "DesignUnits.h"
 #include "MessageBox.h"
 #include "Startup.h"
+#include "WindowPlacement.h"
 
 namespace {
 QPointer<FrmShowDel>& instance() {
@@ -67,10 +67,7 @@ FrmShowDel::FrmShowDel() : QWidget(nullptr) {
     Label1->setFont(font);
     Label1->setGeometry(twipsRect(300, 150, 4200, 300, dpiX, dpiY));
 
-    if (QScreen* s = screen()) {
-        const QRect avail = s->availableGeometry();
-        move(avail.center() - QPoint(width() / 2, height() / 2));
-    }
+    centreOnScreen(this);
 }
 
 void FrmShowDel::Show() {
@@ -78,6 +75,8 @@ void FrmShowDel::Show() {
     if (!w)
         w = new FrmShowDel;
     w->show();
+    // Once the platform knows the frame, the frame is what is centred.
+    centreOnScreen(w);
     w->raise();
 }
 
