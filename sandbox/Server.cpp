@@ -356,6 +356,8 @@ bool Connection::handleLogin(const std::vector<uint8_t>& payload) {
     t.envChange(kEnvLanguage, "us_english", "");
     t.message({5703, 1, 0, "Changed language setting to us_english.", 1});
     t.loginAck();
+    if (l.utf8Feature)
+        t.featureExtAckUtf8();
     t.envChange(kEnvPacketSize, std::to_string(packetSize_), std::to_string(packetSize_));
     t.done(kDone, kDoneFinal, 0, 0);
     // The reply goes out in 4096-byte packets: the new size applies from the next message.

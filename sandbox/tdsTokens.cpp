@@ -132,6 +132,28 @@ Login parseLogin7(const std::vector<uint8_t>& payload) {
     l.server = field(52);
     l.language = field(64);
     l.database = field(68);
+    // Features are optional: a list we cannot read is ignored, as a server ignores unknown ones.
+    try {
+        r.seek(27);
+        if ((r.u8() & 0x10) && (l.tdsVersion >> 24) >= 0x74) {  // fExtension: features follow
+            r.seek(56);
+            uint16_t ib = r.u16();
+            uint16_t cb = r.u16();
+            if (cb >= 4) {
+                r.seek(ib);
+                r.seek(r.u32());
+                for (uint8_t id = r.u8(); id != 0xFF; id = r.u8()) {
+                    uint32_t len = r.u32();
+                    r.skip(len);
+                    if (id == 0x0A) {
+                        l.utf8Feature = true;
+                    }
+                }
+            }
+        }
+    } catch (const ProtocolError&) {
+        l.utf8Feature = false;
+    }
     return l;
 }
 
@@ -146,6 +168,15 @@ void TokenWriter::loginAck() {
     w_.utf16(prog);
     const uint8_t ver[4] = {15, 0, 0x07, 0xD0};  // 15.0.2000
     w_.bytes(ver, 4);
+}
+
+// A server of this version supports UTF-8 collations; its own collation is not one.
+void TokenWriter::featureExtAckUtf8() {
+    w_.u8(kFeatureExtAck);
+    w_.u8(0x0A);
+    w_.u32(1);
+    w_.u8(1);
+    w_.u8(0xFF);
 }
 
 void TokenWriter::envChange(EnvType type, const std::string& newValue, const std::string& oldValue) {

@@ -28,6 +28,7 @@ struct Login {
     uint32_t tdsVersion = 0;
     uint32_t packetSize = 4096;
     std::string host, user, password, app, server, language, database;
+    bool utf8Feature = false;  // TDS 7.4 feature extension: the client announces UTF-8 support
 };
 Login parseLogin7(const std::vector<uint8_t>& payload);
 
@@ -38,6 +39,7 @@ enum Token : uint8_t {
     kInfo = 0xAB,
     kReturnValue = 0xAC,
     kLoginAck = 0xAD,
+    kFeatureExtAck = 0xAE,
     kRow = 0xD1,
     kNbcRow = 0xD2,
     kEnvChange = 0xE3,
@@ -66,6 +68,7 @@ class TokenWriter {
 public:
     explicit TokenWriter(Dialect d) : d_(d) {}
     void loginAck();
+    void featureExtAckUtf8();
     void envChange(EnvType type, const std::string& newValue, const std::string& oldValue);
     void envChangeBytes(EnvType type, const std::vector<uint8_t>& newValue,
                         const std::vector<uint8_t>& oldValue);
