@@ -64,6 +64,8 @@ FrmShowDel::FrmShowDel() : QWidget(nullptr) {
     font.setItalic(false);
     font.setUnderline(false);
     font.setStrikeOut(false);
+    // A brush font has no bitmaps drawn for this size: smooth it, whatever the program font does.
+    font.setStyleStrategy(QFont::PreferAntialias);
     Label1->setFont(font);
     Label1->setGeometry(twipsRect(300, 150, 4200, 300, dpiX, dpiY));
 

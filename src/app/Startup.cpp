@@ -28,6 +28,7 @@ void setUpApplication(QApplication& app) {
         QFont font(sharp);
         font.setPointSize(9);
         font.setStyleStrategy(QFont::NoAntialias);
+        font.setHintingPreference(QFont::PreferFullHinting);
         QApplication::setFont(font);
         return;
     }
