@@ -82,7 +82,8 @@ private slots:
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("expected");
-        const QString tail = ";UID={sa};PWD={%1};DATABASE={TQSystem};ClientCharset=UTF-8;Encryption=request";
+        const QString tail =
+            ";UID={sa};PWD={%1};DATABASE={TQSystem};TDS_Version=7.4;ClientCharset=UTF-8;Encryption=request";
         QTest::newRow("FreeTDS host") << "FreeTDS"
                                       << "db01"
                                       << "pw"

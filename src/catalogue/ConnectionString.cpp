@@ -114,8 +114,11 @@ Built build(const ConnectionSpec& spec, const QString& driver) {
     // self-signed certificates and servers without TLS.
     switch (family) {
         case Family::FreeTds:
-            // Without it Chinese names arrive as '?'.
-            parts << QStringLiteral("ClientCharset=UTF-8") << QStringLiteral("Encryption=request");
+            // Without a charset Chinese names arrive as '?'. Left to "auto", the driver retries a
+            // login that timed out with the Sybase protocol, which then ignores the login timeout;
+            // every SQL Server answers a 7.4 login with the version it speaks.
+            parts << QStringLiteral("TDS_Version=7.4") << QStringLiteral("ClientCharset=UTF-8")
+                  << QStringLiteral("Encryption=request");
             break;
         case Family::Microsoft18:
             parts << QStringLiteral("Encrypt=Optional") << QStringLiteral("TrustServerCertificate=yes");

@@ -40,6 +40,7 @@ QString serverWords(const QSqlError& e) {
     for (QString& p : parts)
         p = p.trimmed();
     parts.removeAll(QString());
+    parts.removeDuplicates();
     return parts.join(QLatin1Char('\n'));
 }
 
