@@ -28,8 +28,10 @@ public:
     QString yearText() override { return years_; }
     void notice(const QString& text, const QString&) override { lastNotice = text; }
     bool confirm(const QString&, const QString&) override {
-        if (confirmations++ == 0)
+        if (confirmations++ == 0) {
             tripsAtFirstConfirm = s_.roundTrips();
+            msAtFirstConfirm = clock.elapsed();
+        }
         return true;
     }
     void showWait() override {}
@@ -37,6 +39,7 @@ public:
     void yield() override { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
     void reset() override {
         tripsBeforeReset = s_.roundTrips();
+        msBeforeReset = clock.elapsed();
         c_.close();
         c_.open(spec_);
         c_.query(QStringLiteral("select cacc_id,cacc_name from ua_account"));
@@ -46,6 +49,9 @@ public:
     int confirmations = 0;
     uint64_t tripsAtFirstConfirm = 0;
     uint64_t tripsBeforeReset = 0;
+    qint64 msAtFirstConfirm = 0;
+    qint64 msBeforeReset = 0;
+    QElapsedTimer clock;
 
 private:
     SqlClient& c_;
@@ -72,8 +78,8 @@ void seed(sandbox::Engine& e, int years) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    std::printf("%5s %6s %8s %8s %8s %8s %8s %9s  %s\n", "years", "delay", "trips", "before", "deletion",
-                "reset", "classic", "time(ms)", "outcome");
+    std::printf("%5s %6s %6s %6s %8s %6s %8s %9s %9s %9s  %s\n", "years", "delay", "trips", "before",
+                "deletion", "reset", "classic", "time(ms)", "before", "deletion", "outcome");
     for (int years : {1, 10, 50}) {
         for (int delay : {0, 20}) {
             sandbox::Server server;
@@ -98,20 +104,20 @@ int main(int argc, char** argv) {
             BenchHost host(*client, spec, list.join(QLatin1Char(';')), server);
 
             const uint64_t start = server.roundTrips();
-            QElapsedTimer t;
-            t.start();
+            host.clock.start();
             const deletion::Outcome outcome = deletion::run(host);
-            const qint64 ms = t.elapsed();
+            const qint64 ms = host.clock.elapsed();
             const uint64_t total = server.roundTrips() - start;
             // The classic sequence: the check and the look-up, one existence query and one drop per
             // year, ten deletes and the verification (the reconnect is the same in both).
             const int classic = 2 + 2 * years + 10 + 1;
-            std::printf("%5d %4dms %8llu %8llu %8llu %8llu %8d %9lld  %s\n", years, delay,
+            std::printf("%5d %4dms %6llu %6llu %8llu %6llu %8d %9lld %9lld %9lld  %s\n", years, delay,
                         static_cast<unsigned long long>(total),
                         static_cast<unsigned long long>(host.tripsAtFirstConfirm - start),
                         static_cast<unsigned long long>(host.tripsBeforeReset - host.tripsAtFirstConfirm),
                         static_cast<unsigned long long>(server.roundTrips() - host.tripsBeforeReset), classic,
-                        ms,
+                        static_cast<long long>(ms), static_cast<long long>(host.msAtFirstConfirm),
+                        static_cast<long long>(host.msBeforeReset - host.msAtFirstConfirm),
                         outcome == deletion::Outcome::Succeeded ? "succeeded" : qPrintable(host.lastNotice));
         }
     }

@@ -1,0 +1,260 @@
+// Deletions end to end: the real window and driver stack against the sandbox server.
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "DropDownList.h"
+#include "FrmMain.h"
+#include "MessageBox.h"
+#include "Sandbox.h"
+
+namespace {
+
+const QStringList kCatalogue{"ua_account", "ua_period",      "UA_holdauth",  "UA_log",        "Ua_Identity",
+                             "Ua_auth",    "UA_BackupPlans", "UA_BackupLog", "UA_account_sub"};
+const QString kFailure = QStringLiteral("删除操作失败,请重试!(可能数据库连接超时或其他原因导致操作故障)");
+
+QString sqliteText(const QString& v) {
+    return "'" + QString(v).replace("'", "''") + "'";
+}
+
+QStringList purgeOf001() {
+    return {"Delete from EAILog where Ea_Account like 'tqdata[_]001' or Ea_Account like 'tqdata[_]001[_]%'",
+            "DELETE FROM UA_Period WHERE cacc_id = '001'",
+            "DELETE FROM UA_holdauth WHERE cacc_id = '001'",
+            "DELETE FROM UA_log WHERE cacc_id = '001'",
+            "Delete from Ua_Identity where cacc_id='001'",
+            "Delete from Ua_auth where cacc_id='001'",
+            "Delete from UA_BackupPlans where cacc_id='001'",
+            "Delete from UA_BackupLog where cacc_id='001'",
+            "DELETE FROM UA_account_sub WHERE cacc_id = '001'",
+            "DELETE FROM UA_account WHERE cacc_id = '001'"};
+}
+
+const QString kTables = QStringLiteral(
+    "select name from sysobjects where xtype='U' and name in ('EAILog','UA_Period','UA_holdauth','UA_log',"
+    "'Ua_Identity','Ua_auth','UA_BackupPlans','UA_BackupLog','UA_account_sub','UA_account')");
+
+}  // namespace
+
+class DeletionE2eTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<sandbox::Server> server;
+    std::unique_ptr<FrmMain> w;
+
+    sandbox::Engine& engine() { return server->engine(); }
+
+    QStringList raw(const QString& sql) {
+        QStringList out;
+        for (const std::string& s : engine().queryRaw(sql.toStdString()))
+            out << QString::fromStdString(s);
+        return out;
+    }
+    void exec(const QString& sql) {
+        std::string error;
+        QVERIFY2(engine().execRaw(sql.toStdString(), &error), error.c_str());
+    }
+
+    // Every catalogue row by account set, the integration log and the database list.
+    QStringList snapshot() {
+        QStringList out;
+        for (const QString& t : kCatalogue)
+            out << t + ": " + raw("SELECT cacc_id FROM " + t + " ORDER BY rowid").join(',');
+        out << "EAILog: " + raw("SELECT Ea_Account FROM EAILog ORDER BY rowid").join(',');
+        QStringList dbs;
+        for (const std::string& d : engine().databases())
+            dbs << QString::fromStdString(d);
+        dbs.sort();
+        out << "databases: " + dbs.join(',');
+        return out;
+    }
+    int rowsOf(const QString& id) {
+        int n = 0;
+        for (const QString& t : kCatalogue)
+            n += raw("SELECT count(*) FROM " + t + " WHERE cacc_id=" + sqliteText(id)).value(0).toInt();
+        return n;
+    }
+
+    QStringList log() {
+        QStringList out;
+        for (const std::string& s : engine().statementLog())
+            out << QString::fromStdString(s);
+        return out;
+    }
+
+    // Connected through the window, the number (and years) typed, the focus moved on.
+    void prepare(const QString& number, bool tick = false, const QString& years = {}) {
+        QTest::keyClicks(w->txtSqlSrvName, QString::fromStdString(server->serverName()));
+        QTest::keyClicks(w->txtSaPwd, "sandbox");
+        QTest::mouseClick(w->CmdLink, Qt::LeftButton);
+        QVERIFY(w->TxtAccNo->isEnabled());
+        QTest::keyClicks(w->TxtAccNo, number);
+        if (tick)
+            QTest::mouseClick(w->ChkDelDB, Qt::LeftButton);
+        QCOMPARE(w->ChkDelDB->isChecked(), tick);
+        w->txtYear->setText(years);
+        w->CmdDel->setFocus();
+        QVERIFY(w->CmdDel->isEnabled());
+        MessageBox::takeShown();
+        engine().clearStatementLog();
+    }
+
+    QString pressDelete() {
+        QTest::mouseClick(w->CmdDel, Qt::LeftButton);
+        const auto shown = MessageBox::takeShown();
+        return shown.isEmpty() ? QString() : shown.last().text;
+    }
+
+private slots:
+    void init() {
+        MessageBox::setTestMode(true);
+        server = std::make_unique<sandbox::Server>();
+        std::string error;
+        QVERIFY2(server->start(&error), error.c_str());
+        engine().seedDemo();
+        w = std::make_unique<FrmMain>();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    }
+    void cleanup() {
+        w.reset();
+        server.reset();
+    }
+
+    // Account set 001 without its databases: every catalogue row of 001 goes, 0010 and the rest stay.
+    void emptyAccountSetLeavesItsNeighbours() {
+        const QStringList before = snapshot();
+        const int rows0010 = rowsOf("0010");
+        prepare("001");
+        QCOMPARE(pressDelete(), "空帐套号001已成功删除!");
+        QCOMPARE(rowsOf("001"), 0);
+        QCOMPARE(rowsOf("0010"), rows0010);
+        QCOMPARE(raw("SELECT Ea_Account FROM EAILog ORDER BY id"),
+                 (QStringList{"tqdata_0010_2003", "tqdataX001", "tqdata_002_2004", "tqdata_003_2004"}));
+        QCOMPARE(snapshot().last(), before.last());  // no database dropped
+        QCOMPARE(w->ComAccList->findText("001(示例帐套)"), -1);
+        QVERIFY(w->ComAccList->findText("0010(示例帐套分公司)") >= 0);
+    }
+
+    // Two years with the box ticked: the statements as the server received them, in order.
+    void accountSetWithTwoYears() {
+        prepare("001", true, "2002;2003");
+        QCOMPARE(pressDelete(), "帐套001(2002;2003年)已成功删除!");
+
+        QStringList expected{"select * from ua_account where cacc_id='001'",
+                             "select * from ua_account where cAcc_id='001'", kTables};
+        for (const char* t : {"EAILog", "UA_Period", "UA_holdauth", "UA_log", "Ua_Identity", "Ua_auth",
+                              "UA_BackupPlans", "UA_BackupLog", "UA_account_sub", "UA_account"}) {
+            expected << (QLatin1String(t) == QLatin1String("EAILog")
+                             ? "select count(*) from EAILog where Ea_Account like 'tqdata[_]001' or "
+                               "Ea_Account like 'tqdata[_]001[_]%'"
+                             : "select count(*) from " + QString::fromLatin1(t) + " where cacc_id='001'");
+        }
+        const auto sessions = [](const QString& db) {
+            return "select spid,loginame,hostname,program_name from master.dbo.sysprocesses where "
+                   "dbid=DB_ID('" +
+                   db + "') and spid<>@@SPID";
+        };
+        for (const QString db : {"tqdata_001_2002", "tqdata_001_2003"}) {
+            expected << "select sum(size) from master.dbo.sysaltfiles where dbid=DB_ID('" + db + "')"
+                     << "select DATABASEPROPERTYEX('" + db + "','Status')" << sessions(db);
+        }
+        expected << "select * from master.dbo.sysdatabases where name='tqdata_001_2002'"
+                 << "select * from master.dbo.sysdatabases where name='tqdata_001_2003'"
+                 << sessions("tqdata_001_2002") << sessions("tqdata_001_2003")
+                 << "drop database [tqdata_001_2002]"
+                 << "drop database [tqdata_001_2003]" << kTables << "SET XACT_ABORT ON"
+                 << "BEGIN TRANSACTION" << purgeOf001() << "COMMIT TRANSACTION"
+                 << "select * from ua_account where cacc_id='001'";
+        const QStringList got = log();
+        if (qEnvironmentVariableIsSet("ACCTSET_PRINT_LOG"))
+            qInfo().noquote() << got.join('\n');
+        QCOMPARE(got.mid(0, expected.size()), expected);
+        QCOMPARE(got.last(), "select cacc_id,cacc_name from ua_account");  // the refresh
+
+        QCOMPARE(rowsOf("001"), 0);
+        const QString dbs = snapshot().last();
+        QVERIFY2(!dbs.contains("tqdata_001_2002") && !dbs.contains("tqdata_001_2003"), qPrintable(dbs));
+        QVERIFY2(dbs.contains("tqdata_001_2004") && dbs.contains("tqdata_0010_2003"), qPrintable(dbs));
+        QVERIFY(w->TxtAccNo->text().isEmpty() && !w->ChkDelDB->isChecked() && w->txtYear->isHidden());
+    }
+
+    void databaseInUseStopsEverything() {
+        engine().addForeignSession({71, "tqdata_001_2003", "zhang", "PC-ACC2", "报表工具"});
+        const QStringList before = snapshot();
+        prepare("001", true, "2002;2003");
+        const QString notice = pressDelete();
+        QVERIFY2(notice.contains("tqdata_001_2003") && notice.contains("zhang") &&
+                     notice.contains("PC-ACC2") && notice.contains("报表工具"),
+                 qPrintable(notice));
+        QCOMPARE(snapshot(), before);
+        for (const QString& s : log())
+            QVERIFY2(!s.startsWith("drop") && !s.startsWith("Delete", Qt::CaseInsensitive), qPrintable(s));
+    }
+
+    void installationWithoutIntegrationLog() {
+        engine().dropTable("EAILog");
+        prepare("002");
+        QCOMPARE(pressDelete(), "空帐套号002已成功删除!");
+        QCOMPARE(rowsOf("002"), 0);
+        QVERIFY(!log().join('\n').contains("from EAILog"));
+    }
+
+    // A statement refused mid-purge: the transaction is rolled back and the catalogue is as it was.
+    void failedStatementLeavesTheCatalogue() {
+        engine().failStatements(
+            "Delete from Ua_auth where cacc_id='001'",
+            {1205, 45, 13, "Transaction was deadlocked and has been chosen as the deadlock victim."});
+        const QStringList before = snapshot();
+        prepare("001");
+        QCOMPARE(pressDelete(), kFailure);
+        QCOMPARE(snapshot(), before);
+        QVERIFY(log().contains("ROLLBACK TRANSACTION"));
+        QVERIFY(!log().contains("Delete from UA_BackupPlans where cacc_id='001'"));
+    }
+
+    void droppedConnectionMidPurgeLeavesTheCatalogue() {
+        const QStringList before = snapshot();
+        prepare("001");
+        // The check, the look-up, eleven preview queries, the table query, SET and BEGIN, four deletes:
+        // the fifth delete finds the connection gone.
+        server->dropConnectionAfter(2 + 11 + 1 + 2 + 4);
+        QCOMPARE(pressDelete(), kFailure);
+        server->dropConnectionAfter(-1);
+        QVERIFY(log().contains("DELETE FROM UA_log WHERE cacc_id = '001'"));
+        QCOMPARE(snapshot(), before);
+    }
+
+    // Odd numbers stay inside their literals and patterns: only their own rows go.
+    void oddNumbersDeleteOnlyTheirOwnRows_data() {
+        QTest::addColumn<QString>("id");
+        QTest::newRow("quote") << "0'1";
+        QTest::newRow("brackets") << "[0]1]";
+        QTest::newRow("inner space") << "0 1";
+        QTest::newRow("percent") << "0%";
+        QTest::newRow("underscore") << "_01";
+        QTest::newRow("semicolon") << "1;drop database tqdata_002_2003";
+    }
+    void oddNumbersDeleteOnlyTheirOwnRows() {
+        QFETCH(QString, id);
+        const QStringList before = snapshot();
+        const QString v = sqliteText(id);
+        exec("INSERT INTO ua_account (cacc_id, cacc_name) VALUES (" + v + ", 'odd');" +
+             "INSERT INTO ua_period (cacc_id, iyear, iperiod) VALUES (" + v + ", 2003, 1);" +
+             "INSERT INTO UA_log (cacc_id, cuser_id) VALUES (" + v + ", 'x');" +
+             "INSERT INTO EAILog (id, Ea_Account) VALUES (100, " + sqliteText("tqdata_" + id + "_2003") +
+             ");");
+        engine().addDatabase(("tqdata_" + id + "_2003").toStdString());
+
+        prepare(id, true, "2003");
+        QCOMPARE(pressDelete(), "帐套" + id + "(2003年)已成功删除!");
+        QCOMPARE(rowsOf(id), 0);
+        QCOMPARE(snapshot(), before);
+    }
+};
+
+QTEST_MAIN(DeletionE2eTest)
+#include "deletion_e2e_test.moc"

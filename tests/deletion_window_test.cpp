@@ -1,0 +1,564 @@
+// The delete button and the delete-databases box, driven through the real window against a
+// scripted installation that records every statement.
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "FakeSqlClient.h"
+#include "FrmMain.h"
+#include "FrmShowDel.h"
+#include "MessageBox.h"
+
+namespace {
+
+const QString kNotQueried = QStringLiteral("无法查询数据库服务器,删除操作已停止,没有删除任何数据!");
+const QString kFailure = QStringLiteral("删除操作失败,请重试!(可能数据库连接超时或其他原因导致操作故障)");
+const QString kTables = QStringLiteral(
+    "select name from sysobjects where xtype='U' and name in ('EAILog','UA_Period','UA_holdauth','UA_log',"
+    "'Ua_Identity','Ua_auth','UA_BackupPlans','UA_BackupLog','UA_account_sub','UA_account')");
+const QStringList kAllTables{"EAILog",  "UA_Period",      "UA_holdauth",  "UA_log",         "Ua_Identity",
+                             "Ua_auth", "UA_BackupPlans", "UA_BackupLog", "UA_account_sub", "UA_account"};
+
+QString unquote(const QString& s, QChar q) {
+    return QString(s).replace(QString(2, q), QString(q));
+}
+
+SqlError serverError(int code, const QString& message) {
+    return {SqlError::Kind::Statement, code, message};
+}
+
+// A small installation behind the fake connection: registered account sets, yearly databases,
+// sessions using them, and the catalogue's transaction. Statements it does not model succeed.
+struct Installation {
+    QStringList accounts{"001", "002"};
+    QStringList databases;
+    QStringList tables = kAllTables;
+    QMap<QString, QList<QVariantList>> sessions;  // database -> spid, login, host, program
+    QMap<QString, SqlError> failures;             // exact statement -> the server's refusal
+    bool inTransaction = false;
+    QStringList pendingRemovals;
+
+    SqlResult answer(const QString& sql) {
+        static const QString lit = QStringLiteral("'((?:[^']|'')*)'");
+        auto match = [&](const QString& pattern) {
+            return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(sql);
+        };
+        SqlResult r;
+        if (failures.contains(sql)) {
+            r.error = failures.value(sql);
+            pendingRemovals.clear();  // as with XACT_ABORT: the transaction is gone
+            inTransaction = false;
+            return r;
+        }
+        if (sql == "select cacc_id,cacc_name from ua_account") {
+            QList<QVariantList> rows;
+            for (const QString& a : accounts)
+                rows << QVariantList{a, QStringLiteral("帐套") + a};
+            return FakeScript::rows({"cacc_id", "cacc_name"}, rows);
+        }
+        if (auto m = match("select \\* from ua_account where c[aA]cc_id=" + lit); m.hasMatch()) {
+            const QString id = unquote(m.captured(1), '\'');
+            return FakeScript::rows({"cacc_id", "cacc_name"}, accounts.contains(id)
+                                                                  ? QList<QVariantList>{{id, "x"}}
+                                                                  : QList<QVariantList>{});
+        }
+        if (auto m = match("select \\* from master\\.dbo\\.sysdatabases where name=" + lit); m.hasMatch()) {
+            const QString db = unquote(m.captured(1), '\'');
+            return FakeScript::rows(
+                {"name"}, databases.contains(db) ? QList<QVariantList>{{db}} : QList<QVariantList>{});
+        }
+        if (auto m = match("drop database \\[((?:[^\\]]|\\]\\])*)\\]"); m.hasMatch()) {
+            const QString db = unquote(m.captured(1), ']');
+            if (!databases.contains(db))
+                r.error =
+                    serverError(3701, "Cannot drop the database '" + db + "', because it does not exist.");
+            else if (!sessions.value(db).isEmpty())
+                r.error =
+                    serverError(3702, "Cannot drop database \"" + db + "\" because it is currently in use.");
+            else
+                databases.removeAll(db);
+            return r;
+        }
+        if (auto m = match(".*from master\\.dbo\\.sysprocesses where dbid=DB_ID\\(" + lit +
+                           "\\) and spid<>@@SPID");
+            m.hasMatch())
+            return FakeScript::rows({"spid", "loginame", "hostname", "program_name"},
+                                    sessions.value(unquote(m.captured(1), '\'')));
+        if (auto m = match(".*from master\\.dbo\\.sysaltfiles where dbid=DB_ID\\(" + lit + "\\)");
+            m.hasMatch()) {
+            const bool exists = databases.contains(unquote(m.captured(1), '\''));
+            return FakeScript::rows({""}, {{exists ? QVariant(2560) : QVariant()}});
+        }
+        if (auto m = match("select DATABASEPROPERTYEX\\(" + lit + ",'Status'\\)"); m.hasMatch())
+            return FakeScript::rows({""}, {{QStringLiteral("ONLINE")}});
+        if (sql == kTables) {
+            QList<QVariantList> rows;
+            for (const QString& t : tables)
+                rows << QVariantList{t};
+            return FakeScript::rows({"name"}, rows);
+        }
+        if (auto m = match("select count\\(\\*\\) from (\\w+) where .*"); m.hasMatch())
+            return FakeScript::rows({""}, {{m.captured(1) == "EAILog" ? 3 : 2}});
+        if (auto m = match("DELETE FROM UA_account WHERE cacc_id = " + lit); m.hasMatch()) {
+            pendingRemovals << unquote(m.captured(1), '\'');
+            if (!inTransaction)
+                r.error = serverError(0, "outside the transaction");
+            return r;
+        }
+        if (sql == "BEGIN TRANSACTION") {
+            inTransaction = true;
+        } else if (sql == "COMMIT TRANSACTION") {
+            for (const QString& id : std::exchange(pendingRemovals, {}))
+                accounts.removeAll(id);
+            inTransaction = false;
+        } else if (sql == "ROLLBACK TRANSACTION") {
+            if (!inTransaction)
+                r.error = serverError(
+                    3903, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+            pendingRemovals.clear();
+            inTransaction = false;
+        }
+        return r;
+    }
+};
+
+// The ten deletes for account set 001, as they must reach the server.
+QStringList purgeOf001(const QStringList& tables = kAllTables) {
+    const QList<QPair<QString, QString>> all{
+        {"EAILog",
+         "Delete from EAILog where Ea_Account like 'tqdata[_]001' or Ea_Account like 'tqdata[_]001[_]%'"},
+        {"UA_Period", "DELETE FROM UA_Period WHERE cacc_id = '001'"},
+        {"UA_holdauth", "DELETE FROM UA_holdauth WHERE cacc_id = '001'"},
+        {"UA_log", "DELETE FROM UA_log WHERE cacc_id = '001'"},
+        {"Ua_Identity", "Delete from Ua_Identity where cacc_id='001'"},
+        {"Ua_auth", "Delete from Ua_auth where cacc_id='001'"},
+        {"UA_BackupPlans", "Delete from UA_BackupPlans where cacc_id='001'"},
+        {"UA_BackupLog", "Delete from UA_BackupLog where cacc_id='001'"},
+        {"UA_account_sub", "DELETE FROM UA_account_sub WHERE cacc_id = '001'"},
+        {"UA_account", "DELETE FROM UA_account WHERE cacc_id = '001'"},
+    };
+    QStringList out;
+    for (const auto& [table, statement] : all) {
+        if (tables.contains(table))
+            out << statement;
+    }
+    return out;
+}
+
+QStringList previewCountsOf001() {
+    return {kTables,
+            "select count(*) from EAILog where Ea_Account like 'tqdata[_]001' or Ea_Account like "
+            "'tqdata[_]001[_]%'",
+            "select count(*) from UA_Period where cacc_id='001'",
+            "select count(*) from UA_holdauth where cacc_id='001'",
+            "select count(*) from UA_log where cacc_id='001'",
+            "select count(*) from Ua_Identity where cacc_id='001'",
+            "select count(*) from Ua_auth where cacc_id='001'",
+            "select count(*) from UA_BackupPlans where cacc_id='001'",
+            "select count(*) from UA_BackupLog where cacc_id='001'",
+            "select count(*) from UA_account_sub where cacc_id='001'",
+            "select count(*) from UA_account where cacc_id='001'"};
+}
+
+QStringList databasePreview(const QString& db) {
+    return {"select sum(size) from master.dbo.sysaltfiles where dbid=DB_ID('" + db + "')",
+            "select DATABASEPROPERTYEX('" + db + "','Status')",
+            "select spid,loginame,hostname,program_name from master.dbo.sysprocesses where dbid=DB_ID('" +
+                db + "') and spid<>@@SPID"};
+}
+
+const QStringList kReconnect{"CLOSE", "OPEN srv", "select cacc_id,cacc_name from ua_account"};
+
+QStringList texts(const QList<MessageBox::Shown>& shown) {
+    QStringList out;
+    for (const auto& s : shown)
+        out << s.text;
+    return out;
+}
+
+}  // namespace
+
+class DeletionWindowTest : public QObject {
+    Q_OBJECT
+
+    std::shared_ptr<FakeScript> script;
+    Installation inst;
+    std::unique_ptr<FrmMain> w;
+
+    // Connected to "srv", the number typed, the focus moved on; log and boxes cleared.
+    void prepare(const QString& number, bool tick = false, const QString& years = {}) {
+        QTest::keyClicks(w->txtSqlSrvName, "srv");
+        QTest::mouseClick(w->CmdLink, Qt::LeftButton);
+        QVERIFY(w->TxtAccNo->isEnabled());
+        QTest::keyClicks(w->TxtAccNo, number);
+        if (tick) {
+            QTest::mouseClick(w->ChkDelDB, Qt::LeftButton);
+            QVERIFY(w->ChkDelDB->isChecked());
+        }
+        QTest::keyClicks(w->txtYear, years);
+        w->CmdDel->setFocus();
+        QCOMPARE(w->CmdDel->isEnabled(), !number.trimmed().isEmpty());
+        script->log.clear();
+        MessageBox::takeShown();
+    }
+
+    void pressDelete(const QList<MessageBox::Answer>& answers = {}) {
+        MessageBox::queueAnswers(answers);
+        QTest::mouseClick(w->CmdDel, Qt::LeftButton);
+    }
+
+    // The window after the reset: number empty, button off, box unticked, year box hidden.
+    void verifyReset(const QString& yearsKept) {
+        QCOMPARE(w->TxtAccNo->text(), QString());
+        QVERIFY(!w->CmdDel->isEnabled());
+        QVERIFY(!w->ChkDelDB->isChecked());
+        QVERIFY(w->txtYear->isHidden());
+        QVERIFY(w->lblYear->isHidden());
+        QCOMPARE(w->txtYear->text(), yearsKept);
+        QVERIFY(!FrmShowDel::current());
+    }
+
+    // Nothing deleted or dropped, and the request left the window as it was.
+    void verifyUntouched(const QString& number) {
+        for (const QString& s : script->log) {
+            QVERIFY2(!s.startsWith("delete", Qt::CaseInsensitive) && !s.startsWith("drop"), qPrintable(s));
+            QVERIFY(s != "BEGIN TRANSACTION");
+        }
+        QCOMPARE(w->TxtAccNo->text(), number);
+        QVERIFY(w->CmdDel->isEnabled());
+        QVERIFY(!FrmShowDel::current());
+    }
+
+private slots:
+    void init() {
+        MessageBox::setTestMode(true);
+        inst = Installation{};
+        script = std::make_shared<FakeScript>();
+        script->onStatement = [this](const QString& sql) { script->answer(sql, inst.answer(sql), 1); };
+        w = std::make_unique<FrmMain>([s = script] { return std::make_unique<FakeSqlClient>(s); });
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    }
+    void cleanup() { w.reset(); }
+
+    void checkBoxShowsAndHidesTheYearBox() {
+        QTest::keyClicks(w->txtYear, "2002;2003");
+        QVERIFY(w->txtYear->isHidden());
+        QTest::mouseClick(w->ChkDelDB, Qt::LeftButton);
+        QVERIFY(w->txtYear->isVisible() && w->lblYear->isVisible());
+        QTest::mouseClick(w->ChkDelDB, Qt::LeftButton);
+        QVERIFY(w->txtYear->isHidden() && w->lblYear->isHidden());
+        QCOMPARE(w->txtYear->text(), "2002;2003");
+        QVERIFY(script->log.isEmpty());
+    }
+
+    void blankNumberAsksForOne() {
+        prepare("   ");
+        // The button stays off for blanks; the rule itself must still refuse.
+        w->CmdDel_Click();
+        QCOMPARE(texts(MessageBox::takeShown()), QStringList{"请输入要删除的帐套号!"});
+        QVERIFY(script->log.isEmpty());
+    }
+
+    void unknownNumberIsReportedAfterTheCheck() {
+        prepare(" 099 ");
+        pressDelete();
+        QCOMPARE(
+            texts(MessageBox::takeShown()),
+            (QStringList{"当前的系统数据库tqsystem中不存在帐套099,请输入正确的帐套号!", "帐套(099)不存在!"}));
+        QCOMPARE(script->log, (QStringList{"select * from ua_account where cacc_id='099'",
+                                           "select * from ua_account where cAcc_id='099'"}));
+        verifyUntouched(" 099 ");
+    }
+
+    // A look-up that cannot run is not "not found": one notice, with the server's words.
+    void failedLookupSaysTheServerCouldNotBeQueried() {
+        prepare("001");
+        inst.failures["select * from ua_account where cAcc_id='001'"] = serverError(1205, "deadlock victim");
+        pressDelete();
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(texts(shown), QStringList{kNotQueried});
+        QVERIFY(shown[0].details.contains("deadlock victim"));
+        QVERIFY(shown[0].details.contains("1205"));
+        verifyUntouched("001");
+    }
+
+    // With the connection gone the number check fails as well; still only one notice.
+    void lostConnectionGivesOneNotice() {
+        prepare("001");
+        script->open = false;
+        pressDelete();
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(texts(shown), QStringList{kNotQueried});
+        QCOMPARE(shown[0].details, "Connection is not open");
+        verifyUntouched("001");
+    }
+
+    void cancelledConfirmationsStopWithoutChange() {
+        prepare("001", true, "2002");
+        inst.databases = {"tqdata_001_2002"};
+        pressDelete({MessageBox::Cancel});
+        auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].kind, MessageBox::Confirmation);
+        verifyUntouched("001");
+        QVERIFY(w->ChkDelDB->isChecked());
+
+        script->log.clear();
+        pressDelete({MessageBox::Ok, MessageBox::Cancel});
+        QCOMPARE(
+            texts(MessageBox::takeShown()),
+            (QStringList{
+                "此操作将会从系统数据库TqSystem的关键数据表中删除帐套001的信息,此操作不可恢复,确认删除帐套?",
+                "已选择删除帐套001的所有年度数据库,确认删除?", "操作已取消!"}));
+        verifyUntouched("001");
+    }
+
+    void yearListWithoutAnyYearIsRefused_data() {
+        QTest::addColumn<QString>("years");
+        QTest::newRow("blank") << "   ";
+        QTest::newRow("separator alone") << ";";
+        QTest::newRow("separators only") << " ;; ";
+    }
+    void yearListWithoutAnyYearIsRefused() {
+        QFETCH(QString, years);
+        prepare("001", true, years);
+        pressDelete();
+        QCOMPARE(texts(MessageBox::takeShown()).last(), "请输入要删除帐套的完整年度信息(如2002;2003)!");
+        verifyUntouched("001");
+    }
+
+    // The whole road without the box: one confirmation listing the rows, one transaction, the
+    // verification, the outcome and the reset.
+    void emptyAccountSetIsDeleted() {
+        prepare(" 001 ", false, "2002");
+        QHash<QString, bool> waitShown;
+        script->onStatement = [this, &waitShown](const QString& sql) {
+            waitShown[sql] = FrmShowDel::current() && FrmShowDel::current()->isVisible();
+            script->answer(sql, inst.answer(sql), 1);
+        };
+        pressDelete();
+
+        QStringList expected{"select * from ua_account where cacc_id='001'",
+                             "select * from ua_account where cAcc_id='001'"};
+        expected << previewCountsOf001() << kTables << "SET XACT_ABORT ON"
+                 << "BEGIN TRANSACTION" << purgeOf001() << "COMMIT TRANSACTION"
+                 << "select * from ua_account where cacc_id='001'" << kReconnect;
+        QCOMPARE(script->log, expected);
+
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(
+            texts(shown),
+            (QStringList{
+                "此操作将会从系统数据库TqSystem的关键数据表中删除帐套001的信息,此操作不可恢复,确认删除帐套?",
+                "空帐套号001已成功删除!"}));
+        QVERIFY(shown[0].details.contains("EAILog: 3 行"));
+        QVERIFY(shown[0].details.contains("UA_account: 2 行"));
+        QVERIFY(!shown[0].details.contains("tqdata"));  // the year box is not read unticked
+        QVERIFY(!inst.accounts.contains("001"));
+        QVERIFY(waitShown.value("DELETE FROM UA_account WHERE cacc_id = '001'"));
+        QVERIFY(!waitShown.value("select * from ua_account where cAcc_id='001'"));
+        QVERIFY(!waitShown.value("CLOSE"));
+        verifyReset("2002");
+    }
+
+    void accountSetWithTwoYearsIsDeleted() {
+        inst.databases = {"tqdata_001_2002", "tqdata_001_2003", "tqdata_002_2002"};
+        prepare("001", true, "2002;2003;");
+        pressDelete({MessageBox::Ok, MessageBox::Ok});
+
+        QStringList expected{"select * from ua_account where cacc_id='001'",
+                             "select * from ua_account where cAcc_id='001'"};
+        expected << previewCountsOf001() << databasePreview("tqdata_001_2002")
+                 << databasePreview("tqdata_001_2003")
+                 << "select * from master.dbo.sysdatabases where name='tqdata_001_2002'"
+                 << "select * from master.dbo.sysdatabases where name='tqdata_001_2003'"
+                 << databasePreview("tqdata_001_2002").last() << databasePreview("tqdata_001_2003").last()
+                 << "drop database [tqdata_001_2002]"
+                 << "drop database [tqdata_001_2003]" << kTables << "SET XACT_ABORT ON"
+                 << "BEGIN TRANSACTION" << purgeOf001() << "COMMIT TRANSACTION"
+                 << "select * from ua_account where cacc_id='001'" << kReconnect;
+        QCOMPARE(script->log, expected);
+
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 3);
+        QVERIFY(shown[0].details.contains("tqdata_001_2002: 20.0 MB, ONLINE, 无其他连接"));
+        QCOMPARE(shown.last().text, "帐套001(2002;2003年)已成功删除!");
+        QCOMPARE(inst.databases, QStringList{"tqdata_002_2002"});
+        verifyReset("2002;2003;");
+    }
+
+    void yearNamedTwiceIsDroppedOnce() {
+        inst.databases = {"tqdata_001_2002"};
+        prepare("001", true, "2002;2002");
+        pressDelete();
+        QCOMPARE(script->log.count("drop database [tqdata_001_2002]"), 1);
+        QCOMPARE(script->log.count("select * from master.dbo.sysdatabases where name='tqdata_001_2002'"), 1);
+        QCOMPARE(MessageBox::takeShown().last().text, "帐套001(2002;2002年)已成功删除!");
+    }
+
+    void missingOrUnqueryableDatabaseStopsBeforeAnyDrop_data() {
+        QTest::addColumn<QString>("years");
+        QTest::addColumn<bool>("queryFails");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("empty entry") << "2002;;2003" << false << "数据库tqdata_001_不存在!";
+        QTest::newRow("last missing") << "2002;2004" << false << "数据库tqdata_001_2004不存在!";
+        QTest::newRow("space kept") << "2002; 2003" << false << "数据库tqdata_001_ 2003不存在!";
+        QTest::newRow("query fails") << "2002;2003" << true << kNotQueried;
+    }
+    void missingOrUnqueryableDatabaseStopsBeforeAnyDrop() {
+        QFETCH(QString, years);
+        QFETCH(bool, queryFails);
+        QFETCH(QString, notice);
+        inst.databases = {"tqdata_001_2002", "tqdata_001_2003"};
+        if (queryFails)
+            inst.failures["select * from master.dbo.sysdatabases where name='tqdata_001_2003'"] =
+                serverError(10054, "connection reset");
+        prepare("001", true, years);
+        pressDelete();
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.last().text, notice);
+        if (queryFails)
+            QVERIFY(shown.last().details.contains("connection reset"));
+        verifyUntouched("001");
+        QCOMPARE(inst.databases.size(), 2);
+    }
+
+    void databaseInUseStopsBeforeAnyDrop() {
+        inst.databases = {"tqdata_001_2002", "tqdata_001_2003"};
+        inst.sessions["tqdata_001_2003"] = {{53, "sa      ", "PC-ACCT01", "报表工具"}};
+        prepare("001", true, "2002;2003");
+        pressDelete();
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 3);
+        QVERIFY(shown[0].details.contains("tqdata_001_2003: 20.0 MB, ONLINE, 1 个连接"));
+        const QString notice = shown.last().text;
+        QVERIFY2(notice.contains("tqdata_001_2003") && !notice.contains("tqdata_001_2002"),
+                 qPrintable(notice));
+        QVERIFY2(notice.contains("会话53(登录名 sa, 主机 PC-ACCT01, 程序 报表工具)"), qPrintable(notice));
+        verifyUntouched("001");
+    }
+
+    // The drop that fails is named with the server's reason; the catalogue is purged as before.
+    void failedDropIsReportedNotClaimed() {
+        inst.databases = {"tqdata_001_2002", "tqdata_001_2003"};
+        inst.failures["drop database [tqdata_001_2002]"] = serverError(3702, "Cannot drop database in use.");
+        prepare("001", true, "2002;2003");
+        pressDelete();
+        QVERIFY(script->log.contains("drop database [tqdata_001_2003]"));
+        QVERIFY(script->log.contains("COMMIT TRANSACTION"));
+        const auto outcome = MessageBox::takeShown().last();
+        QVERIFY2(outcome.text.contains("未能删除:\ntqdata_001_2002"), qPrintable(outcome.text));
+        QVERIFY(!outcome.text.contains("已成功删除"));
+        QVERIFY(outcome.details.contains("tqdata_001_2002: Cannot drop database in use. (3702)"));
+        QVERIFY(!inst.accounts.contains("001"));
+        verifyReset("2002;2003");
+    }
+
+    // A purge statement that fails rolls the whole purge back; the databases already dropped are named.
+    void failedPurgeStatementRollsBack() {
+        inst.databases = {"tqdata_001_2002"};
+        inst.failures["Delete from Ua_auth where cacc_id='001'"] =
+            serverError(1205, "chosen as deadlock victim");
+        prepare("001", true, "2002");
+        pressDelete();
+        const QStringList log = script->log;
+        const qsizetype failed = log.indexOf("Delete from Ua_auth where cacc_id='001'");
+        QVERIFY(failed > 0);
+        QCOMPARE(log.mid(failed + 1, 2),
+                 (QStringList{"ROLLBACK TRANSACTION", "select * from ua_account where cacc_id='001'"}));
+        QVERIFY(!log.contains("COMMIT TRANSACTION"));
+        const auto outcome = MessageBox::takeShown().last();
+        QCOMPARE(outcome.text, kFailure + "\n以下年度数据库已删除,无法恢复:\ntqdata_001_2002");
+        QVERIFY(outcome.details.contains("chosen as deadlock victim (1205)"));
+        QVERIFY(inst.accounts.contains("001"));
+        verifyReset("2002");
+    }
+
+    void missingTableIsSkipped() {
+        inst.tables.removeAll("EAILog");
+        prepare("001");
+        pressDelete();
+        QVERIFY(!script->log.join('\n').contains("EAILog where"));
+        QCOMPARE(script->log.mid(script->log.indexOf("BEGIN TRANSACTION") + 1, 10),
+                 purgeOf001(inst.tables) << "COMMIT TRANSACTION");
+        QCOMPARE(MessageBox::takeShown().last().text, "空帐套号001已成功删除!");
+    }
+
+    // Success needs a verification that ran and found nothing.
+    void verificationDecidesTheOutcome_data() {
+        QTest::addColumn<bool>("queryFails");
+        QTest::newRow("row left") << false;
+        QTest::newRow("query fails") << true;
+    }
+    void verificationDecidesTheOutcome() {
+        QFETCH(bool, queryFails);
+        prepare("001");
+        script->onStatement = [this, queryFails](const QString& sql) {
+            SqlResult r = inst.answer(sql);
+            if (sql == "COMMIT TRANSACTION") {
+                if (queryFails)
+                    inst.failures["select * from ua_account where cacc_id='001'"] =
+                        serverError(233, "pipe gone");
+                else
+                    inst.accounts << "001";  // registered again behind our back
+            }
+            script->answer(sql, r, 1);
+        };
+        pressDelete();
+        const auto outcome = MessageBox::takeShown().last();
+        QCOMPARE(outcome.text, kFailure);
+        if (queryFails)
+            QVERIFY(outcome.details.contains("pipe gone"));
+        verifyReset(QString());
+    }
+
+    void quotesAndBracketsStayInsideTheirLiterals() {
+        inst.accounts << "0'1]";
+        inst.databases = {"tqdata_0'1]_20'02"};
+        prepare("0'1]", true, "20'02");
+        pressDelete();
+        QVERIFY(script->log.contains("select * from ua_account where cAcc_id='0''1]'"));
+        QVERIFY(
+            script->log.contains("select * from master.dbo.sysdatabases where name='tqdata_0''1]_20''02'"));
+        QVERIFY(script->log.contains("drop database [tqdata_0'1]]_20'02]"));
+        QVERIFY(
+            script->log.contains("Delete from EAILog where Ea_Account like 'tqdata[_]0''1]' or "
+                                 "Ea_Account like 'tqdata[_]0''1][_]%'"));
+        QVERIFY(script->log.contains("DELETE FROM UA_account WHERE cacc_id = '0''1]'"));
+        QCOMPARE(MessageBox::takeShown().last().text, "帐套0'1](20'02年)已成功删除!");
+        QCOMPARE(inst.accounts, QStringList({"001", "002"}));
+        QVERIFY(inst.databases.isEmpty());
+    }
+
+    // No input reaches the window during a run; a close waits for its end.
+    void windowTakesNoInputAndClosesAfterTheRun() {
+        prepare("001");
+        bool poked = false;
+        script->onStatement = [&](const QString& sql) {
+            if (sql == "BEGIN TRANSACTION" && !poked) {
+                poked = true;
+                QTest::keyClicks(w->txtSqlSrvName, "x");
+                QTest::mouseClick(w->CmdLink, Qt::LeftButton);
+                QTest::mouseClick(w->CmdDel, Qt::LeftButton);
+                w->close();
+                QVERIFY(w->isVisible());
+            }
+            script->answer(sql, inst.answer(sql), 1);
+        };
+        pressDelete();
+        QVERIFY(poked);
+        QCOMPARE(w->txtSqlSrvName->text(), "srv");
+        QCOMPARE(script->log.count("select * from ua_account where cAcc_id='001'"), 1);
+        QCOMPARE(script->log.count("OPEN srv"), 1);
+        QCOMPARE(script->log.last(), "select cacc_id,cacc_name from ua_account");
+        QCOMPARE(MessageBox::takeShown().last().text, "空帐套号001已成功删除!");
+        QVERIFY(!w->isVisible());
+    }
+};
+
+QTEST_MAIN(DeletionWindowTest)
+#include "deletion_window_test.moc"
