@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QCheckBox>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -14,6 +15,7 @@
 #include "FakeSqlClient.h"
 #include "FrmMain.h"
 #include "MessageBox.h"
+#include "Startup.h"
 
 namespace {
 
@@ -520,6 +522,26 @@ private slots:
         QTest::mouseClick(details, Qt::LeftButton);
         QCOMPARE(details->text(), QStringLiteral("隐藏详细信息…"));
         detailed->close();
+    }
+
+    // One font for the program, set at start; no control sets its own.
+    void programFont() {
+        const QFont before = QApplication::font();
+        setUpApplication(*qApp);
+        const QFont font = QApplication::font();
+        if (QFontDatabase::hasFamily(QStringLiteral("WenQuanYi Zen Hei Sharp"))) {
+            QCOMPARE(font.family(), QStringLiteral("WenQuanYi Zen Hei Sharp"));
+            QCOMPARE(font.pointSize(), 9);
+        }
+        QVERIFY(!QApplication::windowIcon().isNull());
+        {
+            FrmMain w;
+            for (QWidget* c : w.findChildren<QWidget*>()) {
+                QVERIFY2(c->font().family() == font.family() && c->font().pointSizeF() == font.pointSizeF(),
+                         qPrintable(c->objectName()));
+            }
+        }
+        QApplication::setFont(before);
     }
 
     void messageSeamRecordsAndAnswersInOrder() {
