@@ -270,6 +270,7 @@ struct Source {
     std::vector<std::vector<Value>> rows;
     std::vector<int64_t> rowids;  // tables only
     bool userTable = false;
+    mutable std::vector<char> used;  // columns a statement names; the others are not read
 };
 
 Column col(std::string name, ColType t, int maxChars = 128, bool nullable = false) {
@@ -441,29 +442,31 @@ struct Engine::Impl {
         return cols;
     }
 
+    // Tables are read while filtering (see filter): only the rows a statement keeps are held.
     void loadTable(Source& src) {
         src.cols = tableColumns(src.name);
-        Query q(db, "SELECT rowid, * FROM \"" + src.name + "\"");
-        while (q.step()) {
-            src.rowids.push_back(q.i(0));
-            std::vector<Value> row;
-            row.reserve(src.cols.size());
-            for (size_t c = 0; c < src.cols.size(); ++c) {
-                int k = static_cast<int>(c) + 1;
-                if (q.isNull(k)) {
-                    row.push_back(Value::ofNull());
-                } else if (isIntType(src.cols[c].type)) {
-                    row.push_back(Value::ofInt(q.i(k)));
-                } else if (src.cols[c].type == ColType::Float) {
-                    Value v;
-                    v.null = false;
-                    v.f = sqlite3_column_double(q.st, k);
-                    row.push_back(v);
-                } else {
-                    row.push_back(Value::ofText(q.s(k)));
-                }
+        src.used.assign(src.cols.size(), 0);
+    }
+
+    void readRow(Query& q, const Source& src, std::vector<Value>& row) {
+        const std::vector<Column>& cols = src.cols;
+        for (size_t c = 0; c < cols.size(); ++c) {
+            if (!src.used[c])
+                continue;
+            int k = static_cast<int>(c) + 1;
+            Value& v = row[c];
+            v.null = q.isNull(k);
+            if (v.null)
+                continue;
+            if (isIntType(cols[c].type)) {
+                v.i = q.i(k);
+            } else if (cols[c].type == ColType::Float) {
+                v.f = sqlite3_column_double(q.st, k);
+            } else {
+                auto p = sqlite3_column_text(q.st, k);
+                v.text.assign(reinterpret_cast<const char*>(p),
+                              static_cast<size_t>(sqlite3_column_bytes(q.st, k)));
             }
-            src.rows.push_back(std::move(row));
         }
     }
 
@@ -621,6 +624,7 @@ struct Engine::Impl {
         } else {
             loadSysobjects(src, r->database);
         }
+        src.used.assign(src.cols.size(), 0);
         return src;
     }
 
@@ -645,6 +649,7 @@ struct Engine::Impl {
                 for (size_t i = 0; i < src->cols.size(); ++i)
                     if (sameName(src->cols[i].name, colName)) {
                         e.column = static_cast<int>(i);
+                        src->used[i] = 1;
                         return;
                     }
                 compileError(207, 16, 1, "Invalid column name '" + colName + "'.");
@@ -1123,11 +1128,27 @@ struct Engine::Impl {
 
     // ---- statements --------------------------------------------------------------------------
 
-    std::vector<size_t> filter(const Source& src, const Expr* where, const Session& s) {
+    // The rows of the source that pass the condition, in the source's order. A table's rows come
+    // from the store here, and only those that pass are kept in the source.
+    std::vector<size_t> filter(Source& src, const Expr* where, const Session& s) {
         std::vector<size_t> out;
         Ctx c;
         c.s = &s;
         c.src = &src;
+        if (src.userTable) {
+            Query q(db, "SELECT rowid, * FROM \"" + src.name + "\"");
+            std::vector<Value> row(src.cols.size());
+            c.row = &row;
+            while (q.step()) {
+                readRow(q, src, row);
+                if (where && !truth(eval(*where, c)).value_or(false))
+                    continue;
+                out.push_back(src.rows.size());
+                src.rows.push_back(row);
+                src.rowids.push_back(q.i(0));
+            }
+            return out;
+        }
         for (size_t i = 0; i < src.rows.size(); ++i) {
             c.row = &src.rows[i];
             if (!where || truth(eval(*where, c)).value_or(false))
@@ -1136,11 +1157,12 @@ struct Engine::Impl {
         return out;
     }
 
-    void select(const Statement& st, Session& s, Piece& p) {
+    // compileOnly: bind the statement and stop, for the check of a whole batch before it runs.
+    void select(const Statement& st, Session& s, Piece& p, bool compileOnly = false) {
         std::optional<Source> src;
         if (st.from)
             src = open(*st.from, s);
-        const Source* sp = src ? &*src : nullptr;
+        Source* sp = src ? &*src : nullptr;
 
         // The select list, with * expanded.
         struct Item {
@@ -1160,8 +1182,10 @@ struct Engine::Impl {
                                  "The column prefix '" + it.starQualifier +
                                      "' does not match with a table name or "
                                      "alias name used in the query.");
-                for (size_t k = 0; k < sp->cols.size(); ++k)
+                for (size_t k = 0; k < sp->cols.size(); ++k) {
                     items.push_back({nullptr, static_cast<int>(k), sp->cols[k]});
+                    sp->used[k] = 1;
+                }
                 continue;
             }
             bind(*it.expr, sp, true, false);
@@ -1234,6 +1258,8 @@ struct Engine::Impl {
             keys.push_back(k);
         }
 
+        if (compileOnly)
+            return;
         ResultSet rs;
         for (auto& it : items)
             rs.columns.push_back(it.meta);
@@ -1315,7 +1341,7 @@ struct Engine::Impl {
         for (auto& o : out) {
             std::vector<Value> row;
             for (size_t i = 0; i < o.cells.size(); ++i)
-                row.push_back(convertOut(o.cells[i], rs.columns[i].type));
+                row.push_back(convertOut(std::move(o.cells[i]), rs.columns[i].type));
             rs.rows.push_back(std::move(row));
         }
         s.lastRowCount = static_cast<int64_t>(rs.rows.size());
@@ -1323,7 +1349,7 @@ struct Engine::Impl {
         p.result = std::move(rs);
     }
 
-    static Value convertOut(const Cell& c, ColType t) {
+    static Value convertOut(Cell&& c, ColType t) {
         if (c.v.null)
             return Value::ofNull();
         if (isIntType(t) && !isIntType(c.t))
@@ -1336,21 +1362,29 @@ struct Engine::Impl {
         }
         if ((t == ColType::NVarChar || t == ColType::DateTime) && (isIntType(c.t) || c.t == ColType::Float))
             return Value::ofText(cellText(c));
-        return c.v;
+        return std::move(c.v);
     }
 
-    void checkWritable(const Session& s) {
+    // The store holds one transaction at a time: a session's transaction takes it at its first
+    // write. Another session that would write meanwhile times out at once rather than wait.
+    void beforeWrite(Session& s) {
         if (txOwner != 0 && txOwner != s.spid)
             raise(1222, 16, 51, "Lock request time out period exceeded.");
+        if (s.tranCount > 0 && txOwner == 0) {
+            exec("BEGIN");
+            txOwner = s.spid;
+        }
     }
 
-    void remove(const Statement& st, Session& s, Piece& p) {
+    void remove(const Statement& st, Session& s, Piece& p, bool compileOnly = false) {
         Source src = open(*st.from, s);
         if (!src.userTable)
             compileError(259, 16, 1, "Ad hoc updates to system catalogs are not allowed.");
         if (st.where)
             bind(*st.where, &src, false, false);
-        checkWritable(s);
+        if (compileOnly)
+            return;
+        beforeWrite(s);
         std::vector<size_t> rows = filter(src, st.where.get(), s);
         exec("SAVEPOINT sandbox_stmt");
         Query q(db, "DELETE FROM \"" + src.name + "\" WHERE rowid = ?");
@@ -1389,7 +1423,7 @@ struct Engine::Impl {
                 if (inUse)
                     raise(3702, 16, 4,
                           "Cannot drop database \"" + d->name + "\" because it is currently in use.");
-                checkWritable(s);
+                beforeWrite(s);
                 exec("SAVEPOINT sandbox_stmt");
                 Query a(db, "DELETE FROM sandbox_files WHERE dbid = ?");
                 a.bind(1, d->dbid).step();
@@ -1411,6 +1445,8 @@ struct Engine::Impl {
             raise(911, 16, 1,
                   "Database '" + st.names[0] +
                       "' does not exist. Make sure that the name is entered correctly.");
+        if (d->state != "ONLINE")
+            raise(942, 14, 4, "Database '" + d->name + "' cannot be opened because it is offline.");
         s.database = d->name;
         out.useDatabaseChanged = true;
         p.messages.push_back(makeMessage(5701, 0, 1, "Changed database context to '" + d->name + "'."));
@@ -1421,13 +1457,12 @@ struct Engine::Impl {
             s.xactAbort = st.optionValue == "ON";
         if (st.option == "NOCOUNT")
             s.noCount = st.optionValue == "ON";
+        if (st.option == "IMPLICIT_TRANSACTIONS")
+            s.implicitTransactions = st.optionValue == "ON";
     }
 
     void begin(Session& s, Piece& p) {
         if (s.tranCount == 0) {
-            checkWritable(s);
-            exec("BEGIN");
-            txOwner = s.spid;
             s.tranDescriptor = nextDescriptor++;
             p.tran = TranChange::Begin;
             p.tranDescriptor = s.tranDescriptor;
@@ -1438,8 +1473,10 @@ struct Engine::Impl {
         if (s.tranCount == 0)
             raise(3902, 16, 1, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
         if (--s.tranCount == 0) {
-            exec("COMMIT");
-            txOwner = 0;
+            if (txOwner == s.spid) {
+                exec("COMMIT");
+                txOwner = 0;
+            }
             p.tran = TranChange::Commit;
             p.tranDescriptor = s.tranDescriptor;
             s.tranDescriptor = 0;
@@ -1448,6 +1485,7 @@ struct Engine::Impl {
     void rollback(Session& s, Piece& p) {
         if (s.tranCount == 0)
             raise(3903, 16, 1, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+        p.tranDescriptor = s.tranDescriptor;
         abandon(s);
         p.tran = TranChange::Rollback;
     }
@@ -1520,6 +1558,10 @@ struct Engine::Impl {
 
     void run(const Statement& st, Session& s, Piece& p, BatchResult& out) {
         checkFaults(st);
+        bool touchesTable =
+            (st.kind == Statement::Kind::Select && st.from) || st.kind == Statement::Kind::Delete;
+        if (s.implicitTransactions && s.tranCount == 0 && touchesTable)
+            begin(s, p);
         switch (st.kind) {
             case Statement::Kind::Select:
                 select(st, s, p);
@@ -1576,6 +1618,32 @@ struct Engine::Impl {
             p.messages = parsed.errors;
             s.lastError = parsed.errors.front().number;
             out.pieces.push_back(std::move(p));
+        }
+        // Statements over tables that exist now are compiled with the batch: an unknown column
+        // there stops the whole batch before anything runs. A table that doesn't exist yet is
+        // left to its statement, as the server defers resolving it.
+        for (const auto& st : parsed.statements) {
+            if (st.kind == Statement::Kind::Use)
+                break;
+            if (st.kind != Statement::Kind::Select && st.kind != Statement::Kind::Delete)
+                continue;
+            if (st.from && !resolve(st.from->parts, s))
+                continue;
+            try {
+                Piece dry;
+                if (st.kind == Statement::Kind::Select)
+                    select(st, s, dry, true);
+                else
+                    remove(st, s, dry, true);
+            } catch (const SqlError& e) {
+                Piece p;
+                p.messages.push_back(e.m);
+                p.messages.back().line = st.line;
+                s.lastError = e.m.number;
+                out.pieces.push_back(std::move(p));
+                out.database = s.database;
+                return out;
+            }
         }
         for (const auto& st : parsed.statements) {
             Piece p;

@@ -85,8 +85,9 @@ struct Session {
     uint64_t tranDescriptor = 0;  // 0: no open transaction
     int tranCount = 0;            // @@TRANCOUNT
     bool noCount = false;         // SET NOCOUNT ON: DONE carries no row count
-    int64_t lastRowCount = 0;     // @@ROWCOUNT
-    int lastError = 0;            // @@ERROR
+    bool implicitTransactions = false;
+    int64_t lastRowCount = 0;  // @@ROWCOUNT
+    int lastError = 0;         // @@ERROR
 };
 
 // A session that is not a real connection, listed in sysprocesses as using a database.

@@ -63,18 +63,40 @@ static std::u32string_view trimRight(std::u32string_view s) {
     return s;
 }
 
+namespace {
+// Reads one code point of UTF-8 at i, as decodeUtf8 does, without building a string.
+char32_t nextCodePoint(std::string_view s, size_t& i) {
+    auto c = static_cast<unsigned char>(s[i]);
+    size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 99;
+    if (extra == 0 || extra == 99 || i + extra >= s.size()) {
+        ++i;
+        return c;
+    }
+    char32_t cp = c & (0x3F >> extra);
+    for (size_t k = 1; k <= extra; ++k) {
+        auto n = static_cast<unsigned char>(s[i + k]);
+        if ((n & 0xC0) != 0x80) {
+            ++i;
+            return c;
+        }
+        cp = (cp << 6) | (n & 0x3F);
+    }
+    i += extra + 1;
+    return cp;
+}
+}  // namespace
+
+// The shorter text is compared as if padded with spaces, which is what makes trailing spaces
+// count for nothing.
 int compareText(std::string_view a, std::string_view b) {
-    std::u32string ua = decodeUtf8(a), ub = decodeUtf8(b);
-    std::u32string_view va = trimRight(ua), vb = trimRight(ub);
-    size_t n = std::min(va.size(), vb.size());
-    for (size_t i = 0; i < n; ++i) {
-        char32_t x = foldCase(va[i]), y = foldCase(vb[i]);
+    size_t i = 0, j = 0;
+    while (i < a.size() || j < b.size()) {
+        char32_t x = i < a.size() ? foldCase(nextCodePoint(a, i)) : U' ';
+        char32_t y = j < b.size() ? foldCase(nextCodePoint(b, j)) : U' ';
         if (x != y)
             return x < y ? -1 : 1;
     }
-    if (va.size() == vb.size())
-        return 0;
-    return va.size() < vb.size() ? -1 : 1;
+    return 0;
 }
 
 std::string collationKey(std::string_view s) {

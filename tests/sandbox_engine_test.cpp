@@ -339,6 +339,13 @@ private slots:
         QCOMPARE(nested.pieces[2].tran, TranChange::None);
         QCOMPARE(f.s->tranCount, 1);
         QCOMPARE(f.run("COMMIT").pieces[0].tran, TranChange::Commit);
+
+        // With implicit transactions a statement over a table opens one that stays open.
+        auto implicit = f.run("SET IMPLICIT_TRANSACTIONS ON DELETE FROM UA_log WHERE cacc_id = '002'");
+        QCOMPARE(implicit.pieces[1].tran, TranChange::Begin);
+        QCOMPARE(f.s->tranCount, 1);
+        f.run("ROLLBACK SET IMPLICIT_TRANSACTIONS OFF");
+        QCOMPARE(f.count("UA_log", "cacc_id = '002'"), 4);
     }
 
     void xactAbortRollsBackTheWholeTransaction() {
@@ -388,8 +395,12 @@ private slots:
     void droppedConnectionRollsBackAndOthersWaitNoFurther() {
         Fixture f;
         auto other = f.engine.openSession("TqSystem");
+        // Both may begin; the first to write holds the store.
+        QCOMPARE(errorOf(f.engine.execBatch(*other, "BEGIN TRANSACTION")), 0);
         f.run("BEGIN TRANSACTION DELETE FROM UA_account WHERE cacc_id = '002'");
-        // Another session may not write into a transaction it doesn't own.
+        QCOMPARE(errorOf(f.engine.execBatch(*other, "DELETE FROM UA_log WHERE cacc_id = '002'")), 1222);
+        f.engine.execBatch(*other, "ROLLBACK");
+        // Nor in autocommit; a dropped connection gives the store back, its work undone.
         QCOMPARE(errorOf(f.engine.execBatch(*other, "DELETE FROM UA_log WHERE cacc_id = '002'")), 1222);
         f.engine.closeSession(*f.s);
         QCOMPARE(f.count("ua_account", "cacc_id = '002'"), 1);
@@ -444,6 +455,8 @@ private slots:
         QCOMPARE(moved.pieces[0].messages[0].number, 5701);
         QCOMPARE(f.run(q).pieces[0].rowCount, 1);
         QCOMPARE(errorOf(f.engine.execBatch(*mine, "use nosuch")), 911);
+        f.engine.setDatabaseState("tqdata_001_2004", "OFFLINE");
+        QCOMPARE(errorOf(f.engine.execBatch(*mine, "use tqdata_001_2004")), 942);
         f.engine.closeSession(*mine);
     }
 
@@ -505,6 +518,17 @@ private slots:
         QCOMPARE(f.count("UA_log", "cacc_id = '001'"), 6);
         // The session stays usable.
         QCOMPARE(errorOf(f.run("select 1")), 0);
+
+        // A bad column of a table that exists stops the batch before it runs, as a compile error;
+        // a table that doesn't exist is only found missing when its statement comes.
+        auto column = f.run("DELETE FROM UA_log WHERE cacc_id = '001'\nselect cacc_nam from ua_account");
+        QCOMPARE(column.pieces.size(), size_t(1));
+        QCOMPARE(errorOf(column), 207);
+        QCOMPARE(f.count("UA_log", "cacc_id = '001'"), 6);
+        auto table = f.run("DELETE FROM UA_log WHERE cacc_id = '001'\nselect * from nosuch\nselect 1");
+        QCOMPARE(table.pieces.size(), size_t(2));
+        QCOMPARE(errorOf(table.pieces[1]), 208);
+        QCOMPARE(f.count("UA_log", "cacc_id = '001'"), 0);
     }
 
     void logAndFaults() {
