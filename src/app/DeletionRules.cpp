@@ -8,12 +8,8 @@
 
 #include "Deletion.h"
 #include "FrmMain.h"
-#include "MessageBox.h"
-
-#if __has_include("FrmShowDel.h")
 #include "FrmShowDel.h"
-#define ACCTSET_HAVE_WAIT_WINDOW 1
-#endif
+#include "MessageBox.h"
 
 namespace {
 
@@ -59,13 +55,7 @@ protected:
         if (!isUserInput(event->type()) || !watched->isWidgetType())
             return false;
         const QWidget* top = static_cast<QWidget*>(watched)->window();
-        if (top == window_)
-            return true;
-#ifdef ACCTSET_HAVE_WAIT_WINDOW
-        if (top == FrmShowDel::current())
-            return true;
-#endif
-        return false;
+        return top == window_ || top == FrmShowDel::current();
     }
 
 private:
@@ -89,19 +79,9 @@ public:
         return MessageBox::confirm(&w_, text, details) == MessageBox::Ok;
     }
 
-    void showWait() override {
-#ifdef ACCTSET_HAVE_WAIT_WINDOW
-        FrmShowDel::Show();
-#endif
-    }
-    void closeWait() override {
-#ifdef ACCTSET_HAVE_WAIT_WINDOW
-        FrmShowDel::Close();
-#endif
-    }
-    void yield() override {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
+    void showWait() override { FrmShowDel::Show(); }
+    void closeWait() override { FrmShowDel::Close(); }
+    void yield() override { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
 
     void reset() override {
         w_.CmdLink_Click();
