@@ -1452,13 +1452,16 @@ struct Engine::Impl {
         p.messages.push_back(makeMessage(5701, 0, 1, "Changed database context to '" + d->name + "'."));
     }
 
-    void set(const Statement& st, Session& s) {
+    void set(const Statement& st, Session& s, Piece& p) {
         if (st.option == "XACT_ABORT")
             s.xactAbort = st.optionValue == "ON";
         if (st.option == "NOCOUNT")
             s.noCount = st.optionValue == "ON";
         if (st.option == "IMPLICIT_TRANSACTIONS")
             s.implicitTransactions = st.optionValue == "ON";
+        if (st.option == "LANGUAGE")
+            p.messages.push_back(
+                makeMessage(5703, 0, 1, "Changed language setting to " + st.optionValue + "."));
     }
 
     void begin(Session& s, Piece& p) {
@@ -1580,7 +1583,7 @@ struct Engine::Impl {
                 use(st, s, p, out);
                 break;
             case Statement::Kind::Set:
-                set(st, s);
+                set(st, s, p);
                 break;
             case Statement::Kind::BeginTran:
                 begin(s, p);

@@ -460,6 +460,24 @@ private slots:
         f.engine.closeSession(*mine);
     }
 
+    void sessionOptionsThatClientsSendOnConnect() {
+        Fixture f;
+        auto r = f.run(
+            "set textsize 2147483647\nset quoted_identifier on\nset arithabort off\nset numeric_roundabort "
+            "off\n"
+            "set ansi_warnings on\nset ansi_padding on\nset ansi_nulls on\nset concat_null_yields_null on\n"
+            "set cursor_close_on_commit off\nset implicit_transactions off\nset language us_english\n"
+            "set dateformat mdy\nset datefirst 7\nset transaction isolation level read committed");
+        QCOMPARE(errorOf(r), 0);
+        QCOMPARE(r.pieces.size(), size_t(14));
+        QCOMPARE(r.pieces[10].messages[0].number, 5703);
+        auto bad = f.run("set nosuch on");
+        QCOMPARE(errorOf(bad), 195);
+        QCOMPARE(bad.pieces[0].messages[0].text, std::string("'nosuch' is not a recognized SET option."));
+        // NOCOUNT takes the row count off the statements that follow.
+        QCOMPARE(f.run("set nocount on select * from ua_account").pieces[1].rowCount, -1);
+    }
+
     void datatypeProbeOfTheDriver() {
         Fixture f;
         for (const char* q :
