@@ -424,6 +424,9 @@ private slots:
         QTest::mouseClick(w.ComAccList, Qt::LeftButton);
         QCOMPARE(seen, QStringList{"closed"});
         QTRY_VERIFY(w.ComAccList->view()->isVisible());
+        // The list opens below the field, not over it.
+        const int fieldBottom = w.ComAccList->mapToGlobal(QPoint(0, w.ComAccList->height())).y();
+        QVERIFY(w.ComAccList->view()->window()->geometry().top() >= fieldBottom - 1);
         w.ComAccList->hidePopup();
     }
 

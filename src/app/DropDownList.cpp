@@ -1,11 +1,14 @@
 #include "DropDownList.h"
 
+#include "ClassicStyle.h"
+
 #include <QAbstractItemView>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 
 DropDownList::DropDownList(QWidget* parent) : QComboBox(parent) {
     setEditable(false);
+    setStyle(classicStyle());
 }
 
 void DropDownList::showPopup() {

@@ -8,12 +8,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPointer>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "ClassicStyle.h"
 #include "DesignUnits.h"
 #include "DropDownList.h"
 #include "MessageBox.h"
@@ -22,27 +21,6 @@
 #include "WindowPlacement.h"
 
 namespace {
-
-// The password box shows "*" for every character, whatever the platform's own mask is.
-class StarPasswordStyle : public QProxyStyle {
-public:
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* returnData) const override {
-        if (hint == SH_LineEdit_PasswordCharacter)
-            return '*';
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
-
-QStyle* starPasswordStyle() {
-    // One for the program's life: widgets do not own the style they are given.
-    static QPointer<QStyle> style;
-    if (!style) {
-        style = new StarPasswordStyle;
-        style->setParent(qApp);
-    }
-    return style;
-}
 
 constexpr unsigned int kLabelText = 0x000040;  // dark red
 constexpr unsigned int kCheckText = 0x0000FF;  // red
@@ -149,7 +127,7 @@ void FrmMain::buildControls() {
 
     txtSaPwd = new QLineEdit(client);
     place(txtSaPwd, 2370, 855, 1725, 300);
-    txtSaPwd->setStyle(starPasswordStyle());
+    txtSaPwd->setStyle(classicStyle());
     txtSaPwd->setEchoMode(QLineEdit::Password);
     setBoxEnabled(txtSaPwd, false);
 
