@@ -1,9 +1,135 @@
 // The rules of the server-name box, the connect button, the account list and the number box.
-#include "FrmMain.h"
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPushButton>
 
-void FrmMain::txtSqlSrvName_Change() {}
-void FrmMain::CmdLink_Click() {}
-void FrmMain::ComAccList_DropDown() {}
-void FrmMain::ComAccList_Click() {}
-void FrmMain::TxtAccNo_Change() {}
-void FrmMain::TxtAccNo_LostFocus() {}
+#include "AccountCatalogue.h"
+#include "DropDownList.h"
+#include "FrmMain.h"
+#include "MessageBox.h"
+#include "OdbcClient.h"
+
+namespace {
+
+// The connection waits for the server on its own thread; meanwhile the operator sees a busy cursor.
+[[maybe_unused]] const bool busyCursorHooked = [] {
+    setSqlBusyHooks(
+        [] {
+            if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+                QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        },
+        [] {
+            if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+                QGuiApplication::restoreOverrideCursor();
+        });
+    return true;
+}();
+
+QString notQueried(const QString& what) {
+    return QStringLiteral("无法查询数据库服务器,") + what;
+}
+
+}  // namespace
+
+void FrmMain::txtSqlSrvName_Change() {
+    txtSaPwd->setText(QString());
+    TxtAccNo->setText(QString());
+    setBoxEnabled(TxtAccNo, false);
+    setBoxEnabled(ComAccList, false);
+    ComAccList->clear();
+    CmdDel->setEnabled(false);
+    const bool named = !txtSqlSrvName->text().trimmed().isEmpty();
+    setBoxEnabled(txtSaPwd, named);
+    CmdLink->setEnabled(named);
+}
+
+void FrmMain::CmdLink_Click() {
+    ConnectionSpec spec;
+    spec.server = txtSqlSrvName->text().trimmed();
+    spec.password = txtSaPwd->text().trimmed();
+    if (spec.server.isEmpty()) {
+        MessageBox::notice(this, QStringLiteral("请输入数据库名称!"));
+        return;
+    }
+
+    SqlClient& cnn = Cnn();
+    if (cnn.isOpen())
+        cnn.close();
+    const SqlError opened = cnn.open(spec);
+    // Let the window repaint after the wait; input stays queued until the rule has ended, so no
+    // other rule (nor a second connect) can run inside this one.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (opened.isError() || !cnn.isOpen()) {
+        MessageBox::notice(
+            this, QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!"),
+            opened.message);
+        return;
+    }
+
+    const auto accounts = AccountCatalogue::readAccountItems(cnn);
+    if (!accounts.ok()) {
+        MessageBox::notice(this, notQueried(QStringLiteral("未能读取帐套列表!")), accounts.error.message);
+        return;
+    }
+    // An empty catalogue must not leave the items of an account set that no longer exists.
+    ComAccList->clear();
+    if (accounts.value.isEmpty())
+        return;
+    setBoxEnabled(ComAccList, true);
+    setBoxEnabled(TxtAccNo, true);
+    ComAccList->addItems(accounts.value);
+    // Filling an empty list selects its first item; the operator picks one.
+    ComAccList->setCurrentIndex(-1);
+}
+
+void FrmMain::ComAccList_DropDown() {
+    if (!ComAccList->currentText().trimmed().isEmpty())
+        return;
+    TxtAccNo->setText(QString());
+    ChkDelDB->setChecked(false);
+    ChkDelDB_Click();
+}
+
+void FrmMain::ComAccList_Click() {
+    const QString item = ComAccList->currentText().trimmed();
+    if (item.isEmpty())
+        return;
+    const QString piece = AccountCatalogue::numberOfItem(item);
+    TxtAccNo->setText(piece);
+    const QString accNo = piece.trimmed();
+    const auto years = AccountCatalogue::readYearList(Cnn(), accNo);
+    if (!years.ok()) {
+        MessageBox::notice(this,
+                           notQueried(QStringLiteral("未能读取帐套") + accNo + QStringLiteral("的年度信息!")),
+                           years.error.message);
+        return;
+    }
+    // An account set without years empties the box rather than showing the previous one's years.
+    txtYear->setText(years.value);
+}
+
+void FrmMain::TxtAccNo_Change() {
+    CmdDel->setEnabled(!TxtAccNo->text().trimmed().isEmpty());
+}
+
+void FrmMain::TxtAccNo_LostFocus() {
+    const QString accNo = TxtAccNo->text().trimmed();
+    if (accNo.isEmpty())
+        return;
+    const auto found = AccountCatalogue::countAccounts(Cnn(), accNo);
+    if (!found.ok()) {
+        // Inside a delete request the request's own look-up reports the failure, once.
+        if (deleting_)
+            return;
+        MessageBox::notice(this,
+                           notQueried(QStringLiteral("未能检查帐套") + accNo + QStringLiteral("是否存在!")),
+                           found.error.message);
+        return;
+    }
+    if (found.value != 1) {
+        MessageBox::notice(this, QStringLiteral("当前的系统数据库tqsystem中不存在帐套") + accNo +
+                                     QStringLiteral(",请输入正确的帐套号!"));
+    }
+}
