@@ -508,8 +508,8 @@ void Connection::run() {
             if (!keep)
                 break;
         }
-    } catch (const ProtocolError&) {
-        // A request we cannot parse: drop the connection as a server would.
+    } catch (const std::exception&) {
+        // A request we cannot parse (or a fault behind it): drop this connection, keep serving.
     }
 }
 

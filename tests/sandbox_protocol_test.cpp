@@ -62,7 +62,7 @@ private:
         const QString name = QStringLiteral("sandbox_protocol_%1").arg(++connectionCount);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
         db.setDatabaseName(QStringLiteral("DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=%1;UID=sa;PWD={%2};"
-                                          "DATABASE=TQSystem;TDS_Version=7.4;ClientCharset=UTF-8")
+                                          "DATABASE=TQSystem;TDS_Version=7.4;ClientCharset=UTF-8;Encryption=request")
                                .arg(server->port())
                                .arg(password));
         db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(loginTimeout));
