@@ -84,16 +84,16 @@ public:
             if ((c == 'N' || c == 'n') && i_ + 1 < s_.size() && s_[i_ + 1] == '\'') {
                 ++i_;
                 t.kind = Token::Kind::NString;
-                t.value = quoted('\'', '\'', t);
+                t.value = quoted('\'', t);
             } else if (c == '\'') {
                 t.kind = Token::Kind::String;
-                t.value = quoted('\'', '\'', t);
+                t.value = quoted('\'', t);
             } else if (c == '[') {
                 t.kind = Token::Kind::QuotedIdent;
-                t.value = quoted('[', ']', t);
+                t.value = quoted(']', t);
             } else if (c == '"') {
                 t.kind = Token::Kind::QuotedIdent;
-                t.value = quoted('"', '"', t);
+                t.value = quoted('"', t);
             } else if (c == '@') {
                 size_t j = i_ + 1;
                 bool global = j < s_.size() && s_[j] == '@';
@@ -148,7 +148,6 @@ private:
                     ++i_;
             } else if (s_.compare(i_, 2, "/*") == 0) {
                 int depth = 0;
-                size_t start = i_;
                 while (i_ < s_.size()) {
                     if (s_.compare(i_, 2, "/*") == 0) {
                         ++depth;
@@ -165,14 +164,14 @@ private:
                 }
                 if (depth > 0)
                     throw ParseError{syntaxMessage(113, 1, "Missing end comment mark '*/'.", line_), {}};
-                (void)start;
             } else {
                 return;
             }
         }
     }
 
-    std::string quoted(char open, char close, const Token& t) {
+    // The text between the opening character at i_ and close; a doubled close stands for itself.
+    std::string quoted(char close, const Token& t) {
         std::string v;
         size_t j = i_ + 1;
         for (;;) {
@@ -197,7 +196,6 @@ private:
             v.push_back(s_[j]);
             ++j;
         }
-        (void)open;
         i_ = j + 1;
         return v;
     }
