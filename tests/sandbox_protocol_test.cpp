@@ -61,10 +61,11 @@ private:
     QSqlDatabase odbc(const QString& password = kPassword, int loginTimeout = 15) {
         const QString name = QStringLiteral("sandbox_protocol_%1").arg(++connectionCount);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
-        db.setDatabaseName(QStringLiteral("DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=%1;UID=sa;PWD={%2};"
-                                          "DATABASE=TQSystem;TDS_Version=7.4;ClientCharset=UTF-8;Encryption=request")
-                               .arg(server->port())
-                               .arg(password));
+        db.setDatabaseName(
+            QStringLiteral("DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=%1;UID=sa;PWD={%2};"
+                           "DATABASE=TQSystem;TDS_Version=7.4;ClientCharset=UTF-8;Encryption=request")
+                .arg(server->port())
+                .arg(password));
         db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(loginTimeout));
         return db;
     }
@@ -166,6 +167,17 @@ private slots:
         QVERIFY2(run.out.contains("(1 row affected)"), qPrintable(run.out));
     }
 
+    void columnTypes() {
+        TsqlRun run = tsql(
+            "select * from master.dbo.sysdatabases where name='tqdata_001_2003'\ngo\n"
+            "sp_datatype_info_100 11\ngo\n");
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(!run.err.contains("Msg "), qPrintable(run.err));
+        QVERIFY2(run.out.contains("\ntqdata_001_2003\t"), qPrintable(run.out));
+        QVERIFY2(run.out.contains("\tJun  1 2003 09:00AM\t"), qPrintable(run.out));  // DATETIME
+        QVERIFY2(run.out.contains("\ndatetime\t11\t23\t"), qPrintable(run.out));
+    }
+
     // Far more than one 4096-byte packet each way; the request text must arrive whole.
     void multiPacket() {
         std::string error;
@@ -254,6 +266,34 @@ private slots:
                  qPrintable(after.lastError().text()));
         QVERIFY(after.next());
         QCOMPARE(after.value("cacc_name").toString(), QStringLiteral("示例帐套"));
+
+        // A statement dropped after its first row is cancelled (ATTENTION); the next one must run.
+        // One statement at a time per connection, as without MARS.
+        after.finish();
+        QSqlQuery dropped(db);
+        dropped.setForwardOnly(true);
+        QVERIFY(dropped.exec("select cacc_id,cacc_name from ua_account"));
+        QVERIFY(dropped.next());
+        dropped.finish();
+        QVERIFY(after.exec("select * from ua_account where cacc_id='002'"));
+        QVERIFY(after.next());
+
+        // The driver's own transaction calls travel as transaction-manager requests.
+        auto authRows = [&] {
+            return server->engine().queryRaw("SELECT count(*) FROM Ua_auth WHERE cacc_id='001'");
+        };
+        const auto authBefore = authRows();
+        QSqlQuery del(db);
+        del.setForwardOnly(true);
+        after.finish();
+        QVERIFY2(db.transaction(), qPrintable(db.lastError().text()));
+        QVERIFY(del.exec("Delete from Ua_auth where cacc_id='001'"));
+        QVERIFY(db.rollback());
+        QCOMPARE(authRows(), authBefore);
+        QVERIFY(db.transaction());
+        QVERIFY(del.exec("Delete from Ua_auth where cacc_id='001'"));
+        QVERIFY(db.commit());
+        QCOMPARE(authRows(), std::vector<std::string>{"0"});
 
         QSqlDatabase wrong = odbc("wrong");
         QVERIFY(!wrong.open());
