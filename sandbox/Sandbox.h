@@ -22,7 +22,7 @@ public:
     explicit Server(Options options = {});
     ~Server();  // stops
 
-    bool start(std::string* error = nullptr);
+    bool start(std::string* error = nullptr);  // may run again after stop(); port 0 picks anew
     void stop();
     uint16_t port() const;
     std::string serverName() const;  // what to type into the tool: "127.0.0.1,PORT"
@@ -30,11 +30,14 @@ public:
     Engine& engine();
 
     // Faults.
-    void dropConnectionAfter(int batches);  // each new connection closes after this many batches; <0 off
-    void setNeverAnswer(bool on);           // accept connections, never answer
-    void setRoundTripDelay(std::chrono::milliseconds delay);
+    // Every connection answers this many more SQL batches, counted from this call (or from its
+    // login, if later), then closes when the next batch arrives, without running it. <0: off.
+    // The driver's own probe on open is a batch too.
+    void dropConnectionAfter(int batches);
+    void setNeverAnswer(bool on);  // read requests, never answer (open connections too)
+    void setRoundTripDelay(std::chrono::milliseconds delay);  // before every reply
 
-    // Number of requests answered (round trips), for benchmarks.
+    // Number of replies sent (round trips), for benchmarks.
     uint64_t roundTrips() const;
 
 private:
