@@ -1,5 +1,7 @@
 #include "sqlText.h"
 
+#include <vector>
+
 namespace sandbox::sql {
 
 std::u32string decodeUtf8(std::string_view s) {
@@ -109,96 +111,116 @@ std::string collationKey(std::string_view s) {
 
 namespace {
 
-struct Matcher {
-    std::u32string_view p;
-    std::optional<char32_t> esc;
+// One element of a compiled pattern: % matches any run, the others exactly one character.
+struct PatternItem {
+    enum class Kind { Any, One, Literal, Class } kind = Kind::Literal;
+    char32_t c = 0;
+    bool negate = false;
+    std::vector<std::pair<char32_t, char32_t>> ranges;  // Class: single characters are ranges of one
 
-    // Matches one bracket class at p[pi] == '['; returns the index after ']' or npos when the
-    // class is not closed (an unclosed class matches nothing).
-    size_t matchClass(size_t pi, char32_t c, bool& hit) const {
-        size_t i = pi + 1;
-        bool negate = false;
-        if (i < p.size() && p[i] == U'^') {
-            negate = true;
-            ++i;
-        }
-        bool found = false;
-        bool first = true;
-        char32_t fc = foldCase(c);
-        while (i < p.size() && (p[i] != U']' || first)) {
-            char32_t lo = p[i];
-            if (i + 2 < p.size() && p[i + 1] == U'-' && p[i + 2] != U']') {
-                char32_t hi = p[i + 2];
-                char32_t flo = foldCase(lo), fhi = foldCase(hi);
-                if ((fc >= flo && fc <= fhi) || (c >= lo && c <= hi))
-                    found = true;
-                i += 3;
-            } else {
-                if (foldCase(lo) == fc)
-                    found = true;
-                ++i;
-            }
-            first = false;
-        }
-        if (i >= p.size())
-            return std::u32string_view::npos;
-        hit = found != negate;
-        return i + 1;
-    }
-
-    bool match(std::u32string_view v, size_t pi, size_t vi) const {
-        while (pi < p.size()) {
-            char32_t pc = p[pi];
-            if (esc && pc == *esc) {
-                if (pi + 1 >= p.size())
-                    return false;  // a trailing escape matches nothing
-                if (vi >= v.size() || foldCase(v[vi]) != foldCase(p[pi + 1]))
-                    return false;
-                pi += 2;
-                ++vi;
-            } else if (pc == U'%') {
-                while (pi < p.size() && p[pi] == U'%')
-                    ++pi;
-                if (pi == p.size())
-                    return true;
-                for (size_t k = vi; k <= v.size(); ++k)
-                    if (match(v, pi, k))
-                        return true;
-                return false;
-            } else if (pc == U'_') {
-                if (vi >= v.size())
-                    return false;
-                ++pi;
-                ++vi;
-            } else if (pc == U'[') {
-                if (vi >= v.size())
-                    return false;
-                bool hit = false;
-                size_t next = matchClass(pi, v[vi], hit);
-                if (next == std::u32string_view::npos || !hit)
-                    return false;
-                pi = next;
-                ++vi;
-            } else {
-                if (vi >= v.size() || foldCase(v[vi]) != foldCase(pc))
-                    return false;
-                ++pi;
-                ++vi;
+    bool matches(char32_t v) const {
+        switch (kind) {
+            case Kind::Any:
+            case Kind::One:
+                return true;
+            case Kind::Literal:
+                return foldCase(v) == foldCase(c);
+            case Kind::Class: {
+                char32_t fv = foldCase(v);
+                bool found = false;
+                for (auto [lo, hi] : ranges)
+                    if ((fv >= foldCase(lo) && fv <= foldCase(hi)) || (v >= lo && v <= hi))
+                        found = true;
+                return found != negate;
             }
         }
-        return vi == v.size();
+        return false;
     }
 };
+
+// nullopt when the pattern can match nothing (an unclosed class or a trailing escape).
+std::optional<std::vector<PatternItem>> compilePattern(std::u32string_view p, std::optional<char32_t> esc) {
+    std::vector<PatternItem> out;
+    for (size_t i = 0; i < p.size();) {
+        PatternItem item;
+        char32_t c = p[i];
+        if (esc && c == *esc) {
+            if (i + 1 >= p.size())
+                return std::nullopt;
+            item.c = p[i + 1];
+            i += 2;
+        } else if (c == U'%') {
+            item.kind = PatternItem::Kind::Any;
+            ++i;
+            if (!out.empty() && out.back().kind == PatternItem::Kind::Any)
+                continue;
+        } else if (c == U'_') {
+            item.kind = PatternItem::Kind::One;
+            ++i;
+        } else if (c == U'[') {
+            item.kind = PatternItem::Kind::Class;
+            size_t j = i + 1;
+            if (j < p.size() && p[j] == U'^') {
+                item.negate = true;
+                ++j;
+            }
+            bool first = true;
+            while (j < p.size() && (p[j] != U']' || first)) {
+                if (j + 2 < p.size() && p[j + 1] == U'-' && p[j + 2] != U']') {
+                    item.ranges.emplace_back(p[j], p[j + 2]);
+                    j += 3;
+                } else {
+                    item.ranges.emplace_back(p[j], p[j]);
+                    ++j;
+                }
+                first = false;
+            }
+            if (j >= p.size())
+                return std::nullopt;
+            i = j + 1;
+        } else {
+            item.c = c;
+            ++i;
+        }
+        out.push_back(std::move(item));
+    }
+    return out;
+}
+
+// Greedy matching that backtracks only to the last %: linear in practice, never exponential.
+bool matchItems(const std::vector<PatternItem>& p, std::u32string_view v) {
+    size_t pi = 0, vi = 0;
+    size_t starP = std::string::npos, starV = 0;
+    while (vi < v.size()) {
+        if (pi < p.size() && p[pi].kind == PatternItem::Kind::Any) {
+            starP = pi++;
+            starV = vi;
+        } else if (pi < p.size() && p[pi].matches(v[vi])) {
+            ++pi;
+            ++vi;
+        } else if (starP != std::string::npos) {
+            pi = starP + 1;
+            vi = ++starV;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi].kind == PatternItem::Kind::Any)
+        ++pi;
+    return pi == p.size();
+}
 
 }  // namespace
 
 bool likeMatch(std::string_view value, std::string_view pattern, std::optional<char32_t> escape) {
     std::u32string v = decodeUtf8(value), p = decodeUtf8(pattern);
-    Matcher m{p, escape};
-    if (m.match(v, 0, 0))
+    auto items = compilePattern(p, escape);
+    if (!items)
+        return false;
+    if (matchItems(*items, v))
         return true;
     std::u32string_view trimmed = trimRight(v);
-    return trimmed.size() != v.size() && m.match(trimmed, 0, 0);
+    return trimmed.size() != v.size() && matchItems(*items, trimmed);
 }
 
 }  // namespace sandbox::sql
