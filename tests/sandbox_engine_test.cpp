@@ -298,6 +298,12 @@ private slots:
         QTest::newRow("empty pattern") << ""
                                        << ""
                                        << "" << true;
+        // Many % against a long value that fails at its end: must not take exponential time.
+        QTest::newRow("many percents") << QString(200, 'a') << "%a%a%a%a%a%a%a%a%a%a%a%a%c"
+                                       << "" << false;
+        QTest::newRow("percent backtracks") << "abcabd"
+                                            << "%ab_"
+                                            << "" << true;
     }
     void likeRules() {
         QFETCH(QString, value);
