@@ -327,7 +327,7 @@ bool Connection::shouldDrop() {
 
 bool Connection::handleLogin(const std::vector<uint8_t>& payload) {
     Login l = parseLogin7(payload);
-    dialect_.version = l.tdsVersion;
+    dialect_ = Dialect::fromLogin(l.tdsVersion);
     TokenWriter t(dialect_);
     std::string database = l.database.empty() ? "master" : l.database;
     bool ok = lower(l.user) == "sa" && l.password == srv_.options.password;

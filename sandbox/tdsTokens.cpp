@@ -62,12 +62,25 @@ bool encodeDateTime(const std::string& text, int32_t* days, uint32_t* ticks) {
 }  // namespace
 
 int Dialect::level() const {
-    uint32_t major = version >> 24;
-    if (major == 0x07)
-        return 0x71;  // the early 7.1 spelling 0x07010000
-    if (major < 0x71)
-        return 0x71;
-    return static_cast<int>(major > 0x74 ? 0x74 : major);
+    return static_cast<int>(version >> 24);
+}
+
+// The client's version if it is one this server speaks; otherwise the nearest one.
+Dialect Dialect::fromLogin(uint32_t clientVersion) {
+    Dialect d;
+    switch (clientVersion) {
+        case 0x71000001:  // 7.1 (also sent as 0x07010000 by early clients)
+        case 0x72090002:  // 7.2
+        case 0x730A0003:  // 7.3A
+        case 0x730B0003:  // 7.3B
+        case 0x74000004:  // 7.4
+            d.version = clientVersion;
+            break;
+        default:
+            d.version = clientVersion < 0x72000000 ? 0x71000001 : 0x74000004;
+            break;
+    }
+    return d;
 }
 
 std::vector<uint8_t> preloginResponse() {
@@ -163,7 +176,7 @@ void TokenWriter::loginAck() {
     w_.u8(kLoginAck);
     w_.u16(static_cast<uint16_t>(1 + 4 + 1 + progChars * 2 + 4));
     w_.u8(1);  // SQL interface
-    w_.u32be(d_.level() == 0x71 && (d_.version >> 24) == 0x07 ? 0x71000001 : d_.version);
+    w_.u32be(d_.version);
     w_.u8(static_cast<uint8_t>(progChars));
     w_.utf16(prog);
     const uint8_t ver[4] = {15, 0, 0x07, 0xD0};  // 15.0.2000

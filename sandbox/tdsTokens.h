@@ -12,8 +12,9 @@ namespace sandbox::tds {
 
 // The protocol level a connection speaks, from the version the client asks for in LOGIN7.
 struct Dialect {
-    uint32_t version = 0x74000004;                       // as written in LOGINACK (big-endian on the wire)
-    int level() const;                                   // 0x71 .. 0x74
+    uint32_t version = 0x74000004;  // as written in LOGINACK (big-endian on the wire)
+    int level() const;              // 0x71 .. 0x74
+    static Dialect fromLogin(uint32_t clientVersion);
     bool longCounts() const { return level() >= 0x72; }  // 8-byte DONE counts, 4-byte user types
     bool nbcRows() const { return level() >= 0x73; }
 };
