@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "Sandbox.h"
 
 namespace {
@@ -14,8 +16,10 @@ int usage() {
                  "usage: acctset-sandbox [--port N] [--password PW] [--seed demo|empty|FILE] [--db PATH]\n"
                  "  --port      TCP port on 127.0.0.1 (default 14333; 0 picks a free one)\n"
                  "  --password  the sa password (default \"sandbox\")\n"
-                 "  --seed      the installation to hold: demo, empty, or a SQLite SQL script\n"
-                 "  --db        keep the data in this SQLite file instead of in memory\n");
+                 "  --seed      the installation to hold: demo, empty, or a file of SQLite SQL run\n"
+                 "              on the empty catalogue (as sandbox/seeds/demo.sql is); default demo\n"
+                 "  --db        keep the data in this SQLite file instead of in memory; an existing\n"
+                 "              file keeps its data unless --seed is given\n");
     return 2;
 }
 
@@ -24,7 +28,7 @@ int usage() {
 int main(int argc, char** argv) {
     sandbox::Options options;
     options.port = 14333;
-    std::string seed = "demo";
+    std::string seed;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h")
@@ -57,12 +61,20 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    if (seed.empty()) {
+        struct stat st {};
+        const bool existing = options.sqlitePath != ":memory:" &&
+                              ::stat(options.sqlitePath.c_str(), &st) == 0 && st.st_size > 0;
+        if (!existing)
+            seed = "demo";
+    }
     sandbox::Server server(options);
     if (seed == "demo") {
         server.engine().seedDemo();
     } else if (seed == "empty") {
         server.engine().seedEmpty();
-    } else {
+    } else if (!seed.empty()) {
+        server.engine().seedEmpty();
         std::string error;
         if (!server.engine().seedFile(seed, &error)) {
             std::fprintf(stderr, "acctset-sandbox: cannot load %s: %s\n", seed.c_str(), error.c_str());
