@@ -7,6 +7,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QTcpSocket>
 #include <QtTest>
 #include <memory>
 
@@ -333,6 +334,39 @@ private slots:
         timer.restart();
         QVERIFY(!silent.open());
         QVERIFY(timer.elapsed() < 5000);
+    }
+
+    // A request that does not parse costs its own connection, never the server.
+    void malformedRequests_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        auto packet = [](char type, const QByteArray& payload) {
+            const int len = payload.size() + 8;
+            QByteArray h("\x00\x01\x00\x00\x00\x00\x01\x00", 8);
+            h[0] = type;
+            h[2] = char(len >> 8);
+            h[3] = char(len & 0xFF);
+            return h + payload;
+        };
+        QByteArray login(94, '\0');
+        login[0] = 94;           // length
+        login[36] = char(0xF0);  // host name far beyond the end
+        login[38] = 10;
+        QTest::newRow("batch before login") << packet(0x01, QByteArray("s\0e\0l\0", 6));
+        QTest::newRow("login pointing outside itself") << packet(0x10, login);
+        QTest::newRow("truncated login") << packet(0x10, QByteArray(20, '\x7f'));
+        QTest::newRow("header shorter than itself") << QByteArray("\x12\x01\x00\x04\x00\x00\x01\x00", 8);
+        QTest::newRow("unknown packet type") << packet(0x55, QByteArray(8, 'x'));
+    }
+
+    void malformedRequests() {
+        QFETCH(QByteArray, bytes);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, server->port());
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write(bytes);
+        QVERIFY(socket.waitForBytesWritten(5000));
+        QVERIFY(socket.state() == QAbstractSocket::UnconnectedState || socket.waitForDisconnected(5000));
+        QVERIFY(tsql("select cacc_id,cacc_name from ua_account\ngo\n").out.contains("001\t示例帐套"));
     }
 
     // Stopping ends every connection: one waiting for its next request, one inside a reply delay.
