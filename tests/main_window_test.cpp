@@ -537,6 +537,8 @@ private slots:
             QCOMPARE(font.pointSize(), 9);
         }
         QVERIFY(!QApplication::windowIcon().isNull());
+        // A display name would be appended to every window title by the platform.
+        QCOMPARE(QApplication::applicationDisplayName(), QApplication::applicationName());
         {
             FrmMain w;
             for (QWidget* c : w.findChildren<QWidget*>()) {

@@ -17,7 +17,7 @@ void initResources() {
 void setUpApplication(QApplication& app) {
     initResources();
     QApplication::setApplicationName(QStringLiteral("acctset-remover"));
-    QApplication::setApplicationDisplayName(QStringLiteral("帐套删除工具"));
+    // No display name: the platform would append it to every window's title.
     QApplication::setDesktopFileName(QStringLiteral("acctset-remover"));
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/acctset-remover.xpm")));
 
