@@ -449,6 +449,13 @@ private slots:
         QVERIFY(shown[0].text.startsWith(kNotQueried));
         QCOMPARE(shown[0].details, QStringLiteral("Connection reset by peer"));
 
+        // Run by the delete request, a failed lookup is left to the request's own single notice.
+        w.CmdDel_Click();
+        shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(!shown[0].text.contains(QStringLiteral("未能检查帐套")));
+        QCOMPARE(f.takeLog().first(), lookup("005"));
+
         // Quotes are doubled in the lookup, never in the message.
         f.typeNumberAndLeave(QStringLiteral("1' or '1'='1"));
         QCOMPARE(f.takeLog().last(), lookup("1'' or ''1''=''1"));
