@@ -1,0 +1,147 @@
+// Connect and list through the real window and driver against the sandbox: 10, 1,000 and 40,000
+// account sets at 0 and 20 ms per round trip; time, round trips and peak memory per case, each case
+// in a process of its own so the peak is that case's. Also the two failure timings: a closed port,
+// and a server that accepts but never answers (with the paints the window got while waiting).
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "DropDownList.h"
+#include "FrmMain.h"
+#include "MessageBox.h"
+#include "Sandbox.h"
+
+namespace {
+
+long peakKiB() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+void seed(sandbox::Engine& e, int count) {
+    e.seedEmpty();
+    const std::string sql =
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) +
+        ") INSERT INTO ua_account (cacc_id, cacc_name) "
+        "SELECT printf('%05d', i), CASE WHEN i % 7 = 0 THEN NULL ELSE '帐套' || i END FROM n;";
+    std::string error;
+    if (!e.execRaw(sql, &error))
+        std::fprintf(stderr, "seed: %s\n", error.c_str());
+}
+
+// Counts the window's paints while a connect waits.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+int runCase(int count, int delayMs) {
+    sandbox::Server server;
+    std::string error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "sandbox: %s\n", error.c_str());
+        return 1;
+    }
+    seed(server.engine(), count);
+    server.setRoundTripDelay(std::chrono::milliseconds(delayMs));
+    const long before = peakKiB();
+
+    FrmMain w;
+    w.show();
+    w.txtSqlSrvName->setText(QString::fromStdString(server.serverName()));
+    w.txtSaPwd->setText(QStringLiteral("sandbox"));
+    const uint64_t trips0 = server.roundTrips();
+    QElapsedTimer t;
+    t.start();
+    w.CmdLink_Click();
+    const qint64 ms = t.elapsed();
+    const uint64_t trips = server.roundTrips() - trips0;
+    // The list query alone, on the open connection: the driver's share of the time.
+    t.restart();
+    const SqlResult again = w.Cnn().query(QStringLiteral("select cacc_id,cacc_name from ua_account"));
+    const qint64 queryMs = t.elapsed();
+    std::printf("%8d %6d ms %9lld ms %8llu %10ld KiB %10ld KiB %8d %9lld ms\n", count, delayMs,
+                static_cast<long long>(ms), static_cast<unsigned long long>(trips), before, peakKiB(),
+                w.ComAccList->count(), static_cast<long long>(again.rowCount() == count ? queryMs : -1));
+    return w.ComAccList->count() == count ? 0 : 1;
+}
+
+int runFailure(bool neverAnswer) {
+    sandbox::Server server;
+    std::string error;
+    if (!server.start(&error))
+        return 1;
+    const QString name = QString::fromStdString(server.serverName());
+    if (neverAnswer)
+        server.setNeverAnswer(true);
+    else
+        server.stop();
+
+    FrmMain w;
+    w.show();
+    PaintCounter counter;
+    w.installEventFilter(&counter);
+    QTimer repaint;
+    QObject::connect(&repaint, &QTimer::timeout, &w, [&w] { w.update(); });
+    repaint.start(100);
+    w.txtSqlSrvName->setText(name);
+    w.txtSaPwd->setText(QStringLiteral("sandbox"));
+    QElapsedTimer t;
+    t.start();
+    w.CmdLink_Click();
+    const qint64 ms = t.elapsed();
+    const auto shown = MessageBox::takeShown();
+    std::printf("%-13s %6lld ms, %d paints while waiting; message: %s | details: %s\n",
+                neverAnswer ? "never answers" : "closed port", static_cast<long long>(ms), counter.paints,
+                shown.isEmpty() ? "(none)" : qPrintable(shown.first().text),
+                shown.isEmpty() ? "" : qPrintable(QString(shown.first().details).replace('\n', " / ")));
+    return shown.isEmpty() ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    MessageBox::setTestMode(true);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == QLatin1String("--case"))
+        return runCase(args[2].toInt(), args[3].toInt());
+    if (args.size() == 2 && args[1] == QLatin1String("--closed-port"))
+        return runFailure(false);
+    if (args.size() == 2 && args[1] == QLatin1String("--never-answers"))
+        return runFailure(true);
+
+    std::printf("%8s %9s %12s %8s %14s %14s %8s %12s\n", "accounts", "delay", "connect+list", "trips",
+                "peak before", "peak after", "items", "query again");
+    std::fflush(stdout);
+    int status = 0;
+    for (const int delay : {0, 20}) {
+        for (const int count : {10, 1000, 40000}) {
+            QProcess p;
+            p.setProcessChannelMode(QProcess::ForwardedChannels);
+            p.start(app.applicationFilePath(),
+                    {QStringLiteral("--case"), QString::number(count), QString::number(delay)});
+            p.waitForFinished(-1);
+            status |= p.exitCode();
+        }
+    }
+    for (const char* mode : {"--closed-port", "--never-answers"}) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedChannels);
+        p.start(app.applicationFilePath(), {QString::fromLatin1(mode)});
+        p.waitForFinished(-1);
+        status |= p.exitCode();
+    }
+    return status;
+}
