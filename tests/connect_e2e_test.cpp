@@ -184,6 +184,16 @@ private slots:
         QVERIFY(!shown[0].details.contains(QStringLiteral("[FreeTDS]")));
         QVERIFY(!w->ComAccList->isEnabled());
 
+        // A password the driver cannot carry is refused before anything is sent.
+        engine().clearStatementLog();
+        const uint64_t trips = server->roundTrips();
+        connectAs(name(), QStringLiteral("a}b"));
+        shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, kConnectFailed);
+        QVERIFY(shown[0].details.contains(QStringLiteral("口令")));
+        QCOMPARE(server->roundTrips(), trips);
+
         connectAs(name(), QStringLiteral("sandbox"));
         QVERIFY(MessageBox::takeShown().isEmpty());
         sandbox::Message error;

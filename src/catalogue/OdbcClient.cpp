@@ -74,11 +74,14 @@ public:
     }
 
     ~OdbcClient() override {
-        call([this] {
-            closeOnWorker();
-            QSqlDatabase::removeDatabase(name_);
-            return 0;
-        });
+        // No event loop here: the owner is being destroyed, its events must not run now.
+        QMetaObject::invokeMethod(
+            context_,
+            [this] {
+                closeOnWorker();
+                QSqlDatabase::removeDatabase(name_);
+            },
+            Qt::BlockingQueuedConnection);
         thread_.quit();
         thread_.wait();
         delete context_;
