@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
@@ -93,7 +94,12 @@ int runFailure(bool neverAnswer) {
     PaintCounter counter;
     w.installEventFilter(&counter);
     QTimer repaint;
-    QObject::connect(&repaint, &QTimer::timeout, &w, [&w] { w.update(); });
+    bool busyCursor = false;
+    QObject::connect(&repaint, &QTimer::timeout, &w, [&w, &busyCursor] {
+        w.update();
+        const QCursor* c = QGuiApplication::overrideCursor();
+        busyCursor = busyCursor || (c && c->shape() == Qt::WaitCursor);
+    });
     repaint.start(100);
     w.txtSqlSrvName->setText(name);
     w.txtSaPwd->setText(QStringLiteral("sandbox"));
@@ -102,9 +108,9 @@ int runFailure(bool neverAnswer) {
     w.CmdLink_Click();
     const qint64 ms = t.elapsed();
     const auto shown = MessageBox::takeShown();
-    std::printf("%-13s %6lld ms, %d paints while waiting; message: %s | details: %s\n",
+    std::printf("%-13s %6lld ms, %d paints while waiting, busy cursor %s; message: %s | details: %s\n",
                 neverAnswer ? "never answers" : "closed port", static_cast<long long>(ms), counter.paints,
-                shown.isEmpty() ? "(none)" : qPrintable(shown.first().text),
+                busyCursor ? "seen" : "not seen", shown.isEmpty() ? "(none)" : qPrintable(shown.first().text),
                 shown.isEmpty() ? "" : qPrintable(QString(shown.first().details).replace('\n', " / ")));
     return shown.isEmpty() ? 1 : 0;
 }
