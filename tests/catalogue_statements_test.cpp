@@ -75,6 +75,24 @@ private slots:
         QCOMPARE(numberOfItem(item), number);
     }
 
+    void trimSpaces_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("trimmed");
+        QTest::newRow("spaces around") << "  001 "
+                                       << "001";
+        QTest::newRow("spaces only") << "   "
+                                     << "";
+        QTest::newRow("inner spaces stay") << " 0 1 "
+                                           << "0 1";
+        QTest::newRow("tab and full-width space are not spaces") << "\t001\u3000"
+                                                                 << "\t001\u3000";
+    }
+    void trimSpaces() {
+        QFETCH(QString, text);
+        QFETCH(QString, trimmed);
+        QCOMPARE(AccountCatalogue::trimSpaces(text), trimmed);
+    }
+
     void numberOfItemWithoutParenthesis() {
         QCOMPARE(numberOfItem(QStringLiteral("005")), QStringLiteral("005"));
     }

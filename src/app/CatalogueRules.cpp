@@ -40,15 +40,15 @@ void FrmMain::txtSqlSrvName_Change() {
     setBoxEnabled(ComAccList, false);
     ComAccList->clear();
     CmdDel->setEnabled(false);
-    const bool named = !txtSqlSrvName->text().trimmed().isEmpty();
+    const bool named = !AccountCatalogue::trimSpaces(txtSqlSrvName->text()).isEmpty();
     setBoxEnabled(txtSaPwd, named);
     CmdLink->setEnabled(named);
 }
 
 void FrmMain::CmdLink_Click() {
     ConnectionSpec spec;
-    spec.server = txtSqlSrvName->text().trimmed();
-    spec.password = txtSaPwd->text().trimmed();
+    spec.server = AccountCatalogue::trimSpaces(txtSqlSrvName->text());
+    spec.password = AccountCatalogue::trimSpaces(txtSaPwd->text());
     if (spec.server.isEmpty()) {
         MessageBox::notice(this, QStringLiteral("请输入数据库名称!"));
         return;
@@ -85,7 +85,7 @@ void FrmMain::CmdLink_Click() {
 }
 
 void FrmMain::ComAccList_DropDown() {
-    if (!ComAccList->currentText().trimmed().isEmpty())
+    if (!AccountCatalogue::trimSpaces(ComAccList->currentText()).isEmpty())
         return;
     TxtAccNo->setText(QString());
     ChkDelDB->setChecked(false);
@@ -93,12 +93,12 @@ void FrmMain::ComAccList_DropDown() {
 }
 
 void FrmMain::ComAccList_Click() {
-    const QString item = ComAccList->currentText().trimmed();
+    const QString item = AccountCatalogue::trimSpaces(ComAccList->currentText());
     if (item.isEmpty())
         return;
     const QString piece = AccountCatalogue::numberOfItem(item);
     TxtAccNo->setText(piece);
-    const QString accNo = piece.trimmed();
+    const QString accNo = AccountCatalogue::trimSpaces(piece);
     const auto years = AccountCatalogue::readYearList(Cnn(), accNo);
     if (!years.ok()) {
         MessageBox::notice(this,
@@ -111,11 +111,11 @@ void FrmMain::ComAccList_Click() {
 }
 
 void FrmMain::TxtAccNo_Change() {
-    CmdDel->setEnabled(!TxtAccNo->text().trimmed().isEmpty());
+    CmdDel->setEnabled(!AccountCatalogue::trimSpaces(TxtAccNo->text()).isEmpty());
 }
 
 void FrmMain::TxtAccNo_LostFocus() {
-    const QString accNo = TxtAccNo->text().trimmed();
+    const QString accNo = AccountCatalogue::trimSpaces(TxtAccNo->text());
     if (accNo.isEmpty())
         return;
     const auto found = AccountCatalogue::countAccounts(Cnn(), accNo);

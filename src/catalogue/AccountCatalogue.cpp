@@ -10,6 +10,16 @@ QString textOf(const QVariant& v) {
 }
 }  // namespace
 
+QString trimSpaces(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && text[end - 1] == QLatin1Char(' '))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
 QString accountListStatement() {
     return QStringLiteral("select cacc_id,cacc_name from ua_account");
 }

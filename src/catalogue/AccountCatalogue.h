@@ -10,6 +10,10 @@
 // account list and the year list. Values go into statements as escaped literals.
 namespace AccountCatalogue {
 
+// Every value read from a box loses its leading and trailing spaces (spaces only, as the operator's
+// manual says: a tab or a full-width space is part of the value).
+QString trimSpaces(const QString& text);
+
 QString accountListStatement();
 // The distinct years of an account set other than 9999, largest first.
 QString yearsStatement(const QString& accNo);
