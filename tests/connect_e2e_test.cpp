@@ -9,6 +9,7 @@
 #include "DropDownList.h"
 #include "FrmMain.h"
 #include "MessageBox.h"
+#include "OdbcClient.h"
 #include "Sandbox.h"
 
 namespace {
@@ -171,6 +172,22 @@ private slots:
         w->CmdLink_Click();
         QCOMPARE(w->ComAccList->count(), 0);
         QVERIFY(MessageBox::takeShown().isEmpty());
+    }
+
+    // A failure later in a batch is not lost behind the statements that worked.
+    void batchFailureAfterAGoodStatement() {
+        engine().seedDemo();
+        const auto cnn = makeOdbcClient();
+        ConnectionSpec spec;
+        spec.server = name();
+        spec.password = QStringLiteral("sandbox");
+        QVERIFY(!cnn->open(spec).isError());
+        const QString batch = QStringLiteral("select cacc_id from ua_account; select * from no_such_table");
+        QCOMPARE(cnn->command(batch).nativeCode, 208);
+        const SqlResult r = cnn->query(batch);
+        QCOMPARE(r.error.nativeCode, 208);
+        QCOMPARE(cnn->command(QStringLiteral("select 1; select 2")).kind, SqlError::Kind::None);
+        QCOMPARE(cnn->query(kList).rowCount(), 4);
     }
 
     void failuresCarryTheServersWords() {

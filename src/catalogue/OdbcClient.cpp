@@ -115,8 +115,10 @@ public:
                 r.error = errorOf(q.lastError(), SqlError::Kind::Statement);
                 return r;
             }
-            if (!q.isSelect())
+            if (!q.isSelect()) {
+                r.error = drain(q);
                 return r;
+            }
             const QSqlRecord rec = q.record();
             const int n = rec.count();
             for (int i = 0; i < n; ++i)
@@ -132,6 +134,8 @@ public:
             }
             if (q.lastError().isValid())
                 r.error = errorOf(q.lastError(), SqlError::Kind::Statement);
+            else
+                r.error = drain(q);
             return r;
         });
     }
@@ -145,11 +149,18 @@ public:
             q.setForwardOnly(true);
             if (!q.exec(sql))
                 return errorOf(q.lastError(), SqlError::Kind::Statement);
-            return SqlError::none();
+            return drain(q);
         });
     }
 
 private:
+    // The driver reports a failure of a later statement of a batch only when its result is reached.
+    static SqlError drain(QSqlQuery& q) {
+        while (q.nextResult()) {
+        }
+        return q.lastError().isValid() ? errorOf(q.lastError(), SqlError::Kind::Statement) : SqlError::none();
+    }
+
     SqlError openOnWorker(const ConnectionSpec& spec) {
         closeOnWorker();
         if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC"))) {
