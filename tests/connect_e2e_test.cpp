@@ -7,41 +7,17 @@
 #include <QPushButton>
 
 #include "DropDownList.h"
+#include "ExpectedText.h"
 #include "FrmMain.h"
 #include "MessageBox.h"
 #include "OdbcClient.h"
 #include "Sandbox.h"
+#include "WindowInput.h"
 
 namespace {
 
-const QString kList = QStringLiteral("select cacc_id,cacc_name from ua_account");
-const QString kConnectFailed =
-    QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!");
-
-QString years(const QString& accNo) {
-    return QStringLiteral(
-               "select distinct(iyear) from tqsystem.dbo.ua_period where iyear<>'9999' and cacc_id='") +
-           accNo + QStringLiteral("' order by iyear desc");
-}
-QString lookup(const QString& accNo) {
-    return QStringLiteral("select * from ua_account where cacc_id='") + accNo + QLatin1Char('\'');
-}
-
-QStringList items(const FrmMain& w) {
-    QStringList out;
-    for (int i = 0; i < w.ComAccList->count(); ++i)
-        out << w.ComAccList->itemText(i);
-    return out;
-}
-
-void typeText(QWidget* target, const QString& text) {
-    for (const QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(target, &press);
-        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(target, &release);
-    }
-}
+using namespace Expected;
+using namespace WindowInput;
 
 }  // namespace
 
@@ -123,7 +99,8 @@ private slots:
         engine().seedDemo();
         connectAs(name(), QStringLiteral("sandbox"));
         QVERIFY(MessageBox::takeShown().isEmpty());
-        QCOMPARE(items(*w), QStringList({"001(示例帐套)", "002(演示公司)", "003()", "0010(示例帐套分公司)"}));
+        QCOMPARE(items(w->ComAccList),
+                 QStringList({"001(示例帐套)", "002(演示公司)", "003()", "0010(示例帐套分公司)"}));
         QCOMPARE(w->ComAccList->currentIndex(), -1);
         QVERIFY(w->TxtAccNo->isEnabled());
 
@@ -152,7 +129,7 @@ private slots:
             "INSERT INTO ua_period (cacc_id, iyear, iperiod) VALUES ('0''1', 2005, 1), ('0''1', 2005, 2),"
             " ('0''1', 9999, 1), ('01', 2006, 1);"));
         connectAs(name(), QStringLiteral("sandbox"));
-        QCOMPARE(items(*w), QStringList({"0'1(引'号)", "01()"}));
+        QCOMPARE(items(w->ComAccList), QStringList({"0'1(引'号)", "01()"}));
         choose(1);
         QCOMPARE(w->txtYear->text(), QStringLiteral("2006"));
         choose(0);

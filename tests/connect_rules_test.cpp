@@ -10,25 +10,19 @@
 
 #include "DesignUnits.h"
 #include "DropDownList.h"
+#include "ExpectedText.h"
 #include "FakeSqlClient.h"
 #include "FrmMain.h"
 #include "MessageBox.h"
+#include "WindowInput.h"
 
 namespace {
 
-const QString kList = QStringLiteral("select cacc_id,cacc_name from ua_account");
-const QString kConnectFailed =
-    QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!");
+using namespace Expected;
+using namespace WindowInput;
+
 const QString kNotQueried = QStringLiteral("无法查询数据库服务器");
 
-QString years(const QString& accNo) {
-    return QStringLiteral(
-               "select distinct(iyear) from tqsystem.dbo.ua_period where iyear<>'9999' and cacc_id='") +
-           accNo + QStringLiteral("' order by iyear desc");
-}
-QString lookup(const QString& accNo) {
-    return QStringLiteral("select * from ua_account where cacc_id='") + accNo + QLatin1Char('\'');
-}
 QString unregistered(const QString& accNo) {
     return QStringLiteral("当前的系统数据库tqsystem中不存在帐套") + accNo +
            QStringLiteral(",请输入正确的帐套号!");
@@ -44,28 +38,11 @@ SqlResult yearRows(const QList<int>& ys) {
     return FakeScript::rows({"iyear"}, rows);
 }
 
-QStringList items(const FrmMain& w) {
-    QStringList out;
-    for (int i = 0; i < w.ComAccList->count(); ++i)
-        out << w.ComAccList->itemText(i);
-    return out;
-}
-
 QColor base(QWidget* box) {
     return box->palette().color(QPalette::Active, QPalette::Base);
 }
 const QColor kWhite = bgrColor(0xFFFFFF);
 const QColor kGrey = bgrColor(0xE0E0E0);
-
-// Key events carrying the text, as a keyboard delivers it (QTest::keyClicks refuses non-ASCII).
-void typeText(QWidget* target, const QString& text) {
-    for (const QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(target, &press);
-        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(target, &release);
-    }
-}
 
 void retype(QLineEdit* box, const QString& text) {
     box->setFocus();
@@ -197,7 +174,7 @@ private slots:
         QCOMPARE(f.script->opens[0].database, QStringLiteral("TQSystem"));
         QCOMPARE(w.txtSqlSrvName->text(), QStringLiteral("  127.0.0.1,14333 "));
 
-        QCOMPARE(items(w), QStringList({"003(Sales)", "001(示例帐套)", "002()"}));
+        QCOMPARE(items(w.ComAccList), QStringList({"003(Sales)", "001(示例帐套)", "002()"}));
         QCOMPARE(w.ComAccList->currentIndex(), -1);
         QVERIFY(w.ComAccList->currentText().isEmpty());
         QVERIFY(w.ComAccList->isEnabled());

@@ -6,36 +6,20 @@
 #include <QPushButton>
 
 #include "DropDownList.h"
+#include "ExpectedText.h"
 #include "FrmMain.h"
 #include "MessageBox.h"
 #include "Sandbox.h"
 
 namespace {
 
+using namespace Expected;
+
 const QStringList kCatalogue{"ua_account", "ua_period",      "UA_holdauth",  "UA_log",        "Ua_Identity",
                              "Ua_auth",    "UA_BackupPlans", "UA_BackupLog", "UA_account_sub"};
-const QString kFailure = QStringLiteral("删除操作失败,请重试!(可能数据库连接超时或其他原因导致操作故障)");
-
 QString sqliteText(const QString& v) {
     return "'" + QString(v).replace("'", "''") + "'";
 }
-
-QStringList purgeOf001() {
-    return {"Delete from EAILog where Ea_Account like 'tqdata[_]001' or Ea_Account like 'tqdata[_]001[_]%'",
-            "DELETE FROM UA_Period WHERE cacc_id = '001'",
-            "DELETE FROM UA_holdauth WHERE cacc_id = '001'",
-            "DELETE FROM UA_log WHERE cacc_id = '001'",
-            "Delete from Ua_Identity where cacc_id='001'",
-            "Delete from Ua_auth where cacc_id='001'",
-            "Delete from UA_BackupPlans where cacc_id='001'",
-            "Delete from UA_BackupLog where cacc_id='001'",
-            "DELETE FROM UA_account_sub WHERE cacc_id = '001'",
-            "DELETE FROM UA_account WHERE cacc_id = '001'"};
-}
-
-const QString kTables = QStringLiteral(
-    "select name from sysobjects where xtype='U' and name in ('EAILog','UA_Period','UA_holdauth','UA_log',"
-    "'Ua_Identity','Ua_auth','UA_BackupPlans','UA_BackupLog','UA_account_sub','UA_account')");
 
 }  // namespace
 
@@ -210,7 +194,7 @@ private slots:
             {1205, 45, 13, "Transaction was deadlocked and has been chosen as the deadlock victim."});
         const QStringList before = snapshot();
         prepare("001");
-        QCOMPARE(pressDelete(), kFailure);
+        QCOMPARE(pressDelete(), kDeleteFailed);
         QCOMPARE(snapshot(), before);
         QVERIFY(log().contains("ROLLBACK TRANSACTION"));
         QVERIFY(!log().contains("Delete from UA_BackupPlans where cacc_id='001'"));
@@ -222,7 +206,7 @@ private slots:
         // The check, the look-up, eleven preview queries, the table query, SET and BEGIN, four deletes:
         // the fifth delete finds the connection gone.
         server->dropConnectionAfter(2 + 11 + 1 + 2 + 4);
-        QCOMPARE(pressDelete(), kFailure);
+        QCOMPARE(pressDelete(), kDeleteFailed);
         server->dropConnectionAfter(-1);
         QVERIFY(log().contains("DELETE FROM UA_log WHERE cacc_id = '001'"));
         QCOMPARE(snapshot(), before);

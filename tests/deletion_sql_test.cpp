@@ -110,12 +110,6 @@ private slots:
         QCOMPARE(yearEntries(text), entries);
         QCOMPARE(withoutTrailingSeparator(text), shown);
     }
-
-    void onlySpacesAreTrimmed() {
-        QCOMPARE(trimSpaces("  003 "), "003");
-        QCOMPARE(trimSpaces("   "), "");
-        QCOMPARE(trimSpaces("\t003"), "\t003");
-    }
 };
 
 QTEST_APPLESS_MAIN(DeletionSqlTest)

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "ExpectedText.h"
 #include "FakeSqlClient.h"
 #include "FrmMain.h"
 #include "FrmShowDel.h"
@@ -14,14 +15,9 @@
 
 namespace {
 
-const QString kNotQueried = QStringLiteral("无法查询数据库服务器,删除操作已停止,没有删除任何数据!");
-const QString kFailure = QStringLiteral("删除操作失败,请重试!(可能数据库连接超时或其他原因导致操作故障)");
-const QString kTables = QStringLiteral(
-    "select name from sysobjects where xtype='U' and name in ('EAILog','UA_Period','UA_holdauth','UA_log',"
-    "'Ua_Identity','Ua_auth','UA_BackupPlans','UA_BackupLog','UA_account_sub','UA_account')");
-const QStringList kAllTables{"EAILog",  "UA_Period",      "UA_holdauth",  "UA_log",         "Ua_Identity",
-                             "Ua_auth", "UA_BackupPlans", "UA_BackupLog", "UA_account_sub", "UA_account"};
+using namespace Expected;
 
+const QString kNotQueried = QStringLiteral("无法查询数据库服务器,删除操作已停止,没有删除任何数据!");
 QString unquote(const QString& s, QChar q) {
     return QString(s).replace(QString(2, q), QString(q));
 }
@@ -35,7 +31,7 @@ SqlError serverError(int code, const QString& message) {
 struct Installation {
     QStringList accounts{"001", "002"};
     QStringList databases;
-    QStringList tables = kAllTables;
+    QStringList tables = kPurgeTables;
     QMap<QString, QList<QVariantList>> sessions;  // database -> spid, login, host, program
     QMap<QString, SqlError> failures;             // exact statement -> the server's refusal
     bool inTransaction = false;
@@ -124,29 +120,6 @@ struct Installation {
         return r;
     }
 };
-
-// The ten deletes for account set 001, as they must reach the server.
-QStringList purgeOf001(const QStringList& tables = kAllTables) {
-    const QList<QPair<QString, QString>> all{
-        {"EAILog",
-         "Delete from EAILog where Ea_Account like 'tqdata[_]001' or Ea_Account like 'tqdata[_]001[_]%'"},
-        {"UA_Period", "DELETE FROM UA_Period WHERE cacc_id = '001'"},
-        {"UA_holdauth", "DELETE FROM UA_holdauth WHERE cacc_id = '001'"},
-        {"UA_log", "DELETE FROM UA_log WHERE cacc_id = '001'"},
-        {"Ua_Identity", "Delete from Ua_Identity where cacc_id='001'"},
-        {"Ua_auth", "Delete from Ua_auth where cacc_id='001'"},
-        {"UA_BackupPlans", "Delete from UA_BackupPlans where cacc_id='001'"},
-        {"UA_BackupLog", "Delete from UA_BackupLog where cacc_id='001'"},
-        {"UA_account_sub", "DELETE FROM UA_account_sub WHERE cacc_id = '001'"},
-        {"UA_account", "DELETE FROM UA_account WHERE cacc_id = '001'"},
-    };
-    QStringList out;
-    for (const auto& [table, statement] : all) {
-        if (tables.contains(table))
-            out << statement;
-    }
-    return out;
-}
 
 QStringList previewCountsOf001() {
     return {kTables,
@@ -472,7 +445,7 @@ private slots:
                  (QStringList{"ROLLBACK TRANSACTION", "select * from ua_account where cacc_id='001'"}));
         QVERIFY(!log.contains("COMMIT TRANSACTION"));
         const auto outcome = MessageBox::takeShown().last();
-        QCOMPARE(outcome.text, kFailure + "\n以下年度数据库已删除,无法恢复:\ntqdata_001_2002");
+        QCOMPARE(outcome.text, kDeleteFailed + "\n以下年度数据库已删除,无法恢复:\ntqdata_001_2002");
         QVERIFY(outcome.details.contains("chosen as deadlock victim (1205)"));
         QVERIFY(inst.accounts.contains("001"));
         verifyReset("2002");
@@ -510,7 +483,7 @@ private slots:
         };
         pressDelete();
         const auto outcome = MessageBox::takeShown().last();
-        QCOMPARE(outcome.text, kFailure);
+        QCOMPARE(outcome.text, kDeleteFailed);
         if (queryFails)
             QVERIFY(outcome.details.contains("pipe gone"));
         verifyReset(QString());

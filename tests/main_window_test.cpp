@@ -16,8 +16,11 @@
 #include "FrmMain.h"
 #include "MessageBox.h"
 #include "Startup.h"
+#include "WindowInput.h"
 
 namespace {
+
+using namespace WindowInput;
 
 // Every control event the window raised, in order.
 struct Events {
@@ -30,23 +33,6 @@ struct Events {
 
 FrmMain::ClientFactory fakeFactory(const std::shared_ptr<FakeScript>& script) {
     return [script] { return std::make_unique<FakeSqlClient>(script); };
-}
-
-// QTest::keyClicks refuses non-ASCII text: a key event carrying the text is what a keyboard
-// layout with Chinese characters delivers.
-void typeText(QWidget* target, const QString& text) {
-    for (const QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(target, &press);
-        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(target, &release);
-    }
-}
-
-void commitFromInputMethod(QWidget* target, const QString& text) {
-    QInputMethodEvent commit;
-    commit.setCommitString(text);
-    QApplication::sendEvent(target, &commit);
 }
 
 void showActive(QWidget& w) {

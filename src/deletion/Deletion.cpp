@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "AccountCatalogue.h"
 #include "DeletionSql.h"
 
 namespace deletion {
@@ -52,7 +53,7 @@ QString serverWords(const SqlError& e) {
 }
 
 QString field(const SqlResult& r, qsizetype row, const QString& column) {
-    return DeletionSql::trimSpaces(r.value(row, column).toString());
+    return AccountCatalogue::trimSpaces(r.value(row, column).toString());
 }
 
 struct FailedDrop {
@@ -78,7 +79,7 @@ private:
     // Stage 1: the number, the look-up and the confirmations. Nothing changes on the server here.
     bool request() {
         host_.checkAccountNumber();
-        n_ = DeletionSql::trimSpaces(host_.accountNumberText());
+        n_ = AccountCatalogue::trimSpaces(host_.accountNumberText());
         if (n_.isEmpty()) {
             host_.notice(text::enterAccountNumber());
             return false;
@@ -99,7 +100,7 @@ private:
             host_.notice(text::cancelled());
             return false;
         }
-        const QString years = DeletionSql::trimSpaces(host_.yearText());
+        const QString years = AccountCatalogue::trimSpaces(host_.yearText());
         entries_ = DeletionSql::yearEntries(years);
         if (entries_.isEmpty()) {
             host_.notice(text::enterYears());
@@ -138,7 +139,7 @@ private:
             return lines.join(QLatin1Char('\n'));
 
         lines << QStringLiteral("将删除的年度数据库:");
-        const QStringList entries = DeletionSql::yearEntries(DeletionSql::trimSpaces(host_.yearText()));
+        const QStringList entries = DeletionSql::yearEntries(AccountCatalogue::trimSpaces(host_.yearText()));
         if (entries.isEmpty())
             lines << QStringLiteral("    (未填写年度)");
         for (const QString& year : entries)

@@ -30,16 +30,6 @@ constexpr TableHead kHeads[] = {
 
 }  // namespace
 
-QString trimSpaces(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text[end - 1] == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 QString withoutTrailingSeparator(const QString& yearText) {
     return yearText.endsWith(QLatin1Char(';')) ? yearText.chopped(1) : yearText;
 }

@@ -8,9 +8,6 @@
 // the texts are exactly the ones the operators' installations have always received.
 namespace DeletionSql {
 
-// Leading and trailing space characters removed (only spaces, as the boxes are read).
-QString trimSpaces(const QString& text);
-
 // The year entries of a year list: one trailing ";" tolerated, split at every ";", each entry used
 // as it stands (empty entries included), a repeated entry kept once. A list without any non-empty
 // entry yields no entries at all.

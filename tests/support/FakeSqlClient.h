@@ -18,18 +18,18 @@ struct FakeScript {
     };
 
     QList<Rule> rules;
-    QStringList log;                  // every statement, in order; "OPEN server" / "CLOSE" too
-    SqlError openError;               // what open() answers
-    QList<ConnectionSpec> opens;      // every spec open() was given
+    QStringList log;              // every statement, in order; "OPEN server" / "CLOSE" too
+    SqlError openError;           // what open() answers
+    QList<ConnectionSpec> opens;  // every spec open() was given
     bool open = false;
     int liveClients = 0;
     std::function<void(const QString&)> onStatement;  // runs before the answer (e.g. to tick a box)
 
     // Exact statement text.
     void answer(const QString& statement, const SqlResult& result, int times = -1) {
-        rules.prepend({QRegularExpression(QRegularExpression::anchoredPattern(
-                           QRegularExpression::escape(statement))),
-                       result, times});
+        rules.prepend(
+            {QRegularExpression(QRegularExpression::anchoredPattern(QRegularExpression::escape(statement))),
+             result, times});
     }
     void answerMatching(const QString& regex, const SqlResult& result, int times = -1) {
         rules.prepend({QRegularExpression(QRegularExpression::anchoredPattern(regex)), result, times});

@@ -1,0 +1,55 @@
+#pragma once
+// The statements and messages the tool must produce, written out as they must read, so a test
+// never checks the tool's text builders against themselves.
+
+#include <QString>
+#include <QStringList>
+
+namespace Expected {
+
+inline const QString kList = QStringLiteral("select cacc_id,cacc_name from ua_account");
+inline const QString kConnectFailed =
+    QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!");
+inline const QString kDeleteFailed =
+    QStringLiteral("删除操作失败,请重试!(可能数据库连接超时或其他原因导致操作故障)");
+inline const QString kTables = QStringLiteral(
+    "select name from sysobjects where xtype='U' and name in ('EAILog','UA_Period','UA_holdauth','UA_log',"
+    "'Ua_Identity','Ua_auth','UA_BackupPlans','UA_BackupLog','UA_account_sub','UA_account')");
+inline const QStringList kPurgeTables{"EAILog",         "UA_Period", "UA_holdauth",    "UA_log",
+                                      "Ua_Identity",    "Ua_auth",   "UA_BackupPlans", "UA_BackupLog",
+                                      "UA_account_sub", "UA_account"};
+
+inline QString years(const QString& accNo) {
+    return QStringLiteral(
+               "select distinct(iyear) from tqsystem.dbo.ua_period where iyear<>'9999' and cacc_id='") +
+           accNo + QStringLiteral("' order by iyear desc");
+}
+
+inline QString lookup(const QString& accNo) {
+    return QStringLiteral("select * from ua_account where cacc_id='") + accNo + QLatin1Char('\'');
+}
+
+// The deletes of account set 001 that reach the server, in order, for the tables that exist.
+inline QStringList purgeOf001(const QStringList& tables = kPurgeTables) {
+    const QList<QPair<QString, QString>> all{
+        {"EAILog",
+         "Delete from EAILog where Ea_Account like 'tqdata[_]001' or Ea_Account like 'tqdata[_]001[_]%'"},
+        {"UA_Period", "DELETE FROM UA_Period WHERE cacc_id = '001'"},
+        {"UA_holdauth", "DELETE FROM UA_holdauth WHERE cacc_id = '001'"},
+        {"UA_log", "DELETE FROM UA_log WHERE cacc_id = '001'"},
+        {"Ua_Identity", "Delete from Ua_Identity where cacc_id='001'"},
+        {"Ua_auth", "Delete from Ua_auth where cacc_id='001'"},
+        {"UA_BackupPlans", "Delete from UA_BackupPlans where cacc_id='001'"},
+        {"UA_BackupLog", "Delete from UA_BackupLog where cacc_id='001'"},
+        {"UA_account_sub", "DELETE FROM UA_account_sub WHERE cacc_id = '001'"},
+        {"UA_account", "DELETE FROM UA_account WHERE cacc_id = '001'"},
+    };
+    QStringList out;
+    for (const auto& [table, statement] : all) {
+        if (tables.contains(table))
+            out << statement;
+    }
+    return out;
+}
+
+}  // namespace Expected
