@@ -284,6 +284,8 @@ bool Connection::send(uint8_t type, const std::vector<uint8_t>& payload) {
     }
     if (srv_.stopping)
         return false;
+    // Counted before the reply leaves, so a client that has its answer always sees the count.
+    ++srv_.roundTrips;
     auto bytes = framePackets(type, payload, packetSize_, spid());
     const uint8_t* p = bytes.data();
     size_t n = bytes.size();
@@ -296,7 +298,6 @@ bool Connection::send(uint8_t type, const std::vector<uint8_t>& payload) {
         p += sent;
         n -= static_cast<size_t>(sent);
     }
-    ++srv_.roundTrips;
     return true;
 }
 

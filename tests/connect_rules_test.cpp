@@ -79,17 +79,12 @@ struct Fixture {
         const QRect item = view->visualRect(view->model()->index(row, 0));
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
         QTRY_VERIFY(!view->isVisible());
-        // The offscreen platform activates the popup late, even after it has closed; a window
-        // manager would give the focus back to the window.
-        for (int i = 0; i < 200 && QApplication::activeWindow() != &w; ++i) {
-            w.activateWindow();
-            QTest::qWait(10);
-        }
-        QCOMPARE(QApplication::activeWindow(), &w);
+        QVERIFY(settleActive(&w));
     }
 
     // Puts the focus into the number box, types, and moves on with Tab.
     void typeNumberAndLeave(const QString& text) {
+        QVERIFY(settleActive(&w));
         retype(w.TxtAccNo, text);
         QTest::keyClick(w.TxtAccNo, Qt::Key_Tab);
     }

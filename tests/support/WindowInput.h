@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QTest>
 
 #include "DropDownList.h"
 
@@ -24,6 +25,22 @@ inline void commitFromInputMethod(QWidget* target, const QString& text) {
     QInputMethodEvent commit;
     commit.setCommitString(text);
     QApplication::sendEvent(target, &commit);
+}
+
+// The offscreen platform may activate a popup late, even after it has closed, where a window
+// manager would hand the focus back. Waits until the window is active and stays so.
+inline bool settleActive(QWidget* window) {
+    int stable = 0;
+    for (int i = 0; i < 1000 && stable < 5; ++i) {
+        if (QApplication::activeWindow() == window) {
+            ++stable;
+        } else {
+            stable = 0;
+            window->activateWindow();
+        }
+        QTest::qWait(5);
+    }
+    return QApplication::activeWindow() == window;
 }
 
 inline QStringList items(const DropDownList* list) {
