@@ -317,6 +317,7 @@ bool hasAggregate(const Expr& e) {
 
 struct Engine::Impl {
     sqlite3* db = nullptr;
+    std::string storeError;
     std::vector<std::string> log;
     struct SessionInfo {
         std::string database, login, host, program, loginTime;
@@ -1685,6 +1686,7 @@ struct Engine::Impl {
 
 Engine::Engine(const std::string& sqlitePath) : d(std::make_unique<Impl>()) {
     if (sqlite3_open(sqlitePath.c_str(), &d->db) != SQLITE_OK) {
+        d->storeError = sqlite3_errmsg(d->db);
         sqlite3_close(d->db);
         d->db = nullptr;
         sqlite3_open(":memory:", &d->db);
@@ -1693,6 +1695,10 @@ Engine::Engine(const std::string& sqlitePath) : d(std::make_unique<Impl>()) {
     Impl::Query q(d->db, "SELECT count(*) FROM sqlite_master WHERE name = 'sandbox_databases'");
     if (q.step() && q.i(0) == 0)
         d->exec(seeds::schemaSql);
+}
+
+std::string Engine::storeError() const {
+    return d->storeError;
 }
 
 Engine::~Engine() {

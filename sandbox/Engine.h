@@ -104,6 +104,9 @@ public:
     // path ":memory:" for tests; a file path for a standalone server that should keep its data.
     explicit Engine(const std::string& sqlitePath = ":memory:");
     ~Engine();
+    // Why the store at the given path could not be opened (the engine then keeps its data in
+    // memory); empty when it opened.
+    std::string storeError() const;
 
     // Installations.
     void seedDemo();   // the demo installation

@@ -69,6 +69,11 @@ int main(int argc, char** argv) {
             seed = "demo";
     }
     sandbox::Server server(options);
+    if (const std::string why = server.engine().storeError(); !why.empty()) {
+        std::fprintf(stderr, "acctset-sandbox: cannot open %s: %s\n", options.sqlitePath.c_str(),
+                     why.c_str());
+        return 1;
+    }
     if (seed == "demo") {
         server.engine().seedDemo();
     } else if (seed == "empty") {
