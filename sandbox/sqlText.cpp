@@ -1,5 +1,7 @@
 #include "sqlText.h"
 
+#include "utf8.h"
+
 #include <vector>
 
 namespace sandbox::sql {
@@ -31,23 +33,8 @@ std::u32string decodeUtf8(std::string_view s) {
 std::string encodeUtf8(std::u32string_view s) {
     std::string out;
     out.reserve(s.size());
-    for (char32_t c : s) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
+    for (char32_t c : s)
+        appendUtf8(out, c);
     return out;
 }
 
