@@ -51,12 +51,7 @@ class ConnectE2eTest : public QObject {
 
     void choose(int row) {
         w->ComAccList->setFocus();
-        w->ComAccList->showPopup();
-        QAbstractItemView* view = w->ComAccList->view();
-        QTRY_VERIFY(view->isVisible());
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
-                          view->visualRect(view->model()->index(row, 0)).center());
-        QTRY_VERIFY(!view->isVisible());
+        QVERIFY(pickFromList(w->ComAccList, row));
         QVERIFY(settleActive(w.get()));
     }
 

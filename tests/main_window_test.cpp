@@ -429,17 +429,9 @@ private slots:
         w.ComAccList->setCurrentIndex(-1);
         QVERIFY(events.take().isEmpty());
 
-        const auto choose = [&](int row) {
-            w.ComAccList->showPopup();
-            QAbstractItemView* view = w.ComAccList->view();
-            QTRY_VERIFY(view->isVisible());
-            const QRect item = view->visualRect(view->model()->index(row, 0));
-            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
-            QTRY_VERIFY(!view->isVisible());
-        };
-        choose(1);
+        QVERIFY(pickFromList(w.ComAccList, 1));
         QCOMPARE(w.ComAccList->currentText(), QStringLiteral("002(B)"));
-        choose(1);
+        QVERIFY(pickFromList(w.ComAccList, 1));
         QCOMPARE(events.take().count(QStringLiteral("ComAccList_Click")), 2);
     }
 

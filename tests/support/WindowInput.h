@@ -1,6 +1,7 @@
 #pragma once
 // Input as the operator gives it, for tests that drive the real window.
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -41,6 +42,17 @@ inline bool settleActive(QWidget* window) {
         QTest::qWait(5);
     }
     return QApplication::activeWindow() == window;
+}
+
+// Opens the list as a click opens it and clicks one of its items; true once the list has closed.
+inline bool pickFromList(DropDownList* list, int row) {
+    list->showPopup();
+    QAbstractItemView* view = list->view();
+    if (!QTest::qWaitFor([view] { return view->isVisible(); }))
+        return false;
+    const QRect item = view->visualRect(view->model()->index(row, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
+    return QTest::qWaitFor([view] { return !view->isVisible(); });
 }
 
 inline QStringList items(const DropDownList* list) {
