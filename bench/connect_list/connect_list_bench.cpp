@@ -13,10 +13,10 @@
 
 #include <cstdio>
 
-#include "DropDownList.h"
-#include "FrmMain.h"
-#include "MessageBox.h"
-#include "Sandbox.h"
+#include "app/DropDownList.h"
+#include "app/FrmMain.h"
+#include "app/MessageBox.h"
+#include "sandbox/Sandbox.h"
 
 namespace {
 

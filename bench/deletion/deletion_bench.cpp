@@ -7,9 +7,9 @@
 
 #include <cstdio>
 
-#include "Deletion.h"
-#include "OdbcClient.h"
-#include "Sandbox.h"
+#include "deletion/Deletion.h"
+#include "catalogue/OdbcClient.h"
+#include "sandbox/Sandbox.h"
 
 namespace {
 

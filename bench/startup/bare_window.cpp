@@ -2,7 +2,7 @@
 #include <QApplication>
 #include <QLabel>
 
-#include "FirstPaintProbe.h"
+#include "app/FirstPaintProbe.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);

@@ -5,11 +5,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "AccountCatalogue.h"
-#include "DropDownList.h"
-#include "FrmMain.h"
-#include "MessageBox.h"
-#include "OdbcClient.h"
+#include "catalogue/AccountCatalogue.h"
+#include "app/DropDownList.h"
+#include "app/FrmMain.h"
+#include "app/MessageBox.h"
+#include "catalogue/OdbcClient.h"
 
 namespace {
 

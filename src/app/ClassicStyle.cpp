@@ -1,4 +1,4 @@
-#include "ClassicStyle.h"
+#include "app/ClassicStyle.h"
 
 #include <QApplication>
 #include <QPointer>

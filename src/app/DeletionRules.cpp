@@ -6,10 +6,10 @@
 #include <QLineEdit>
 #include <QPointer>
 
-#include "Deletion.h"
-#include "FrmMain.h"
-#include "FrmShowDel.h"
-#include "MessageBox.h"
+#include "deletion/Deletion.h"
+#include "app/FrmMain.h"
+#include "app/FrmShowDel.h"
+#include "app/MessageBox.h"
 
 namespace {
 

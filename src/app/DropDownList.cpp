@@ -1,6 +1,6 @@
-#include "DropDownList.h"
+#include "app/DropDownList.h"
 
-#include "ClassicStyle.h"
+#include "app/ClassicStyle.h"
 
 #include <QAbstractItemView>
 #include <QStyleOptionComboBox>

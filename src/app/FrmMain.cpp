@@ -1,4 +1,4 @@
-#include "FrmMain.h"
+#include "app/FrmMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,13 +12,13 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "ClassicStyle.h"
-#include "DesignUnits.h"
-#include "DropDownList.h"
-#include "MessageBox.h"
-#include "OdbcClient.h"
-#include "Startup.h"
-#include "WindowPlacement.h"
+#include "app/ClassicStyle.h"
+#include "app/DesignUnits.h"
+#include "app/DropDownList.h"
+#include "app/MessageBox.h"
+#include "catalogue/OdbcClient.h"
+#include "app/Startup.h"
+#include "app/WindowPlacement.h"
 
 namespace {
 

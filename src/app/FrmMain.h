@@ -5,7 +5,7 @@
 
 #include <QWidget>
 
-#include "SqlClient.h"
+#include "catalogue/SqlClient.h"
 
 class QCheckBox;
 class QLabel;

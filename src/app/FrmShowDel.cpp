@@ -1,14 +1,14 @@
-#include "FrmShowDel.h"
+#include "app/FrmShowDel.h"
 
 #include <QFontDatabase>
 #include <QIcon>
 #include <QLabel>
 #include <QPointer>
 
-#include "DesignUnits.h"
-#include "MessageBox.h"
-#include "Startup.h"
-#include "WindowPlacement.h"
+#include "app/DesignUnits.h"
+#include "app/MessageBox.h"
+#include "app/Startup.h"
+#include "app/WindowPlacement.h"
 
 namespace {
 QPointer<FrmShowDel>& instance() {

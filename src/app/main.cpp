@@ -1,8 +1,8 @@
 #include <QApplication>
 
-#include "FirstPaintProbe.h"
-#include "FrmMain.h"
-#include "Startup.h"
+#include "app/FirstPaintProbe.h"
+#include "app/FrmMain.h"
+#include "app/Startup.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);

@@ -1,6 +1,6 @@
-#include "AccountCatalogue.h"
+#include "catalogue/AccountCatalogue.h"
 
-#include "SqlText.h"
+#include "catalogue/SqlText.h"
 
 namespace AccountCatalogue {
 

@@ -1,4 +1,4 @@
-#include "ConnectionString.h"
+#include "catalogue/ConnectionString.h"
 
 namespace ConnectionString {
 

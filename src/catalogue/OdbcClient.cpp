@@ -1,4 +1,4 @@
-#include "OdbcClient.h"
+#include "catalogue/OdbcClient.h"
 
 #include <sql.h>
 #include <sqlext.h>
@@ -16,7 +16,7 @@
 #include <QSqlRecord>
 #include <QThread>
 
-#include "ConnectionString.h"
+#include "catalogue/ConnectionString.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "Deletion.h"
+#include "deletion/Deletion.h"
 
 #include <optional>
 
-#include "AccountCatalogue.h"
-#include "DeletionSql.h"
+#include "catalogue/AccountCatalogue.h"
+#include "deletion/DeletionSql.h"
 
 namespace deletion {
 

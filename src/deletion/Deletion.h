@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "SqlClient.h"
+#include "catalogue/SqlClient.h"
 
 namespace deletion {
 

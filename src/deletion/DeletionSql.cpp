@@ -1,6 +1,6 @@
-#include "DeletionSql.h"
+#include "deletion/DeletionSql.h"
 
-#include "SqlText.h"
+#include "catalogue/SqlText.h"
 
 namespace DeletionSql {
 

@@ -7,7 +7,7 @@
 #include <QKeyEvent>
 #include <QTest>
 
-#include "DropDownList.h"
+#include "app/DropDownList.h"
 
 namespace WindowInput {
 

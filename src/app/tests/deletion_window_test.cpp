@@ -7,11 +7,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "ExpectedText.h"
-#include "FakeSqlClient.h"
-#include "FrmMain.h"
-#include "FrmShowDel.h"
-#include "MessageBox.h"
+#include "support/ExpectedText.h"
+#include "support/FakeSqlClient.h"
+#include "app/FrmMain.h"
+#include "app/FrmShowDel.h"
+#include "app/MessageBox.h"
 
 namespace {
 

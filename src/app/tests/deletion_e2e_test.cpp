@@ -5,11 +5,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "DropDownList.h"
-#include "ExpectedText.h"
-#include "FrmMain.h"
-#include "MessageBox.h"
-#include "Sandbox.h"
+#include "app/DropDownList.h"
+#include "support/ExpectedText.h"
+#include "app/FrmMain.h"
+#include "app/MessageBox.h"
+#include "sandbox/Sandbox.h"
 
 namespace {
 

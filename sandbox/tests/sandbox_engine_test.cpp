@@ -4,8 +4,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "Engine.h"
-#include "sqlText.h"
+#include "sandbox/Engine.h"
+#include "sandbox/sqlText.h"
 
 using namespace sandbox;
 

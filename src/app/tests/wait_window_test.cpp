@@ -4,10 +4,10 @@
 #include <QLineEdit>
 #include <QScreen>
 
-#include "DesignUnits.h"
-#include "FrmMain.h"
-#include "FrmShowDel.h"
-#include "MessageBox.h"
+#include "app/DesignUnits.h"
+#include "app/FrmMain.h"
+#include "app/FrmShowDel.h"
+#include "app/MessageBox.h"
 
 namespace {
 int colourCount(const QImage& image) {

@@ -11,7 +11,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "Sandbox.h"
+#include "sandbox/Sandbox.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "DropDownList.h"
-#include "ExpectedText.h"
-#include "FrmMain.h"
-#include "MessageBox.h"
-#include "OdbcClient.h"
-#include "Sandbox.h"
-#include "WindowInput.h"
+#include "app/DropDownList.h"
+#include "support/ExpectedText.h"
+#include "app/FrmMain.h"
+#include "app/MessageBox.h"
+#include "catalogue/OdbcClient.h"
+#include "sandbox/Sandbox.h"
+#include "support/WindowInput.h"
 
 namespace {
 

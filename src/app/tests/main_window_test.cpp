@@ -10,13 +10,13 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "DesignUnits.h"
-#include "DropDownList.h"
-#include "FakeSqlClient.h"
-#include "FrmMain.h"
-#include "MessageBox.h"
-#include "Startup.h"
-#include "WindowInput.h"
+#include "app/DesignUnits.h"
+#include "app/DropDownList.h"
+#include "support/FakeSqlClient.h"
+#include "app/FrmMain.h"
+#include "app/MessageBox.h"
+#include "app/Startup.h"
+#include "support/WindowInput.h"
 
 namespace {
 

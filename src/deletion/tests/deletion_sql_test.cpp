@@ -1,7 +1,7 @@
 // Statement texts and the year list of a deletion, without a window.
 #include <QtTest>
 
-#include "DeletionSql.h"
+#include "deletion/DeletionSql.h"
 
 using namespace DeletionSql;
 

@@ -1,8 +1,8 @@
 // Statements, item texts and year lists of the account catalogue, without a server.
 #include <QTest>
 
-#include "AccountCatalogue.h"
-#include "FakeSqlClient.h"
+#include "catalogue/AccountCatalogue.h"
+#include "support/FakeSqlClient.h"
 
 using namespace AccountCatalogue;
 

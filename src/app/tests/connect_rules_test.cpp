@@ -8,13 +8,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "DesignUnits.h"
-#include "DropDownList.h"
-#include "ExpectedText.h"
-#include "FakeSqlClient.h"
-#include "FrmMain.h"
-#include "MessageBox.h"
-#include "WindowInput.h"
+#include "app/DesignUnits.h"
+#include "app/DropDownList.h"
+#include "support/ExpectedText.h"
+#include "support/FakeSqlClient.h"
+#include "app/FrmMain.h"
+#include "app/MessageBox.h"
+#include "support/WindowInput.h"
 
 namespace {
 

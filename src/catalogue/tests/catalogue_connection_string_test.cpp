@@ -1,7 +1,7 @@
 // The connection string for each driver family, and the choice of driver.
 #include <QTest>
 
-#include "ConnectionString.h"
+#include "catalogue/ConnectionString.h"
 
 using namespace ConnectionString;
 
