@@ -79,7 +79,6 @@ void seed(sandbox::Engine& e, int years) {
         std::fprintf(stderr, "seed: %s\n", error.c_str());
 }
 
-
 struct Measured {
     uint64_t trips = 0;
     qint64 ms = 0;
@@ -118,11 +117,12 @@ Measured measure(int years, int delay, Fn fn) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    std::printf("%5s %6s %6s %6s %8s %8s %9s %9s  %s\n", "years", "delay", "trips", "before", "deletion",
-                "plain", "time(ms)", "plain(ms)", "outcome");
+    std::printf("%5s %6s %6s %6s %8s %8s %9s %10s %9s  %s\n", "years", "delay", "trips", "before", "deletion",
+                "plain", "time(ms)", "before(ms)", "plain(ms)", "outcome");
     for (int years : {1, 10, 50}) {
         for (int delay : {0, 20}) {
             uint64_t before = 0;
+            qint64 beforeMs = 0;
             QString outcome;
             const Measured ours =
                 measure(years, delay, [&](SqlClient& c, sandbox::Server& s, const QStringList& l) {
@@ -135,15 +135,17 @@ int main(int argc, char** argv) {
                                                     YearList::fromText(l.join(QLatin1Char(';')))};
                     const bool ok = deletion::run(request, host) == deletion::Outcome::Succeeded;
                     before = host.tripsAtFirstConfirm - start;
+                    beforeMs = host.msAtFirstConfirm;
                     outcome = ok ? QStringLiteral("succeeded") : host.lastNotice;
                 });
             const Measured plain = measure(
                 years, delay, [](SqlClient& c, sandbox::Server&, const QStringList& l) { runPlain(c, l); });
-            std::printf("%5d %4dms %6llu %6llu %8llu %8llu %9lld %9lld  %s\n", years, delay,
+            std::printf("%5d %4dms %6llu %6llu %8llu %8llu %9lld %10lld %9lld  %s\n", years, delay,
                         static_cast<unsigned long long>(ours.trips), static_cast<unsigned long long>(before),
                         static_cast<unsigned long long>(ours.trips - before),
                         static_cast<unsigned long long>(plain.trips), static_cast<long long>(ours.ms),
-                        static_cast<long long>(plain.ms), qPrintable(outcome));
+                        static_cast<long long>(beforeMs), static_cast<long long>(plain.ms),
+                        qPrintable(outcome));
         }
     }
     return 0;
