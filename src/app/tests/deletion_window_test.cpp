@@ -23,8 +23,6 @@ const QString kNotQueried = QStringLiteral("无法查询数据库服务器,删�
 SqlError serverError(int code, const QString& message) {
     return FakeInstallation::serverError(code, message);
 }
-using Installation = FakeInstallation;
-
 QString sessionsOf(const QStringList& dbs) {
     return "select spid,loginame,hostname,program_name,db_name(dbid) as dbname from master.dbo.sysprocesses "
            "where dbid in (DB_ID('" +
@@ -80,7 +78,7 @@ class DeletionWindowTest : public QObject {
     Q_OBJECT
 
     std::shared_ptr<FakeScript> script;
-    Installation inst;
+    FakeInstallation inst;
     std::unique_ptr<FrmMain> w;
 
     // Connected to "srv", the number typed, the focus moved on; log and boxes cleared.
@@ -130,7 +128,7 @@ class DeletionWindowTest : public QObject {
 private slots:
     void init() {
         MessageBox::setTestMode(true);
-        inst = Installation{};
+        inst = FakeInstallation{};
         script = std::make_shared<FakeScript>();
         script->onStatement = [this](const QString& sql) { script->answer(sql, inst.answer(sql), 1); };
         w = std::make_unique<FrmMain>([s = script] { return std::make_unique<FakeSqlClient>(s); });
