@@ -251,8 +251,10 @@ private:
         if (!e.isError())
             return std::nullopt;
         // With XACT_ABORT the server has usually rolled back already; the explicit rollback covers
-        // errors that end the batch but leave the transaction open (e.g. an unknown name). Its own
-        // failure ("no transaction") is expected and ignored.
+        // errors that end the batch but leave the transaction open: compile errors such as an
+        // unknown name are not affected by XACT_ABORT
+        // (https://learn.microsoft.com/en-us/sql/t-sql/statements/set-xact-abort-transact-sql).
+        // Its own failure ("no transaction") is expected and ignored.
         sql_.command(DeletionSql::rollbackTransaction());
         return e;
     }

@@ -86,9 +86,11 @@ class DeletionE2eTest : public QObject {
         engine().clearStatementLog();
     }
 
+    QList<MessageBox::Shown> shown;  // the boxes of the last press
+
     QString pressDelete() {
         QTest::mouseClick(w->CmdDel, Qt::LeftButton);
-        const auto shown = MessageBox::takeShown();
+        shown = MessageBox::takeShown();
         return shown.isEmpty() ? QString() : shown.last().text;
     }
 
@@ -126,7 +128,13 @@ private slots:
     // Two years with the box ticked: the statements as the server received them, in order.
     void accountSetWithTwoYears() {
         prepare("001", true, "2002;2003");
+        const QString periods = raw("SELECT count(*) FROM ua_period WHERE cacc_id='001'").value(0);
         QCOMPARE(pressDelete(), "帐套001(2002;2003年)已成功删除!");
+        // The preview's batch read through the driver: a count from its middle, a database from its end.
+        const QString details = shown.first().details;
+        QVERIFY2(details.contains("UA_Period: " + periods + " 行"), qPrintable(details));
+        QVERIFY2(details.contains(QRegularExpression("tqdata_001_2003: [0-9.]+ MB, ONLINE, 无其他连接")),
+                 qPrintable(details));
 
         // One entry per batch the server received.
         QStringList counts;
