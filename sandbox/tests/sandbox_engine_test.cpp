@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include "sandbox/Engine.h"
-#include "sandbox/sqlText.h"
+#include "sandbox/sql/Collation.h"
 
 using namespace sandbox;
 
