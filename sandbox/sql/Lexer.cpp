@@ -129,7 +129,12 @@ private:
                     }
                 }
                 if (depth > 0)
-                    throw ParseError{syntaxMessage(113, 1, "Missing end comment mark '*/'.", line_), {}};
+                    throw ParseError{Message{.number = 113,
+                                             .state = 1,
+                                             .severity = 15,
+                                             .text = "Missing end comment mark '*/'.",
+                                             .line = line_},
+                                     {}};
             } else {
                 return;
             }
@@ -144,9 +149,17 @@ private:
             if (j >= s_.size()) {
                 // The real server reports both: the unclosed literal and the syntax error after it.
                 std::string head = s_.substr(i_ + 1);
-                Message m105 = syntaxMessage(
-                    105, 1, "Unclosed quotation mark after the character string '" + head + "'.", t.line);
-                Message m102 = syntaxMessage(102, 1, "Incorrect syntax near '" + head + "'.", t.line);
+                Message m105 =
+                    Message{.number = 105,
+                            .state = 1,
+                            .severity = 15,
+                            .text = "Unclosed quotation mark after the character string '" + head + "'.",
+                            .line = t.line};
+                Message m102 = Message{.number = 102,
+                                       .state = 1,
+                                       .severity = 15,
+                                       .text = "Incorrect syntax near '" + head + "'.",
+                                       .line = t.line};
                 throw ParseError{m105, {m102}};
             }
             if (s_[j] == close) {
@@ -172,16 +185,6 @@ private:
 };
 
 }  // namespace
-
-Message syntaxMessage(int number, int state, std::string text, int line) {
-    Message m;
-    m.number = number;
-    m.state = state;
-    m.severity = 15;
-    m.text = std::move(text);
-    m.line = line;
-    return m;
-}
 
 bool isReservedWord(const std::string& lowerCaseWord) {
     return reserved().count(lowerCaseWord) > 0;

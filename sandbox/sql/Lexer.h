@@ -23,7 +23,6 @@ struct ParseError {
     std::vector<Message> more;
 };
 
-Message syntaxMessage(int number, int state, std::string text, int line);
 bool isReservedWord(const std::string& lowerCaseWord);
 
 // The tokens of the whole batch, ending in one of kind End. Throws ParseError.

@@ -14,12 +14,21 @@ namespace sandbox::sql {
         --at;
     const Token& t = t_[at];
     if (isReserved(t))
-        throw ParseError{
-            syntaxMessage(156, 1, "Incorrect syntax near the keyword '" + t.value + "'.", t.line), {}};
+        throw ParseError{Message{.number = 156,
+                                 .state = 1,
+                                 .severity = 15,
+                                 .text = "Incorrect syntax near the keyword '" + t.value + "'.",
+                                 .line = t.line},
+                         {}};
     std::string near = t.kind == Token::Kind::String || t.kind == Token::Kind::NString ? t.value : t.text;
     if (t.kind == Token::Kind::End)
         near = "";
-    throw ParseError{syntaxMessage(102, 1, "Incorrect syntax near '" + near + "'.", t.line), {}};
+    throw ParseError{Message{.number = 102,
+                             .state = 1,
+                             .severity = 15,
+                             .text = "Incorrect syntax near '" + near + "'.",
+                             .line = t.line},
+                     {}};
 }
 
 std::vector<Statement> Parser::run() {
@@ -180,13 +189,12 @@ void Parser::setBody(Statement& st) {
     const Token& t = peek();
     if (t.kind == Token::Kind::Variable) {
         ++k_;
-        Message m;
-        m.number = 137;
-        m.state = 1;
-        m.severity = 15;
-        m.text = "Must declare the scalar variable \"@" + t.value + "\".";
-        m.line = t.line;
-        throw ParseError{m, {}};
+        throw ParseError{{.number = 137,
+                          .state = 1,
+                          .severity = 15,
+                          .text = "Must declare the scalar variable \"@" + t.value + "\".",
+                          .line = t.line},
+                         {}};
     }
     if (acceptWord("transaction")) {
         expectWord("isolation");
@@ -253,13 +261,12 @@ void Parser::setBody(Statement& st) {
             fail();
         }
     } else {
-        Message m;
-        m.number = 195;
-        m.state = 5;
-        m.severity = 15;
-        m.text = "'" + t.value + "' is not a recognized SET option.";
-        m.line = t.line;
-        throw ParseError{m, {}};
+        throw ParseError{{.number = 195,
+                          .state = 5,
+                          .severity = 15,
+                          .text = "'" + t.value + "' is not a recognized SET option.",
+                          .line = t.line},
+                         {}};
     }
 }
 
