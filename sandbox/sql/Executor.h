@@ -89,6 +89,7 @@ public:
     void commit(Session& s, Piece& p);
     void rollback(Session& s, Piece& p);
     void abandon(Session& s);  // rolls back the session's transaction, whatever its nesting
+    SqlError storeError(const StoreFailure& f, const Statement& st, const Session& s);
 
 private:
     void loadTable(Source& src);
@@ -96,6 +97,9 @@ private:
     Cell arith(const Expr& e, const Ctx& c);
     Cell aggregate(const Expr& e, const Ctx& c);
     void checkFaults(const Statement& st);
+    bool compile(const std::vector<Statement>& statements, Session& s, BatchResult& out);
+    void commitStore(Session& s);
+    bool failed(const SqlError& e, const Statement& st, Session& s, Piece& p);
     void run(const Statement& st, Session& s, Piece& p, BatchResult& out);
 };
 
