@@ -1,6 +1,5 @@
 #pragma once
-// Errors a statement raises, with SQL Server's own number, state and severity, and what each does to the
-// batch.
+// Errors a statement raises, with SQL Server's number, state and severity, and what each ends.
 
 #include <utility>
 #include <vector>

@@ -1,5 +1,4 @@
-// What the server reports when its store refuses a statement: one table from the store's result codes to SQL
-// Server's errors.
+// A statement the store refuses: one table from the store's result codes to SQL Server's errors.
 #include "sandbox/sql/StoreErrors.h"
 
 namespace sandbox::sql {

@@ -1,6 +1,5 @@
 #pragma once
-// What the server reports when its store refuses a statement: one table from the store's result codes to SQL
-// Server's errors.
+// A statement the store refuses: one table from the store's result codes to SQL Server's errors.
 
 #include <string>
 

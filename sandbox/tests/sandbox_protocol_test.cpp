@@ -1,5 +1,4 @@
-// The sandbox server as standard clients see it: FreeTDS's own tsql, and QtSql's ODBC driver over
-// FreeTDS (the stack the tool uses). Each test talks to an in-process server on a free port.
+// The server as standard clients see it: FreeTDS's tsql, and QtSql's ODBC driver over FreeTDS.
 
 #include <QElapsedTimer>
 #include <QProcess>

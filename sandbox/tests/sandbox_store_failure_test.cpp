@@ -1,5 +1,4 @@
-// A statement the store refuses is a server error, never a quiet success: each statement kind that
-// writes or reads the store, the statement-level rollback, XACT_ABORT, @@ERROR and @@ROWCOUNT.
+// A statement the store refuses is a server error, undone as a server undoes it, never a quiet success.
 
 #include <sqlite3.h>
 
