@@ -1,7 +1,5 @@
 #pragma once
-// The sandbox's SQL side: keeps an accounting installation in SQLite and answers the statements of
-// one batch the way SQL Server would. Knows nothing of TDS; the protocol side turns what it returns
-// into tokens.
+// The engine: an accounting installation in SQLite answering one batch at a time as SQL Server would.
 
 #include <cstdint>
 #include <memory>
@@ -46,7 +44,9 @@ struct ResultSet {
     std::vector<std::vector<Value>> rows;
 };
 
-// An ERROR (severity > 10) or INFO token, with SQL Server's own number, state and severity.
+// An ERROR (severity > 10) or INFO token, with SQL Server's own number, state and severity. Built
+// with designated initialisers ({.number = 208, .state = 1, .severity = 16, .text = ...}) so that
+// state and severity cannot swap.
 struct Message {
     int number = 0;
     int state = 1;
