@@ -187,6 +187,7 @@ BatchResult Executor::batch(Session& s, const std::string& text) {
     if (out.pieces.empty())
         out.pieces.emplace_back();
     out.database = s.database;
+    endOfStatement(s);
     SessionInfo& info = sessions[s.spid];
     info.command.clear();
     info.percentComplete = 0;
@@ -212,8 +213,7 @@ bool Executor::statement(const Statement& st, Session& s, Piece& p, BatchResult&
         interrupted(i, s, out);
         stop = true;
     }
-    if (s.tranCount == 0)
-        releaseLocks(s.spid);
+    endOfStatement(s);
     return stop;
 }
 

@@ -42,6 +42,18 @@ public:
         std::string waitType;
         std::chrono::steady_clock::time_point waitSince;
         double percentComplete = 0;  // set by long statements through setPercentComplete
+        std::string waitObject;      // the table it waits for
+        // Databases its statements named by three-part names: a shared DATABASE lock on each,
+        // for the statement or, inside a transaction, until the transaction ends.
+        std::set<std::string> usedDatabases;
+    };
+    // A shared DATABASE lock: the session's current database, or one it names.
+    struct DatabaseLock {
+        int spid;
+        std::string database;
+        bool operator<(const DatabaseLock& o) const {
+            return spid != o.spid ? spid < o.spid : database < o.database;
+        }
     };
     std::map<int, SessionInfo> sessions;
     std::vector<ForeignSession> foreign;
@@ -114,6 +126,8 @@ public:
     void lockToWrite(Session& s, const std::string& table);
     void waitForStore(Session& s);  // the store's transaction is free or this session's
     void releaseLocks(int spid);
+    void endOfStatement(Session& s);  // outside a transaction, its locks go with the statement
+    std::set<DatabaseLock> databaseLocks();
     void kill(const Session& s, int spid);
     int holdLock(const std::string& table, const std::string& login, const std::string& host,
                  const std::string& program);

@@ -43,6 +43,7 @@ void Executor::waitWhile(const Session& s, const std::function<int()>& blocker, 
         if (now >= deadline) {
             info.blockedBy = 0;
             info.waitType.clear();
+            info.waitObject.clear();
             timedOut();
         }
         std::unique_lock<std::mutex>* mine = engineLock;
@@ -57,6 +58,7 @@ void Executor::waitWhile(const Session& s, const std::function<int()>& blocker, 
 void Executor::stopWaiting(const Session& s, SessionInfo& info) {
     info.blockedBy = 0;
     info.waitType.clear();
+    info.waitObject.clear();
     throw Interrupted{killed.count(s.spid) > 0};
 }
 
@@ -64,6 +66,7 @@ void Executor::lockToRead(const Session& s, const std::string& table) {
     if (s.readUncommitted)
         return;
     const std::string key = lower(table);
+    sessions[s.spid].waitObject = table;
     waitWhile(
         s,
         [&] {
@@ -71,10 +74,12 @@ void Executor::lockToRead(const Session& s, const std::string& table) {
             return it != exclusive.end() && it->second != s.spid ? it->second : 0;
         },
         "LCK_M_S");
+    sessions[s.spid].waitObject.clear();
 }
 
 void Executor::lockToWrite(Session& s, const std::string& table) {
     const std::string key = lower(table);
+    sessions[s.spid].waitObject = table;
     waitWhile(
         s,
         [&] {
@@ -84,6 +89,7 @@ void Executor::lockToWrite(Session& s, const std::string& table) {
             return txOwner != 0 && txOwner != s.spid ? txOwner : 0;
         },
         "LCK_M_X");
+    sessions[s.spid].waitObject.clear();
     exclusive[key] = s.spid;
     beforeWrite(s);
 }
@@ -98,6 +104,29 @@ void Executor::releaseLocks(int spid) {
     for (auto it = exclusive.begin(); it != exclusive.end();)
         it = it->second == spid ? exclusive.erase(it) : std::next(it);
     lockChanged.notify_all();
+}
+
+void Executor::endOfStatement(Session& s) {
+    if (s.tranCount > 0)
+        return;
+    releaseLocks(s.spid);
+    sessions[s.spid].usedDatabases.clear();
+}
+
+// Every session holds a shared lock on its current database, and on those its statements name
+// (DROP DATABASE: "You can't drop a database currently being used. This means locks being held
+// for reading or writing by any user."
+// https://learn.microsoft.com/en-us/sql/t-sql/statements/drop-database-transact-sql).
+std::set<Executor::DatabaseLock> Executor::databaseLocks() {
+    std::set<DatabaseLock> out;
+    for (const auto& [spid, info] : sessions) {
+        out.insert({spid, info.database});
+        for (const auto& db : info.usedDatabases)
+            out.insert({spid, db});
+    }
+    for (const auto& f : foreign)
+        out.insert({f.spid, f.database});
+    return out;
 }
 
 // KILL: a session that waits ends its own statement and transaction when it wakes; an idle one is
@@ -126,6 +155,7 @@ void Executor::kill(const Session& s, int spid) {
     if (it->second.command.empty()) {
         abandon(*target);
         releaseLocks(spid);
+        it->second.usedDatabases.clear();
         if (target->close)
             target->close();
     }

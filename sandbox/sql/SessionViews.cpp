@@ -1,4 +1,4 @@
-// The views of sessions and who blocks whom: sysprocesses, sys.dm_exec_sessions, sys.dm_exec_requests.
+// The views of sessions, their locks and who blocks whom: sysprocesses, sys.dm_exec_*, sys.dm_tran_locks.
 #include "sandbox/sql/Executor.h"
 
 namespace sandbox::sql {
@@ -142,6 +142,38 @@ void dmExecRequests(Executor& x, Source& src, const Session& self, const std::st
                             Value::ofInt(waits ? waited : 0), real(i.percentComplete),
                             Value::ofInt(i.tranCount), Value::ofInt(i.live ? i.live->lockTimeoutMs : -1)});
     }
+}
+
+// Shared DATABASE locks (each session's current database and those its statements name), the
+// tables held exclusively, and the lock each waiting session asks for.
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-dynamic-management-views/sys-dm-tran-locks-transact-sql
+void dmTranLocks(Executor& x, Source& src, const Session&, const std::string&) {
+    src.cols = {col("resource_type", ColType::NVarChar, 60),
+                col("resource_subtype", ColType::NVarChar, 60),
+                col("resource_database_id", ColType::Int),
+                col("resource_description", ColType::NVarChar, 256),
+                col("resource_associated_entity_id", ColType::BigInt, 0, true),
+                col("request_mode", ColType::NVarChar, 60),
+                col("request_type", ColType::NVarChar, 60),
+                col("request_status", ColType::NVarChar, 60),
+                col("request_session_id", ColType::Int),
+                col("request_owner_type", ColType::NVarChar, 60)};
+    auto row = [&](const char* type, int64_t dbid, int64_t entity, const std::string& mode,
+                   const char* status, int spid, const char* owner) {
+        src.rows.push_back({Value::ofText(type), Value::ofText(""), Value::ofInt(dbid), Value::ofText(""),
+                            Value::ofInt(entity), Value::ofText(mode), Value::ofText("LOCK"),
+                            Value::ofText(status), Value::ofInt(spid), Value::ofText(owner)});
+    };
+    for (const auto& lock : x.databaseLocks())
+        row("DATABASE", dbidOf(x, lock.database), 0, "S", "GRANTED", lock.spid,
+            "SHARED_TRANSACTION_WORKSPACE");
+    const int64_t system = dbidOf(x, kSystemDb);
+    for (const auto& [table, spid] : x.exclusive)
+        row("OBJECT", system, objectIdFor(table), "X", "GRANTED", spid, "TRANSACTION");
+    for (const auto& [spid, info] : x.sessions)
+        if (info.blockedBy != 0 && !info.waitObject.empty())
+            row("OBJECT", system, objectIdFor(info.waitObject), info.waitType == "LCK_M_S" ? "S" : "X",
+                "WAIT", spid, "TRANSACTION");
 }
 
 }  // namespace sandbox::sql

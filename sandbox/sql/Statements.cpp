@@ -63,11 +63,8 @@ void Executor::dropDatabase(const Statement& st, Session& s) {
                      .severity = 16,
                      .text = "Cannot drop the database '" + d->name + "' because it is a system database."});
             bool inUse = sameName(s.database, d->name);
-            for (auto& [spid, info] : sessions)
-                if (spid != s.spid && sql::compareText(info.database, d->name) == 0)
-                    inUse = true;
-            for (auto& f : foreign)
-                if (sql::compareText(f.database, d->name) == 0)
+            for (const auto& lock : databaseLocks())
+                if (lock.spid != s.spid && sql::compareText(lock.database, d->name) == 0)
                     inUse = true;
             if (inUse)
                 raise({.number = 3702,

@@ -256,7 +256,92 @@ private slots:
         QSqlDatabase::removeDatabase(QStringLiteral("lock"));
     }
 
+    // Who uses a database: a shared DATABASE lock for each session's current database, and for
+    // one its statements name, held to the end of its transaction; DROP DATABASE sees them (3702).
+    void databaseLocksShowUsers() {
+        Fixture f;
+        auto user = f.engine.openSession("master", "sa", "desk-c", "by use");
+        QCOMPARE(errorOf(f.engine.execBatch(*user, "USE [tqdata_001_2002]")), 0);
+        QCOMPARE(errorOf(f.engine.execBatch(
+                     *f.b, "BEGIN TRAN select count(*) from tqdata_001_2003.dbo.sysobjects")),
+                 0);
+        // The referring session's own current database stays locked too, and an autocommit
+        // reference lasts only its statement.
+        f.engine.execBatch(*f.a, "select count(*) from tqdata_001_2002.dbo.sysobjects");
+        QCOMPARE(users(f, "tqdata_001_2002"),
+                 std::vector<std::string>{std::to_string(user->spid) + "|desk-c|by use"});
+        QCOMPARE(users(f, "tqdata_001_2003"),
+                 std::vector<std::string>{std::to_string(f.b->spid) + "|desk-b|waiter"});
+        QCOMPARE(errorOf(f.engine.execBatch(*f.watcher, "DROP DATABASE tqdata_001_2003")), 3702);
+        f.engine.execBatch(*f.b, "COMMIT");
+        QVERIFY(users(f, "tqdata_001_2003").empty());
+        QCOMPARE(errorOf(f.engine.execBatch(*f.watcher, "DROP DATABASE tqdata_001_2003")), 0);
+        // A name that does not resolve still took the lock while the statement ran; inside a
+        // transaction it stays.
+        f.engine.execBatch(*f.b, "BEGIN TRAN select * from tqdata_001_2004.dbo.UA_log");
+        QCOMPARE(users(f, "tqdata_001_2004").size(), size_t(1));
+        QCOMPARE(errorOf(f.engine.execBatch(*f.b, "drop database tqdata_001_2004")), 574);
+        f.engine.execBatch(*f.b, "ROLLBACK");
+        QVERIFY(users(f, "tqdata_001_2004").empty());
+    }
+
+    // The in-use query through the ODBC driver, the user another ODBC connection.
+    void databaseLocksThroughTheDriver() {
+        Server server;
+        server.engine().seedDemo();
+        QVERIFY(server.start());
+        {
+            QSqlDatabase user = odbc(server, QStringLiteral("user"));
+            QSqlDatabase tool = odbc(server, QStringLiteral("tool"));
+            QVERIFY(user.open() && tool.open());
+            QSqlQuery u(user);
+            u.setForwardOnly(true);
+            QVERIFY(u.exec(QStringLiteral("select @@SPID")) && u.next());
+            const int spid = u.value(0).toInt();
+            QVERIFY(u.exec(QStringLiteral("USE [tqdata_001_2002]")));
+            QSqlQuery q(tool);
+            q.setForwardOnly(true);
+            QVERIFY2(q.exec(kInUse), qPrintable(q.lastError().text()));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toInt(), spid);
+            QCOMPARE(q.value(1).toString(), QStringLiteral("sa"));
+            QVERIFY(!q.next());
+            QVERIFY(!q.exec(QStringLiteral("DROP DATABASE tqdata_001_2002")));
+            QVERIFY(q.lastError().text().contains(QStringLiteral("currently in use")));
+            user.close();
+            tool.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("user"));
+        QSqlDatabase::removeDatabase(QStringLiteral("tool"));
+    }
+
 private:
+    static constexpr const char* kInUse =
+        "select distinct l.request_session_id, s.login_name, s.host_name, s.program_name "
+        "from sys.dm_tran_locks l join sys.dm_exec_sessions s on s.session_id = l.request_session_id "
+        "where l.resource_type = 'DATABASE' and l.resource_database_id = DB_ID('tqdata_001_2002') "
+        "and l.request_session_id <> @@SPID";
+
+    static QSqlDatabase odbc(Server& server, const QString& name) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
+        db.setDatabaseName(QStringLiteral("DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=%1;UID=sa;PWD=sandbox;"
+                                          "DATABASE=TQSystem;TDS_Version=7.4;ClientCharset=UTF-8")
+                               .arg(server.port()));
+        return db;
+    }
+
+    // The sessions holding a DATABASE lock on db, other than the watcher: "spid|host|program".
+    static std::vector<std::string> users(Fixture& f, const std::string& db) {
+        std::string sql = kInUse;
+        sql.replace(sql.find("tqdata_001_2002"), 15, db);
+        std::vector<std::string> out;
+        for (const auto& p : f.engine.execBatch(*f.watcher, sql).pieces)
+            if (p.result)
+                for (const auto& row : p.result->rows)
+                    out.push_back(std::to_string(row[0].i) + "|" + row[2].text + "|" + row[3].text);
+        return out;
+    }
+
     static std::string rowText(const Piece& p) {
         std::string out;
         for (const Value& v : p.result->rows.at(0))
