@@ -163,6 +163,9 @@ public:
 
     // Every batch text received, in order.
     std::vector<std::string> statementLog();
+    // Also appends each batch to this file, followed by a line "go" (as tsql reads it); empty:
+    // no longer. False when the file cannot be opened.
+    bool setStatementLogFile(const std::string& path);
     void clearStatementLog();
 
 private:

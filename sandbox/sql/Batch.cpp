@@ -168,6 +168,8 @@ bool Executor::failed(const SqlError& e, const Statement& st, Session& s, Piece&
 
 BatchResult Executor::batch(Session& s, const std::string& text) {
     log.push_back(text);
+    if (logFile)
+        *logFile << text << "\ngo\n" << std::flush;
     remember(s);
     BatchResult out;
     sql::ParseResult parsed = sql::parseBatch(text);

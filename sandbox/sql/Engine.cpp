@@ -216,6 +216,18 @@ std::vector<std::string> Engine::statementLog() {
     return d->log;
 }
 
+bool Engine::setStatementLogFile(const std::string& path) {
+    std::lock_guard lock(m_);
+    d->logFile.reset();
+    if (path.empty())
+        return true;
+    auto file = std::make_unique<std::ofstream>(path, std::ios::app | std::ios::binary);
+    if (!*file)
+        return false;
+    d->logFile = std::move(file);
+    return true;
+}
+
 void Engine::clearStatementLog() {
     std::lock_guard lock(m_);
     d->log.clear();

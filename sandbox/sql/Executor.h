@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -31,6 +32,7 @@ public:
 
     Store store;
     std::vector<std::string> log;
+    std::unique_ptr<std::ofstream> logFile;
     struct SessionInfo {
         std::string database, login, host, program, loginTime;
         int tranCount = 0;

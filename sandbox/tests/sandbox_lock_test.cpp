@@ -1,10 +1,12 @@
 // Locks between sessions: waits, LOCK_TIMEOUT, KILL, cancel, and the views that show who blocks whom.
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <future>
@@ -313,6 +315,47 @@ private slots:
         }
         QSqlDatabase::removeDatabase(QStringLiteral("user"));
         QSqlDatabase::removeDatabase(QStringLiteral("tool"));
+    }
+
+    // The same states from the program's command line, as a person reproduces them with tsql.
+    void fromTheCommandLine() {
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("batches.sql"));
+        QProcess program;
+        program.start(
+            QStringLiteral(ACCTSET_SANDBOX_EXE),
+            {"--port", "0", "--hold-lock", "UA_log:600", "--use-database", "tqdata_001_2002", "--log", log});
+        QVERIFY(program.waitForStarted());
+        QString out;
+        while (!out.contains(QStringLiteral("127.0.0.1,")) && program.waitForReadyRead(20000))
+            out += QString::fromUtf8(program.readAllStandardOutput());
+        const QRegularExpressionMatch port =
+            QRegularExpression(QStringLiteral("127\\.0\\.0\\.1,(\\d+)")).match(out);
+        QVERIFY2(port.hasMatch(), qPrintable(out));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), QStringLiteral("cli"));
+            db.setDatabaseName(QStringLiteral("DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=%1;UID=sa;PWD=sandbox;"
+                                              "DATABASE=TQSystem;TDS_Version=7.4;ClientCharset=UTF-8")
+                                   .arg(port.captured(1)));
+            QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            QVERIFY(q.exec(QStringLiteral("SET LOCK_TIMEOUT 100")));
+            QVERIFY(!q.exec(QStringLiteral("select count(*) from UA_log")));
+            QVERIFY(q.exec(QStringLiteral(
+                "select rtrim(program_name) from master.dbo.sysprocesses where open_tran = 1")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), QStringLiteral("acctset-sandbox lock holder"));
+            QVERIFY(q.exec(kInUse) && q.next());
+            QCOMPARE(q.value(2).toString(), QStringLiteral("SANDBOX-USER"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("cli"));
+        program.terminate();
+        QVERIFY(program.waitForFinished(20000));
+        QFile batches(log);
+        QVERIFY(batches.open(QIODevice::ReadOnly));
+        QVERIFY(batches.readAll().contains("select count(*) from UA_log\ngo\n"));
     }
 
 private:
