@@ -9,9 +9,21 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <future>
 
 #include "sandbox/Sandbox.h"
+#include "sandbox/tds/Dialect.h"
+#include "sandbox/tds/Login7.h"
+#include "sandbox/tds/Packet.h"
+#include "sandbox/tds/Prelogin.h"
+#include "sandbox/tds/SqlBatch.h"
+#include "sandbox/tds/Tokens.h"
+#include "sandbox/tds/Transport.h"
 
 using namespace sandbox;
 
@@ -39,6 +51,52 @@ std::vector<std::string> firsts(const BatchResult& r) {
     }
     return out;
 }
+
+// A client of bare TDS messages, to send an ATTENTION while a batch waits.
+struct RawClient {
+    int fd = -1;
+    int wake[2] = {-1, -1};
+    std::unique_ptr<tds::Transport> io;
+    tds::Dialect dialect = tds::Dialect::fromLogin(0x74000004);
+
+    explicit RawClient(uint16_t port) {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(port);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::pipe(wake) != 0)
+            return;
+        io = std::make_unique<tds::Transport>(fd, wake[0]);
+    }
+    ~RawClient() {
+        io.reset();
+        for (int f : {fd, wake[0], wake[1]})
+            if (f >= 0)
+                ::close(f);
+    }
+    void send(uint8_t type, const std::vector<uint8_t>& payload) {
+        auto bytes = tds::framePackets(type, payload, 4096, 0);
+        io->write(bytes.data(), bytes.size());
+    }
+    std::vector<uint8_t> receive() {
+        uint8_t type = 0;
+        std::vector<uint8_t> payload;
+        return io && tds::readMessage(*io, &type, &payload) ? payload : std::vector<uint8_t>{};
+    }
+    bool login() {
+        if (!io)
+            return false;
+        send(tds::kPrelogin, tds::Prelogin::serverAnswer().encode());
+        receive();
+        tds::Login7 l;
+        l.user = "sa";
+        l.password = "sandbox";
+        l.database = "TQSystem";
+        send(tds::kLogin7, l.encode());
+        return !receive().empty();
+    }
+};
 
 struct Fixture {
     Engine engine;
@@ -356,6 +414,36 @@ private slots:
         QFile batches(log);
         QVERIFY(batches.open(QIODevice::ReadOnly));
         QVERIFY(batches.readAll().contains("select count(*) from UA_log\ngo\n"));
+    }
+
+    // On the wire: an ATTENTION while a batch waits ends the wait; the reply ends with the
+    // acknowledgement (a DONE with the attention flag, [MS-TDS] 2.2.1.7) and the transaction stays.
+    void attentionOnTheWire() {
+        Server server;
+        server.engine().seedDemo();
+        QVERIFY(server.start());
+        server.engine().holdLock("UA_log");
+        RawClient client(server.port());
+        QVERIFY(client.login());
+        client.send(tds::kSqlBatch, tds::SqlBatch{"BEGIN TRAN DELETE FROM UA_log"}.encode(client.dialect));
+        auto watcher = server.engine().openSession("master");
+        const std::string blocked = "select spid from master.dbo.sysprocesses where blocked <> 0";
+        std::vector<std::string> spid;
+        for (int i = 0; i < 1000 && spid.empty(); ++i) {
+            spid = firsts(server.engine().execBatch(*watcher, blocked));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        QCOMPARE(spid.size(), size_t(1));
+        client.send(tds::kAttention, {});
+        std::vector<uint8_t> reply = client.receive();
+        QVERIFY(reply.size() >= 13);
+        const size_t done = reply.size() - 13;  // DONE: token, status, command, 8-byte count
+        QCOMPARE(int(reply[done]), 0xFD);
+        QVERIFY(reply[done + 1] & tds::kDoneAttn);
+        QCOMPARE(firsts(server.engine().execBatch(
+                     *watcher, "select open_tran from master.dbo.sysprocesses where spid = " + spid[0])),
+                 std::vector<std::string>{"1"});
+        server.engine().closeSession(*watcher);
     }
 
 private:
