@@ -31,9 +31,6 @@ using sql::sameName;
 using sql::Statement;
 
 const char* const kSystemDb = "TqSystem";
-const char* const kVersion =
-    "Microsoft SQL Server 2008 R2 (RTM) - 10.50.1600.1 (X64) \n\tCopyright (c) Microsoft Corporation\n\t"
-    "Standard Edition (64-bit) on Windows NT 6.1 <X64> (Build 7601: Service Pack 1)\n";
 
 // A value with the type the client will see.
 struct Cell {
@@ -293,9 +290,9 @@ const std::set<std::string>& aggregates() {
 }
 const std::map<std::string, std::pair<int, int>>& scalarFunctions() {
     static const std::map<std::string, std::pair<int, int>> f = {
-        {"object_id", {1, 2}}, {"db_id", {0, 1}}, {"db_name", {0, 1}}, {"databasepropertyex", {2, 2}},
-        {"isnull", {2, 2}},    {"len", {1, 1}},   {"upper", {1, 1}},   {"lower", {1, 1}},
-        {"ltrim", {1, 1}},     {"rtrim", {1, 1}}};
+        {"object_id", {1, 2}}, {"db_id", {0, 1}}, {"db_name", {0, 1}},       {"databasepropertyex", {2, 2}},
+        {"isnull", {2, 2}},    {"len", {1, 1}},   {"upper", {1, 1}},         {"lower", {1, 1}},
+        {"ltrim", {1, 1}},     {"rtrim", {1, 1}}, {"serverproperty", {1, 1}}};
     return f;
 }
 const std::set<std::string>& globals() {
@@ -335,6 +332,7 @@ struct Engine::Impl {
     int nextForeignSpid = 200;
     int txOwner = 0;  // spid whose transaction the store holds open; 0: none
     uint64_t nextDescriptor = 0x100000001ull;
+    Product product;
 
     // ---- store -------------------------------------------------------------------------------
 
@@ -490,7 +488,8 @@ struct Engine::Impl {
             src.rows.push_back({Value::ofText(d.name), Value::ofInt(d.dbid), Value::ofNull(), Value::ofInt(0),
                                 Value::ofInt(d.status), Value::ofInt(1090520064), Value::ofText(d.crdate),
                                 Value::ofText("1900-01-01 00:00:00.000"), Value::ofInt(0),
-                                Value::ofInt(d.cmptlevel), Value::ofText(d.filename), Value::ofInt(661)});
+                                Value::ofInt(d.cmptlevel), Value::ofText(d.filename),
+                                Value::ofInt(product.databaseVersion)});
         }
     }
     void loadSysaltfiles(Source& src) {
@@ -741,7 +740,7 @@ struct Engine::Impl {
                     return col("", ColType::Int, 0, true);
                 if (e.s == "db_id")
                     return col("", ColType::SmallInt, 0, true);
-                if (e.s == "db_name" || e.s == "databasepropertyex")
+                if (e.s == "db_name" || e.s == "databasepropertyex" || e.s == "serverproperty")
                     return col("", ColType::NVarChar, 128, true);
                 Column a = typeOf(*e.args[0], src);
                 a.name.clear();
@@ -962,7 +961,20 @@ struct Engine::Impl {
             return intCell(s.lastError);
         if (name == "servername")
             return textCell("SANDBOX");
-        return textCell(kVersion);
+        return textCell(product.versionText);
+    }
+
+    // The properties a client asks for to learn which release it talks to; others are Null.
+    Cell serverProperty(const std::string& p) {
+        if (p == "productversion")
+            return textCell(product.version);
+        if (p == "productlevel")
+            return textCell(product.level);
+        if (p == "edition")
+            return textCell(product.edition);
+        if (p == "servername" || p == "machinename")
+            return textCell("SANDBOX");
+        return nullCell(ColType::NVarChar);
     }
 
     // Splits 'db.dbo.name' or '[name]' as OBJECT_ID reads its argument.
@@ -1049,9 +1061,11 @@ struct Engine::Impl {
             if (p == "updateability")
                 return textCell("READ_WRITE");
             if (p == "version")
-                return textCell("661");
+                return textCell(std::to_string(product.databaseVersion));
             return nullCell(ColType::NVarChar);
         }
+        if (e.s == "serverproperty")
+            return serverProperty(lower(trimSpaces(cellText(a[0]))));
         std::string t = cellText(a[0]);
         if (e.s == "len") {
             std::u32string u = sql::decodeUtf8(t);
@@ -1741,6 +1755,16 @@ std::vector<std::string> Engine::queryRaw(const std::string& sqliteSql) {
     while (q.step())
         out.push_back(q.s(0));
     return out;
+}
+
+void Engine::setProduct(Product p) {
+    std::lock_guard lock(m_);
+    d->product = std::move(p);
+}
+
+Product Engine::product() {
+    std::lock_guard lock(m_);
+    return d->product;
 }
 
 void Engine::addDatabase(const std::string& name) {

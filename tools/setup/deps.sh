@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libqt6sql6-odbc unixodbc unixodbc-dev tdsodbc freetds-bin
-  libsqlite3-dev
+  libsqlite3-dev libssl-dev
   fonts-wqy-zenhei fonts-arphic-ukai
 )
 
