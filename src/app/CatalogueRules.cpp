@@ -5,10 +5,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "catalogue/AccountCatalogue.h"
 #include "app/DropDownList.h"
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
+#include "catalogue/AccountCatalogue.h"
+#include "catalogue/ConnectionString.h"
 #include "catalogue/OdbcClient.h"
 
 namespace {
@@ -26,6 +27,28 @@ namespace {
         });
     return true;
 }();
+
+// A failure whose cause the driver's words show gets a message naming that cause.
+QString connectFailed(const SqlError& e, const QString& server) {
+    switch (e.cause) {
+        case SqlError::Cause::Encryption:
+            return QStringLiteral("数据库连接失败,无法与数据库服务器协商连接的加密(TLS)!");
+        case SqlError::Cause::OldTls:
+            return QStringLiteral(
+                "数据库连接失败,无法与数据库服务器协商连接的加密(TLS)!服务器可能只支持旧版本的 TLS 协议。");
+        case SqlError::Cause::InstanceNotFound: {
+            const QString instance = ConnectionString::parseServer(server).instance;
+            return QStringLiteral(
+                       "数据库连接失败,在等待的 %1 秒内未找到数据库实例“%2”!请检查实例名称是否正确、"
+                       "服务器上的 SQL Server Browser 服务是否启动。")
+                .arg((e.waitedMs + 500) / 1000)
+                .arg(instance);
+        }
+        case SqlError::Cause::Unknown:
+            break;
+    }
+    return QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!");
+}
 
 QString notQueried(const QString& what) {
     return QStringLiteral("无法查询数据库服务器,") + what;
@@ -62,9 +85,7 @@ void FrmMain::CmdLink_Click() {
     // other rule (nor a second connect) can run inside this one.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     if (opened.isError() || !cnn.isOpen()) {
-        MessageBox::notice(
-            this, QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!"),
-            opened.message);
+        MessageBox::notice(this, connectFailed(opened, spec.server), opened.message);
         return;
     }
 
