@@ -1,4 +1,4 @@
-#include "Engine.h"
+#include "sandbox/Engine.h"
 
 #include <sqlite3.h>
 
@@ -13,8 +13,9 @@
 #include <sstream>
 #include <unordered_set>
 
-#include "sqlParse.h"
-#include "sqlText.h"
+#include "sandbox/Text.h"
+#include "sandbox/sqlParse.h"
+#include "sandbox/sqlText.h"
 
 namespace sandbox::seeds {
 extern const char* const schemaSql;
@@ -26,7 +27,6 @@ namespace sandbox {
 namespace {
 
 using sql::Expr;
-using sql::lower;
 using sql::sameName;
 using sql::Statement;
 
@@ -98,7 +98,7 @@ std::string trimSpaces(const std::string& s) {
 }
 
 std::string padRight(const std::string& s, size_t chars) {
-    size_t n = sql::decodeUtf8(s).size();
+    size_t n = decodeUtf8(s).size();
     return n >= chars ? s : s + std::string(chars - n, ' ');
 }
 
@@ -720,8 +720,8 @@ struct Engine::Impl {
             case Expr::Kind::Float:
                 return col("", ColType::Float, 0, false);
             case Expr::Kind::String:
-                return col("", ColType::NVarChar,
-                           std::max<int>(1, static_cast<int>(sql::decodeUtf8(e.s).size())), false);
+                return col("", ColType::NVarChar, std::max<int>(1, static_cast<int>(decodeUtf8(e.s).size())),
+                           false);
             case Expr::Kind::Column: {
                 Column c = src->cols[e.column];
                 c.name = e.parts.back();
@@ -860,7 +860,7 @@ struct Engine::Impl {
                 if (e.args.size() > 2) {
                     Cell x = eval(*e.args[2], c);
                     if (!x.v.null) {
-                        std::u32string esc = sql::decodeUtf8(cellText(x));
+                        std::u32string esc = decodeUtf8(cellText(x));
                         if (esc.size() != 1)
                             raise(506, 16, 1,
                                   "The invalid escape character \"" + cellText(x) +
@@ -1068,7 +1068,7 @@ struct Engine::Impl {
             return serverProperty(lower(trimSpaces(cellText(a[0]))));
         std::string t = cellText(a[0]);
         if (e.s == "len") {
-            std::u32string u = sql::decodeUtf8(t);
+            std::u32string u = decodeUtf8(t);
             while (!u.empty() && u.back() == U' ')
                 u.pop_back();
             return intCell(static_cast<int64_t>(u.size()));

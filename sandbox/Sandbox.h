@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "Engine.h"
+#include "sandbox/Engine.h"
 
 namespace sandbox {
 

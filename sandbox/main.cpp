@@ -7,7 +7,7 @@
 
 #include <sys/stat.h>
 
-#include "Sandbox.h"
+#include "sandbox/Sandbox.h"
 
 namespace {
 

@@ -1,16 +1,12 @@
-#include "sqlParse.h"
+#include "sandbox/sqlParse.h"
+
+#include "sandbox/Text.h"
 
 #include <algorithm>
 #include <cctype>
 #include <set>
 
 namespace sandbox::sql {
-
-std::string lower(std::string s) {
-    for (auto& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool sameName(const std::string& a, const std::string& b) {
     return a.size() == b.size() && lower(a) == lower(b);

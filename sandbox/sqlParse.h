@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Engine.h"
+#include "sandbox/Engine.h"
 
 namespace sandbox::sql {
 
@@ -108,6 +108,5 @@ ParseResult parseBatch(const std::string& sql);
 
 // Compares two identifiers the way the server compares names: without regard to case.
 bool sameName(const std::string& a, const std::string& b);
-std::string lower(std::string s);
 
 }  // namespace sandbox::sql

@@ -8,9 +8,6 @@
 
 namespace sandbox::sql {
 
-std::u32string decodeUtf8(std::string_view s);
-std::string encodeUtf8(std::u32string_view s);
-
 // Case folding for the characters a case-insensitive collation folds that this server will meet:
 // ASCII and Latin-1 letters. Chinese has no case.
 char32_t foldCase(char32_t c);
