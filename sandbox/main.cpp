@@ -12,15 +12,81 @@
 namespace {
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: acctset-sandbox [--port N] [--password PW] [--seed demo|empty|FILE] [--db PATH]\n"
-                 "  --port      TCP port on 127.0.0.1 (default 14333; 0 picks a free one)\n"
-                 "  --password  the sa password (default \"sandbox\")\n"
-                 "  --seed      the installation to hold: demo, empty, or a file of SQLite SQL run\n"
-                 "              on the empty catalogue (as sandbox/seeds/demo.sql is); default demo\n"
-                 "  --db        keep the data in this SQLite file instead of in memory; an existing\n"
-                 "              file keeps its data unless --seed is given\n");
+    std::fprintf(
+        stderr,
+        "usage: acctset-sandbox [--port N] [--password PW] [--seed demo|empty|FILE] [--db PATH]\n"
+        "                       [--encryption MODE] [--version 2008r2|2019] [--instance NAME]\n"
+        "                       [--cert FILE --key FILE]\n"
+        "  --port        TCP port on 127.0.0.1 (default 14333; 0 picks a free one)\n"
+        "  --password    the sa password (default \"sandbox\")\n"
+        "  --seed        the installation to hold: demo, empty, or a file of SQLite SQL run\n"
+        "                on the empty catalogue (as sandbox/seeds/demo.sql is); default demo\n"
+        "  --db          keep the data in this SQLite file instead of in memory; an existing\n"
+        "                file keeps its data unless --seed is given\n"
+        "  --encryption  login     the login inside TLS, the rest clear, as an installed server (default)\n"
+        "                required  everything inside TLS, as a server with Force Encryption\n"
+        "                none      no TLS: the login travels in clear\n"
+        "                tls10-only  as login, TLS 1.0 only (2008 R2 before its TLS 1.2 update)\n"
+        "                tls13-only  TLS 1.3 only, which TDS 7.x cannot carry: every handshake fails\n"
+        "  --version     the release played: 2019 (TDS 7.4, default) or 2008r2 (TDS 7.3B)\n"
+        "  --instance    also answer SQL Server Browser requests (UDP 1434 on 127.0.0.1) for\n"
+        "                this instance name, so that 127.0.0.1\\NAME finds the port\n"
+        "  --cert/--key  the TLS certificate and key (PEM); default: a self-signed one made at start\n");
     return 2;
+}
+
+bool parseEncryption(const std::string& v, sandbox::Encryption* out) {
+    static const std::pair<const char*, sandbox::Encryption> modes[] = {
+        {"login", sandbox::Encryption::Login},
+        {"required", sandbox::Encryption::Required},
+        {"none", sandbox::Encryption::None},
+        {"tls10-only", sandbox::Encryption::Tls10Only},
+        {"tls13-only", sandbox::Encryption::Tls13Only}};
+    for (const auto& [name, mode] : modes) {
+        if (v == name) {
+            *out = mode;
+            return true;
+        }
+    }
+    return false;
+}
+
+// False on a word it does not know or a value it cannot use.
+bool parseArgs(int argc, char** argv, sandbox::Options* options, std::string* seed) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        const std::string value = argv[i + 1];
+        if (arg == "--port") {
+            char* end = nullptr;
+            long port = std::strtol(value.c_str(), &end, 10);
+            if (*end || value.empty() || port < 0 || port > 65535)
+                return false;
+            options->port = static_cast<uint16_t>(port);
+        } else if (arg == "--password") {
+            options->password = value;
+        } else if (arg == "--seed") {
+            *seed = value;
+        } else if (arg == "--db") {
+            options->sqlitePath = value;
+        } else if (arg == "--encryption") {
+            if (!parseEncryption(value, &options->encryption))
+                return false;
+        } else if (arg == "--version") {
+            if (value != "2019" && value != "2008r2")
+                return false;
+            options->release =
+                value == "2019" ? sandbox::Release::SqlServer2019 : sandbox::Release::SqlServer2008R2;
+        } else if (arg == "--instance") {
+            options->instance = value;
+        } else if (arg == "--cert") {
+            options->certFile = value;
+        } else if (arg == "--key") {
+            options->keyFile = value;
+        } else {
+            return false;
+        }
+    }
+    return argc % 2 == 1;
 }
 
 }  // namespace
@@ -30,28 +96,11 @@ int main(int argc, char** argv) {
     options.port = 14333;
     std::string seed;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h")
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
             return usage(), 0;
-        if (i + 1 >= argc)
-            return usage();
-        std::string value = argv[++i];
-        if (arg == "--port") {
-            char* end = nullptr;
-            long port = std::strtol(value.c_str(), &end, 10);
-            if (*end || port < 0 || port > 65535)
-                return usage();
-            options.port = static_cast<uint16_t>(port);
-        } else if (arg == "--password") {
-            options.password = value;
-        } else if (arg == "--seed") {
-            seed = value;
-        } else if (arg == "--db") {
-            options.sqlitePath = value;
-        } else {
-            return usage();
-        }
     }
+    if (!parseArgs(argc, argv, &options, &seed))
+        return usage();
 
     // Block the stop signals before any thread starts, so that only sigwait below receives them.
     sigset_t stopSignals;
@@ -88,7 +137,7 @@ int main(int argc, char** argv) {
     }
     std::string error;
     if (!server.start(&error)) {
-        std::fprintf(stderr, "acctset-sandbox: cannot listen on 127.0.0.1,%u: %s\n", unsigned(options.port),
+        std::fprintf(stderr, "acctset-sandbox: cannot start on 127.0.0.1,%u: %s\n", unsigned(options.port),
                      error.c_str());
         return 1;
     }
