@@ -31,11 +31,13 @@ const Connection::Route Connection::kRoutes[] = {
 namespace {
 
 // The server's ENCRYPTION answer to the client's, as [MS-TDS] 2.2.6.5 tabulates them: a server
-// with TLS encrypts at least the login of every client that can; "Force Encryption" answers
+// with TLS encrypts at least the login of every client that can, and tells one that cannot that
+// it will not (FreeTDS, told ENCRYPT_OFF, would start TLS anyway); "Force Encryption" answers
 // ENCRYPT_REQ, and a client that cannot encrypt is then turned away.
 // https://learn.microsoft.com/en-us/openspecs/windows_protocols/ms-tds/60f56408-0188-4cd5-8b90-25c6f2423868
 uint8_t encryptionAnswer(sandbox::Encryption mode, uint8_t client) {
-    if (mode == sandbox::Encryption::None)
+    if (mode == sandbox::Encryption::None ||
+        (client == kEncryptNotSup && mode != sandbox::Encryption::Required))
         return kEncryptNotSup;
     if (mode == sandbox::Encryption::Required)
         return kEncryptReq;
@@ -121,7 +123,7 @@ bool Connection::onPrelogin(const std::vector<uint8_t>& payload) {
     if (!send(kTabularResult,
               Prelogin::serverAnswer(answer, release.major, release.minor, release.build).encode()))
         return false;
-    if (answer == kEncryptNotSup || (answer == kEncryptOff && client == kEncryptNotSup))
+    if (answer == kEncryptNotSup)
         return true;  // no TLS: the login follows in clear
     if (client == kEncryptNotSup)
         return false;  // encryption required, and this client cannot
