@@ -1,0 +1,78 @@
+// host\instance typed into the window: found through the sandbox's SQL Server Browser, and the
+// message when no Browser answers. Binds (or needs free) UDP 1434, so CTest runs it alone among
+// its kind.
+#include <QtTest>
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/DropDownList.h"
+#include "app/FrmMain.h"
+#include "app/MessageBox.h"
+#include "sandbox/Sandbox.h"
+#include "support/ExpectedText.h"
+#include "support/WindowInput.h"
+
+using namespace Expected;
+using namespace WindowInput;
+
+class ConnectInstanceE2eTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<FrmMain> w;
+
+    void connectAs(const QString& serverName) {
+        w->txtSqlSrvName->setFocus();
+        w->txtSqlSrvName->selectAll();
+        typeText(w->txtSqlSrvName, serverName);
+        typeText(w->txtSaPwd, QStringLiteral("sandbox"));
+        QTest::mouseClick(w->CmdLink, Qt::LeftButton);
+    }
+
+private slots:
+    void init() {
+        MessageBox::setTestMode(true);
+        MessageBox::takeShown();
+        w = std::make_unique<FrmMain>();
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    }
+    void cleanup() {
+        w.reset();
+        QVERIFY2(MessageBox::takeShown().isEmpty(), "a test left a message unchecked");
+        MessageBox::setTestMode(false);
+    }
+
+    void foundThroughTheBrowser() {
+        sandbox::Options options;
+        options.instance = "ACCTSET";
+        sandbox::Server server(options);
+        server.engine().seedDemo();
+        std::string error;
+        QVERIFY2(server.start(&error), error.c_str());
+        connectAs(QStringLiteral("127.0.0.1\\acctset"));
+        QVERIFY(MessageBox::takeShown().isEmpty());
+        QCOMPARE(w->ComAccList->count(), 4);
+        QVERIFY(server.browserAnswers() >= 1);
+        QVERIFY(server.connections().at(0).loginInsideTls);
+    }
+
+    // The driver asks for 16 s whatever its timeouts say; the message says how long it waited.
+    void noBrowserAnswers() {
+        QElapsedTimer t;
+        t.start();
+        connectAs(QStringLiteral("127.0.0.1\\NOSUCH"));
+        const int seconds = int((t.elapsed() + 500) / 1000);
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].text == instanceNotFound(seconds, "NOSUCH") ||
+                     shown[0].text == instanceNotFound(seconds - 1, "NOSUCH"),
+                 qPrintable(shown[0].text));
+        QVERIFY(!shown[0].details.isEmpty());
+    }
+};
+
+QTEST_MAIN(ConnectInstanceE2eTest)
+#include "connect_instance_e2e_test.moc"
