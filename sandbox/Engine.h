@@ -46,7 +46,9 @@ struct ResultSet {
     std::vector<std::vector<Value>> rows;
 };
 
-// An ERROR (severity > 10) or INFO token, with SQL Server's own number, state and severity.
+// An ERROR (severity > 10) or INFO token, with SQL Server's own number, state and severity. Built
+// with designated initialisers ({.number = 208, .state = 1, .severity = 16, .text = ...}) so that
+// state and severity cannot swap.
 struct Message {
     int number = 0;
     int state = 1;

@@ -1,6 +1,5 @@
 #pragma once
-// Tokenizer and parser for the T-SQL this server answers. A batch parses as a whole before any of it
-// runs, as on the real server: a syntax error anywhere means nothing runs.
+// The syntax tree of a batch: expressions, table references, select lists and statements.
 
 #include <cstdint>
 #include <memory>
@@ -103,10 +102,5 @@ struct ParseResult {
     std::vector<Statement> statements;
     std::vector<Message> errors;  // non-empty: the batch does not run
 };
-
-ParseResult parseBatch(const std::string& sql);
-
-// Compares two identifiers the way the server compares names: without regard to case.
-bool sameName(const std::string& a, const std::string& b);
 
 }  // namespace sandbox::sql

@@ -1,4 +1,4 @@
-#include "sandbox/sqlText.h"
+#include "sandbox/sql/Collation.h"
 
 #include "sandbox/Text.h"
 
