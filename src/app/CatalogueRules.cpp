@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringListModel>
 
 #include "app/DropDownList.h"
 #include "app/FrmMain.h"
@@ -100,8 +101,10 @@ void FrmMain::CmdLink_Click() {
         return;
     setBoxEnabled(ComAccList, true);
     setBoxEnabled(TxtAccNo, true);
-    ComAccList->addItems(accounts.value);
-    // Filling an empty list selects its first item; the operator picks one.
+    // The list in one piece: an item model built row by row costs as much as fetching the rows.
+    // The previous model is the box's child and goes with the swap.
+    ComAccList->setModel(new QStringListModel(accounts.value, ComAccList));
+    // A new model selects its first item; the operator picks one.
     ComAccList->setCurrentIndex(-1);
 }
 

@@ -36,7 +36,13 @@ QString lookupStatement(const QString& accNo) {
 }
 
 QString itemText(const QVariant& id, const QVariant& name) {
-    return textOf(id) + QLatin1Char('(') + textOf(name) + QLatin1Char(')');
+    const QString number = textOf(id);
+    const QString title = textOf(name);
+    // One allocation per item: the list may hold tens of thousands.
+    QString item;
+    item.reserve(number.size() + title.size() + 2);
+    item.append(number).append(QLatin1Char('(')).append(title).append(QLatin1Char(')'));
+    return item;
 }
 
 QString numberOfItem(const QString& item) {

@@ -19,6 +19,7 @@
 
 #include "catalogue/ConnectFailure.h"
 #include "catalogue/ConnectionString.h"
+#include "catalogue/OdbcRows.h"
 
 namespace {
 
@@ -125,17 +126,9 @@ public:
             const int n = rec.count();
             for (int i = 0; i < n; ++i)
                 r.columns << rec.fieldName(i);
-            while (q.next()) {
-                QVariantList row;
-                row.reserve(n);
-                for (int i = 0; i < n; ++i) {
-                    const QVariant v = q.value(i);
-                    row << (q.isNull(i) ? QVariant() : v);
-                }
-                r.rows << std::move(row);
-            }
-            if (q.lastError().isValid())
-                r.error = errorOf(q.lastError(), SqlError::Kind::Statement);
+            QSqlError failed;
+            if (!readOdbcRows(q, &r.rows, &failed))
+                r.error = errorOf(failed, SqlError::Kind::Statement);
             else
                 r.error = drain(q);
             return r;

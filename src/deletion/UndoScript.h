@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+// The way back from a deletion: a T-SQL script that restores the yearly databases from their backups
+// and puts the account set's catalogue rows back, exactly as they were read before the purge.
+namespace deletion::undo {
+
+struct Column {
+    QString name;
+    QString type;            // the server's type name (sys.types): int, nvarchar, datetime, varbinary, ...
+    bool identity = false;   // values go back with IDENTITY_INSERT on
+    bool generated = false;  // computed or rowversion: the server makes the value, so it is left out
+};
+
+struct Table {
+    QString name;
+    QList<Column> columns;
+    QList<QVariantList> rows;  // values in column order; an invalid QVariant is Null
+};
+
+struct Backup {
+    QString database;
+    QString file;  // on the server's disk
+};
+
+struct Header {
+    QString server;
+    QString accountNo;
+    QStringList years;
+    QDateTime madeAt;
+    QString catalogue = QStringLiteral("TQSystem");
+};
+
+// A value as a literal of its column's type: N'…' text with quotes doubled, plain numbers, ISO 8601
+// date and time, 0x… binary, NULL. Empty when the value cannot be written faithfully.
+QString literal(const QVariant& value, const QString& type);
+
+// The whole script, batches separated by GO so sqlcmd, tsql and query windows all run it.
+// Fails (returns false, with the reason) when a value has no faithful literal: a script that would
+// bring back something else is worse than none.
+bool write(const Header& header, const QList<Backup>& backups, const QList<Table>& tables, QString* script,
+           QString* error);
+
+// Writes the script as UTF-8 with a byte-order mark, all or nothing: a script that was cut short is
+// never left behind looking complete. On failure, says why in the file system's words.
+bool save(const QString& path, const QString& script, QString* error);
+
+// server_account_yyyyMMdd-HHmmss.sql, with characters no file system accepts replaced.
+QString fileName(const QString& server, const QString& accountNo, const QDateTime& at);
+
+}  // namespace deletion::undo
