@@ -1,13 +1,12 @@
 // The SQL Server Browser responder: its answers as [MC-SQLR] lays them out, and host\instance
 // found through it by FreeTDS's tsql. Binds UDP 1434, so CTest runs it alone among its kind.
 
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "sandbox/Sandbox.h"
 #include "sandbox/tds/Browser.h"
+#include "support/Tsql.h"
 
 using sandbox::tds::browserAnswer;
 
@@ -65,17 +64,10 @@ private slots:
         QVERIFY(conf.open(QIODevice::WriteOnly));
         conf.write("[global]\n[acct]\n\thost = 127.0.0.1\n\tinstance = acctset\n\ttds version = 7.4\n");
         conf.close();
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("LC_ALL", "C.UTF-8");
-        env.insert("FREETDSCONF", conf.fileName());
-        p.setProcessEnvironment(env);
-        p.start(QStandardPaths::findExecutable("tsql"), {"-S", "acct", "-U", "sa", "-P", "Browser#1"});
-        p.write("select cacc_id,cacc_name from TQSystem.dbo.ua_account\ngo\n");
-        p.closeWriteChannel();
-        QVERIFY(p.waitForFinished(30000));
-        const QString out = QString::fromUtf8(p.readAllStandardOutput());
-        QVERIFY2(out.contains("001\t示例帐套"), qPrintable(out + p.readAllStandardError()));
+        const TsqlRun run = runTsql({"-S", "acct", "-U", "sa", "-P", "Browser#1"},
+                                    "select cacc_id,cacc_name from TQSystem.dbo.ua_account\ngo\n",
+                                    {{"FREETDSCONF", conf.fileName()}});
+        QVERIFY2(run.out.contains("001\t示例帐套"), qPrintable(run.out + run.err));
         QVERIFY(server.browserAnswers() >= 1);
 
         // Another server cannot answer for the same port while this one does.

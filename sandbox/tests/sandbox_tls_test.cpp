@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "sandbox/Sandbox.h"
+#include "support/Tsql.h"
 
 Q_DECLARE_METATYPE(sandbox::Encryption)
 
@@ -17,13 +18,6 @@ namespace {
 
 const QString kPassword = QStringLiteral("Tls#2026");
 const QString kList = QStringLiteral("select cacc_id,cacc_name from ua_account\ngo\n");
-
-struct TsqlRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-    QString dump;  // FreeTDS's own log of the exchange
-};
 
 }  // namespace
 
@@ -44,49 +38,25 @@ class SandboxTlsTest : public QObject {
         QVERIFY2(server->start(&error), error.c_str());
     }
 
-    // tsql against the server's port; a FreeTDS configuration file when one is given, for the
-    // client's own encryption setting.
-    TsqlRun tsql(const QString& input, const QString& config = {}) {
-        TsqlRun run;
-        const QString exe = QStandardPaths::findExecutable(QStringLiteral("tsql"));
-        if (exe.isEmpty()) {
-            run.err = QStringLiteral("tsql not installed (freetds-bin)");
-            return run;
-        }
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    // tsql against the server's port, or through a FreeTDS configuration file when one is given
+    // (for the client's own encryption setting); FreeTDS's own log of the exchange in *dump.
+    TsqlRun tsql(const QString& input, const QString& config = {}, QString* dump = nullptr) {
         const QString dumpFile = dir.filePath(QStringLiteral("tds.log"));
         QFile::remove(dumpFile);
-        env.insert(QStringLiteral("TDSDUMP"), dumpFile);
-        QStringList args;
-        if (config.isEmpty()) {
-            args = {"-H", "127.0.0.1", "-p", QString::number(server->port()), "-v", "7.4"};
-        } else {
+        QList<QPair<QString, QString>> env{{"TDSDUMP", dumpFile}};
+        QStringList args{"-H", "127.0.0.1", "-p", QString::number(server->port()), "-v", "7.4"};
+        if (!config.isEmpty()) {
             QFile conf(dir.filePath(QStringLiteral("freetds.conf")));
             if (conf.open(QIODevice::WriteOnly))
                 conf.write(config.arg(server->port()).toUtf8());
-            env.insert(QStringLiteral("FREETDSCONF"), conf.fileName());
-            args = {"-S", "sandbox"};
+            env.append({"FREETDSCONF", conf.fileName()});
+            args = QStringList{"-S", "sandbox"};
         }
-        args << "-U"
-             << "sa"
-             << "-P" << kPassword << "-D"
-             << "TQSystem";
-        p.setProcessEnvironment(env);
-        p.start(exe, args);
-        p.write(input.toUtf8());
-        p.closeWriteChannel();
-        if (!p.waitForFinished(30000)) {
-            p.kill();
-            p.waitForFinished();
-        }
-        run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.out = QString::fromUtf8(p.readAllStandardOutput());
-        run.err = QString::fromUtf8(p.readAllStandardError());
-        QFile dump(dumpFile);
-        if (dump.open(QIODevice::ReadOnly))
-            run.dump = QString::fromUtf8(dump.readAll());
+        const TsqlRun run =
+            runTsql(args + QStringList{"-U", "sa", "-P", kPassword, "-D", "TQSystem"}, input, env);
+        QFile log(dumpFile);
+        if (dump && log.open(QIODevice::ReadOnly))
+            *dump = QString::fromUtf8(log.readAll());
         return run;
     }
 
@@ -186,17 +156,19 @@ private slots:
         QFETCH(QString, versionText);
         QFETCH(bool, featureAck);
         startServer(sandbox::Encryption::Login, release);
+        QString dump;
         const TsqlRun run = tsql(
             "select @@version\ngo\nselect serverproperty('ProductVersion'), "
-            "databasepropertyex('TQSystem', 'Version')\ngo\n");
+            "databasepropertyex('TQSystem', 'Version')\ngo\n",
+            {}, &dump);
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(
             run.out.contains(QRegularExpression("\n" + QRegularExpression::escape(versionText) + ".* - " +
                                                 QRegularExpression::escape(productVersion) + " \\(X64\\)")),
             qPrintable(run.out));
         QVERIFY2(run.out.contains("\n" + productVersion + "\t"), qPrintable(run.out));
-        QVERIFY2(run.dump.contains("server reports TDS version " + tdsVersion), "no LOGINACK in the dump");
-        QCOMPARE(run.dump.contains("FEATUREEXTACK"), featureAck);
+        QVERIFY2(dump.contains("server reports TDS version " + tdsVersion), "no LOGINACK in the dump");
+        QCOMPARE(dump.contains("FEATUREEXTACK"), featureAck);
     }
 };
 

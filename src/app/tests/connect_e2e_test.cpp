@@ -7,11 +7,12 @@
 #include <QPushButton>
 
 #include "app/DropDownList.h"
-#include "support/ExpectedText.h"
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
 #include "catalogue/OdbcClient.h"
 #include "sandbox/Sandbox.h"
+#include "support/ExpectedText.h"
+#include "support/MainWindowSession.h"
 #include "support/WindowInput.h"
 
 namespace {
@@ -42,11 +43,7 @@ class ConnectE2eTest : public QObject {
     }
 
     void connectAs(const QString& serverName, const QString& password) {
-        w->txtSqlSrvName->setFocus();
-        w->txtSqlSrvName->selectAll();
-        typeText(w->txtSqlSrvName, serverName);
-        typeText(w->txtSaPwd, password);
-        QTest::mouseClick(w->CmdLink, Qt::LeftButton);
+        MainWindowSession::connectAs(*w, serverName, password);
     }
 
     void choose(int row) {
@@ -68,21 +65,15 @@ class ConnectE2eTest : public QObject {
 
 private slots:
     void init() {
-        MessageBox::setTestMode(true);
-        MessageBox::takeShown();
         server = std::make_unique<sandbox::Server>();
         std::string error;
         QVERIFY2(server->start(&error), error.c_str());
-        w = std::make_unique<FrmMain>();
-        w->show();
-        w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QVERIFY(MainWindowSession::open(w));
     }
     void cleanup() {
-        w.reset();
+        const bool allTaken = MainWindowSession::close(w);
         server.reset();
-        QVERIFY2(MessageBox::takeShown().isEmpty(), "a test left a message unchecked");
-        MessageBox::setTestMode(false);
+        QVERIFY2(allTaken, "a test left a message unchecked");
     }
 
     void connectPickAndCheck() {

@@ -12,10 +12,9 @@
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
 #include "support/ExpectedText.h"
-#include "support/WindowInput.h"
+#include "support/MainWindowSession.h"
 
 using namespace Expected;
-using namespace WindowInput;
 
 class ConnectInstanceE2eTest : public QObject {
     Q_OBJECT
@@ -23,26 +22,14 @@ class ConnectInstanceE2eTest : public QObject {
     std::unique_ptr<FrmMain> w;
 
     void connectAs(const QString& serverName) {
-        w->txtSqlSrvName->setFocus();
-        w->txtSqlSrvName->selectAll();
-        typeText(w->txtSqlSrvName, serverName);
-        typeText(w->txtSaPwd, QStringLiteral("sandbox"));
-        QTest::mouseClick(w->CmdLink, Qt::LeftButton);
+        MainWindowSession::connectAs(*w, serverName, QStringLiteral("sandbox"));
     }
 
 private slots:
-    void init() {
-        MessageBox::setTestMode(true);
-        MessageBox::takeShown();
-        w = std::make_unique<FrmMain>();
-        w->show();
-        w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(w.get()));
-    }
+    void init() { QVERIFY(MainWindowSession::open(w)); }
     void cleanup() {
-        w.reset();
-        QVERIFY2(MessageBox::takeShown().isEmpty(), "a test left a message unchecked");
-        MessageBox::setTestMode(false);
+        const bool allTaken = MainWindowSession::close(w);
+        QVERIFY2(allTaken, "a test left a message unchecked");
     }
 
     void foundThroughTheBrowser() {

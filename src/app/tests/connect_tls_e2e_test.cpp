@@ -11,6 +11,7 @@
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
 #include "support/ExpectedText.h"
+#include "support/MainWindowSession.h"
 #include "support/WindowInput.h"
 
 Q_DECLARE_METATYPE(sandbox::Encryption)
@@ -36,11 +37,7 @@ class ConnectTlsE2eTest : public QObject {
     }
 
     void connectAs(const QString& serverName, const QString& password) {
-        w->txtSqlSrvName->setFocus();
-        w->txtSqlSrvName->selectAll();
-        typeText(w->txtSqlSrvName, serverName);
-        typeText(w->txtSaPwd, password);
-        QTest::mouseClick(w->CmdLink, Qt::LeftButton);
+        MainWindowSession::connectAs(*w, serverName, password);
     }
 
     std::vector<sandbox::ConnectionRecord> logins() const {
@@ -53,19 +50,11 @@ class ConnectTlsE2eTest : public QObject {
     }
 
 private slots:
-    void init() {
-        MessageBox::setTestMode(true);
-        MessageBox::takeShown();
-        w = std::make_unique<FrmMain>();
-        w->show();
-        w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(w.get()));
-    }
+    void init() { QVERIFY(MainWindowSession::open(w)); }
     void cleanup() {
-        w.reset();
+        const bool allTaken = MainWindowSession::close(w);
         server.reset();
-        QVERIFY2(MessageBox::takeShown().isEmpty(), "a test left a message unchecked");
-        MessageBox::setTestMode(false);
+        QVERIFY2(allTaken, "a test left a message unchecked");
     }
 
     void connects_data() {
