@@ -1,7 +1,5 @@
 #pragma once
-// The sandbox's SQL side: keeps an accounting installation in SQLite and answers the statements of
-// one batch the way SQL Server would. Knows nothing of TDS; the protocol side turns what it returns
-// into tokens.
+// The engine: an accounting installation in SQLite answering one batch at a time as SQL Server would.
 
 #include <cstdint>
 #include <memory>

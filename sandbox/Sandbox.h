@@ -1,6 +1,5 @@
 #pragma once
-// The sandbox server: TDS on loopback in front of an Engine. Runs in-process on its own thread
-// (tests) or from the acctset-sandbox program.
+// The sandbox server: TDS on loopback in front of an Engine, in-process or as acctset-sandbox.
 
 #include <chrono>
 #include <cstdint>

@@ -51,42 +51,67 @@ bool parseEncryption(const std::string& v, sandbox::Encryption* out) {
     return false;
 }
 
-// False on a word it does not know or a value it cannot use.
-bool parseArgs(int argc, char** argv, sandbox::Options* options, std::string* seed) {
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string arg = argv[i];
-        const std::string value = argv[i + 1];
+// Reads the options into options and seed; -1 when they are good, else the exit status.
+int parseArguments(int argc, char** argv, sandbox::Options& options, std::string& seed) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h")
+            return usage(), 0;
+        if (i + 1 >= argc)
+            return usage();
+        std::string value = argv[++i];
         if (arg == "--port") {
             char* end = nullptr;
             long port = std::strtol(value.c_str(), &end, 10);
-            if (*end || value.empty() || port < 0 || port > 65535)
-                return false;
-            options->port = static_cast<uint16_t>(port);
+            if (*end || port < 0 || port > 65535)
+                return usage();
+            options.port = static_cast<uint16_t>(port);
         } else if (arg == "--password") {
-            options->password = value;
+            options.password = value;
         } else if (arg == "--seed") {
-            *seed = value;
+            seed = value;
         } else if (arg == "--db") {
-            options->sqlitePath = value;
+            options.sqlitePath = value;
         } else if (arg == "--encryption") {
-            if (!parseEncryption(value, &options->encryption))
-                return false;
-        } else if (arg == "--version") {
-            if (value != "2019" && value != "2008r2")
-                return false;
-            options->release =
+            if (!parseEncryption(value, &options.encryption))
+                return usage();
+        } else if (arg == "--version" && (value == "2019" || value == "2008r2")) {
+            options.release =
                 value == "2019" ? sandbox::Release::SqlServer2019 : sandbox::Release::SqlServer2008R2;
         } else if (arg == "--instance") {
-            options->instance = value;
+            options.instance = value;
         } else if (arg == "--cert") {
-            options->certFile = value;
+            options.certFile = value;
         } else if (arg == "--key") {
-            options->keyFile = value;
+            options.keyFile = value;
         } else {
+            return usage();
+        }
+    }
+    if (seed.empty()) {
+        struct stat st {};
+        const bool existing = options.sqlitePath != ":memory:" &&
+                              ::stat(options.sqlitePath.c_str(), &st) == 0 && st.st_size > 0;
+        if (!existing)
+            seed = "demo";
+    }
+    return -1;
+}
+
+bool loadSeed(sandbox::Engine& engine, const std::string& seed) {
+    if (seed == "demo") {
+        engine.seedDemo();
+    } else if (seed == "empty") {
+        engine.seedEmpty();
+    } else if (!seed.empty()) {
+        engine.seedEmpty();
+        std::string error;
+        if (!engine.seedFile(seed, &error)) {
+            std::fprintf(stderr, "acctset-sandbox: cannot load %s: %s\n", seed.c_str(), error.c_str());
             return false;
         }
     }
-    return argc % 2 == 1;
+    return true;
 }
 
 }  // namespace
@@ -95,12 +120,8 @@ int main(int argc, char** argv) {
     sandbox::Options options;
     options.port = 14333;
     std::string seed;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
-            return usage(), 0;
-    }
-    if (!parseArgs(argc, argv, &options, &seed))
-        return usage();
+    if (int status = parseArguments(argc, argv, options, seed); status >= 0)
+        return status;
 
     // Block the stop signals before any thread starts, so that only sigwait below receives them.
     sigset_t stopSignals;
@@ -110,31 +131,14 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    if (seed.empty()) {
-        struct stat st {};
-        const bool existing = options.sqlitePath != ":memory:" &&
-                              ::stat(options.sqlitePath.c_str(), &st) == 0 && st.st_size > 0;
-        if (!existing)
-            seed = "demo";
-    }
     sandbox::Server server(options);
     if (const std::string why = server.engine().storeError(); !why.empty()) {
         std::fprintf(stderr, "acctset-sandbox: cannot open %s: %s\n", options.sqlitePath.c_str(),
                      why.c_str());
         return 1;
     }
-    if (seed == "demo") {
-        server.engine().seedDemo();
-    } else if (seed == "empty") {
-        server.engine().seedEmpty();
-    } else if (!seed.empty()) {
-        server.engine().seedEmpty();
-        std::string error;
-        if (!server.engine().seedFile(seed, &error)) {
-            std::fprintf(stderr, "acctset-sandbox: cannot load %s: %s\n", seed.c_str(), error.c_str());
-            return 1;
-        }
-    }
+    if (!loadSeed(server.engine(), seed))
+        return 1;
     std::string error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "acctset-sandbox: cannot start on 127.0.0.1,%u: %s\n", unsigned(options.port),

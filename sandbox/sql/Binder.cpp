@@ -9,37 +9,9 @@ namespace sandbox::sql {
 
 void Executor::bind(const Expr& e, const Source* src, bool aggregatesAllowed, bool insideAggregate) {
     switch (e.kind) {
-        case Expr::Kind::Column: {
-            std::string colName = e.parts.back();
-            std::string written;
-            for (size_t i = 0; i < e.parts.size(); ++i)
-                written += (i ? "." : "") + e.parts[i];
-            if (!src)
-                compileError({.number = 207,
-                              .state = 1,
-                              .severity = 16,
-                              .text = "Invalid column name '" + colName + "'."});
-            if (e.parts.size() > 1) {
-                const std::string& q = e.parts[e.parts.size() - 2];
-                bool matches = src->alias.empty() ? sameName(q, src->name) : sameName(q, src->alias);
-                if (!matches)
-                    compileError(
-                        {.number = 4104,
-                         .state = 1,
-                         .severity = 16,
-                         .text = "The multi-part identifier \"" + written + "\" could not be bound."});
-            }
-            for (size_t i = 0; i < src->cols.size(); ++i)
-                if (sameName(src->cols[i].name, colName)) {
-                    e.column = static_cast<int>(i);
-                    src->used[i] = 1;
-                    return;
-                }
-            compileError({.number = 207,
-                          .state = 1,
-                          .severity = 16,
-                          .text = "Invalid column name '" + colName + "'."});
-        }
+        case Expr::Kind::Column:
+            bindColumn(e, src);
+            return;
         case Expr::Kind::Variable:
             compileError({.number = 137,
                           .state = 2,
@@ -52,56 +24,85 @@ void Executor::bind(const Expr& e, const Source* src, bool aggregatesAllowed, bo
                               .severity = 15,
                               .text = "Must declare the scalar variable \"@@" + e.s + "\"."});
             return;
-        case Expr::Kind::Func: {
-            if (isAggregate(e.s)) {
-                if (!aggregatesAllowed)
-                    compileError(
-                        {.number = 147,
-                         .state = 1,
-                         .severity = 15,
-                         .text =
-                             "An aggregate may not appear in the WHERE clause unless it is in a subquery "
-                             "contained in a HAVING clause or a select list, and the column being aggregated "
-                             "is an outer reference."});
-                if (insideAggregate)
-                    compileError(
-                        {.number = 130,
-                         .state = 1,
-                         .severity = 16,
-                         .text = "Cannot perform an aggregate or a subquery on an expression containing an "
-                                 "aggregate or a subquery."});
-                if (e.args.size() != 1)
-                    compileError({.number = 174,
-                                  .state = 1,
-                                  .severity = 15,
-                                  .text = "The " + e.s + " function requires 1 argument(s)."});
-                if (e.args[0]->kind != Expr::Kind::Star)
-                    bind(*e.args[0], src, true, true);
-                return;
-            }
-            const BuiltinFunction* f = findFunction(e.s);
-            if (!f)
-                compileError({.number = 195,
-                              .state = 10,
-                              .severity = 15,
-                              .text = "'" + e.s + "' is not a recognized built-in function name."});
-            int n = static_cast<int>(e.args.size());
-            if (n < f->minArgs || n > f->maxArgs)
-                compileError({.number = 174,
-                              .state = 1,
-                              .severity = 15,
-                              .text = "The " + e.s + " function requires " + std::to_string(f->minArgs) +
-                                      " argument(s)."});
-            for (auto& a : e.args)
-                bind(*a, src, aggregatesAllowed, insideAggregate);
+        case Expr::Kind::Func:
+            bindFunction(e, src, aggregatesAllowed, insideAggregate);
             return;
-        }
         case Expr::Kind::Star:
             compileError({.number = 102, .state = 1, .severity = 15, .text = "Incorrect syntax near '*'."});
         default:
             for (auto& a : e.args)
                 bind(*a, src, aggregatesAllowed, insideAggregate);
     }
+}
+
+void Executor::bindColumn(const Expr& e, const Source* src) {
+    std::string colName = e.parts.back();
+    std::string written;
+    for (size_t i = 0; i < e.parts.size(); ++i)
+        written += (i ? "." : "") + e.parts[i];
+    if (!src)
+        compileError(
+            {.number = 207, .state = 1, .severity = 16, .text = "Invalid column name '" + colName + "'."});
+    if (e.parts.size() > 1) {
+        const std::string& q = e.parts[e.parts.size() - 2];
+        bool matches = src->alias.empty() ? sameName(q, src->name) : sameName(q, src->alias);
+        if (!matches)
+            compileError({.number = 4104,
+                          .state = 1,
+                          .severity = 16,
+                          .text = "The multi-part identifier \"" + written + "\" could not be bound."});
+    }
+    for (size_t i = 0; i < src->cols.size(); ++i)
+        if (sameName(src->cols[i].name, colName)) {
+            e.column = static_cast<int>(i);
+            src->used[i] = 1;
+            return;
+        }
+    compileError(
+        {.number = 207, .state = 1, .severity = 16, .text = "Invalid column name '" + colName + "'."});
+}
+
+void Executor::bindFunction(const Expr& e, const Source* src, bool aggregatesAllowed, bool insideAggregate) {
+    if (isAggregate(e.s)) {
+        if (!aggregatesAllowed)
+            compileError(
+                {.number = 147,
+                 .state = 1,
+                 .severity = 15,
+                 .text = "An aggregate may not appear in the WHERE clause unless it is in a subquery "
+                         "contained in a HAVING clause or a select list, and the column being aggregated "
+                         "is an outer reference."});
+        if (insideAggregate)
+            compileError({.number = 130,
+                          .state = 1,
+                          .severity = 16,
+                          .text = "Cannot perform an aggregate or a subquery on an expression containing an "
+                                  "aggregate or a subquery."});
+        if (e.args.size() != 1)
+            compileError({.number = 174,
+                          .state = 1,
+                          .severity = 15,
+                          .text = "The " + e.s + " function requires 1 argument(s)."});
+        if (e.args[0]->kind != Expr::Kind::Star)
+            bind(*e.args[0], src, true, true);
+        return;
+    }
+    const BuiltinFunction* f = findFunction(e.s);
+    if (!f)
+        compileError({.number = 195,
+                      .state = 10,
+                      .severity = 15,
+                      .text = "'" + e.s + "' is not a recognized built-in function name."});
+    int n = static_cast<int>(e.args.size());
+    if (n < f->minArgs || n > f->maxArgs)
+        compileError(
+            {.number = 174,
+             .state = 1,
+             .severity = 15,
+             .text = "The " + e.s + " function requires " + std::to_string(f->minArgs) + " argument(s)."});
+    for (auto& a : e.args)
+        bind(*a, src, aggregatesAllowed, insideAggregate);
+    return;
 }
 
 // A column named outside any aggregate of an aggregated select list.

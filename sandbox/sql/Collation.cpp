@@ -1,3 +1,4 @@
+// The collation's string rules: comparison without case and trailing spaces, DISTINCT keys, LIKE.
 #include "sandbox/sql/Collation.h"
 
 #include "sandbox/Text.h"

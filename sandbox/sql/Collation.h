@@ -1,6 +1,5 @@
 #pragma once
-// String rules of the server's default collation: case-insensitive, trailing spaces ignored, and
-// T-SQL's LIKE. Text is UTF-8; comparison works on code points.
+// The collation's string rules: comparison without case and trailing spaces, DISTINCT keys, LIKE.
 
 #include <optional>
 #include <string>

@@ -19,9 +19,15 @@ struct Engine::Impl : sql::Executor {
 
 Engine::Engine(const std::string& sqlitePath) : d(std::make_unique<Impl>(sqlitePath)) {
     // A store that has never been seeded still answers as an empty installation.
-    sql::Query q(d->store.handle(), "SELECT count(*) FROM sqlite_master WHERE name = 'sandbox_databases'");
-    if (q.step() && q.i(0) == 0)
+    try {
+        sql::Query q(d->store.handle(),
+                     "SELECT count(*) FROM sqlite_master WHERE name = 'sandbox_databases'");
+        if (q.step() && q.i(0) == 0)
+            d->store.run(seeds::schemaSql);
+    } catch (const sql::StoreFailure& f) {
+        d->store.giveUp(f.text);  // a file that is not a store
         d->store.exec(seeds::schemaSql);
+    }
 }
 
 void Engine::setProduct(Product p) {
@@ -72,9 +78,13 @@ bool Engine::execRaw(const std::string& sqliteSql, std::string* error) {
 std::vector<std::string> Engine::queryRaw(const std::string& sqliteSql) {
     std::lock_guard lock(m_);
     std::vector<std::string> out;
-    sql::Query q(d->store.handle(), sqliteSql);
-    while (q.step())
-        out.push_back(q.s(0));
+    try {
+        sql::Query q(d->store.handle(), sqliteSql);
+        while (q.step())
+            out.push_back(q.s(0));
+    } catch (const sql::StoreFailure&) {
+        // what was read before the failure
+    }
     return out;
 }
 

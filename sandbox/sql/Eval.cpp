@@ -44,6 +44,30 @@ Cell Executor::eval(const Expr& e, const Ctx& c) {
             }
             return intCell(-toInt(a, ColType::Int), isIntType(a.t) ? a.t : ColType::Int);
         }
+        case Expr::Kind::Not:
+        case Expr::Kind::And:
+        case Expr::Kind::Or:
+            return logic(e, c);
+        case Expr::Kind::Compare:
+        case Expr::Kind::IsNull:
+        case Expr::Kind::Between:
+            return predicate(e, c);
+        case Expr::Kind::Like:
+            return like(e, c);
+        case Expr::Kind::In:
+            return inList(e, c);
+        case Expr::Kind::Arith:
+            return arith(e, c);
+        case Expr::Kind::Func:
+            return function(e, c);
+        default:
+            return nullCell();
+    }
+}
+
+// NOT, AND, OR over true, false and unknown.
+Cell Executor::logic(const Expr& e, const Ctx& c) {
+    switch (e.kind) {
         case Expr::Kind::Not: {
             auto b = truth(eval(*e.args[0], c));
             return boolCell(b ? std::optional<bool>(!*b) : std::nullopt);
@@ -70,6 +94,13 @@ Cell Executor::eval(const Expr& e, const Ctx& c) {
                 return boolCell(false);
             return boolCell(std::nullopt);
         }
+        default:
+            return nullCell();
+    }
+}
+
+Cell Executor::predicate(const Expr& e, const Ctx& c) {
+    switch (e.kind) {
         case Expr::Kind::Compare: {
             Cell a = eval(*e.args[0], c), b = eval(*e.args[1], c);
             if (a.v.null || b.v.null)
@@ -84,45 +115,6 @@ Cell Executor::eval(const Expr& e, const Ctx& c) {
                                   : r >= 0;
             return boolCell(v);
         }
-        case Expr::Kind::Like: {
-            Cell v = eval(*e.args[0], c), p = eval(*e.args[1], c);
-            std::optional<char32_t> escape;
-            if (e.args.size() > 2) {
-                Cell x = eval(*e.args[2], c);
-                if (!x.v.null) {
-                    std::u32string esc = decodeUtf8(cellText(x));
-                    if (esc.size() != 1)
-                        raise({.number = 506,
-                               .state = 1,
-                               .severity = 16,
-                               .text = "The invalid escape character \"" + cellText(x) +
-                                       "\" was specified in a LIKE predicate."});
-                    escape = esc[0];
-                }
-            }
-            if (v.v.null || p.v.null)
-                return boolCell(std::nullopt);
-            bool m = sql::likeMatch(cellText(v), cellText(p), escape);
-            return boolCell(m != e.negated);
-        }
-        case Expr::Kind::In: {
-            Cell v = eval(*e.args[0], c);
-            if (v.v.null)
-                return boolCell(std::nullopt);
-            bool unknown = false;
-            for (size_t i = 1; i < e.args.size(); ++i) {
-                Cell x = eval(*e.args[i], c);
-                if (x.v.null) {
-                    unknown = true;
-                    continue;
-                }
-                if (compareCells(v, x) == 0)
-                    return boolCell(!e.negated);
-            }
-            if (unknown)
-                return boolCell(std::nullopt);
-            return boolCell(e.negated);
-        }
         case Expr::Kind::IsNull: {
             Cell v = eval(*e.args[0], c);
             return boolCell(v.v.null != e.negated);
@@ -134,13 +126,50 @@ Cell Executor::eval(const Expr& e, const Ctx& c) {
             bool in = compareCells(v, lo) >= 0 && compareCells(v, hi) <= 0;
             return boolCell(in != e.negated);
         }
-        case Expr::Kind::Arith:
-            return arith(e, c);
-        case Expr::Kind::Func:
-            return function(e, c);
         default:
             return nullCell();
     }
+}
+
+Cell Executor::like(const Expr& e, const Ctx& c) {
+    Cell v = eval(*e.args[0], c), p = eval(*e.args[1], c);
+    std::optional<char32_t> escape;
+    if (e.args.size() > 2) {
+        Cell x = eval(*e.args[2], c);
+        if (!x.v.null) {
+            std::u32string esc = decodeUtf8(cellText(x));
+            if (esc.size() != 1)
+                raise({.number = 506,
+                       .state = 1,
+                       .severity = 16,
+                       .text = "The invalid escape character \"" + cellText(x) +
+                               "\" was specified in a LIKE predicate."});
+            escape = esc[0];
+        }
+    }
+    if (v.v.null || p.v.null)
+        return boolCell(std::nullopt);
+    bool m = sql::likeMatch(cellText(v), cellText(p), escape);
+    return boolCell(m != e.negated);
+}
+
+Cell Executor::inList(const Expr& e, const Ctx& c) {
+    Cell v = eval(*e.args[0], c);
+    if (v.v.null)
+        return boolCell(std::nullopt);
+    bool unknown = false;
+    for (size_t i = 1; i < e.args.size(); ++i) {
+        Cell x = eval(*e.args[i], c);
+        if (x.v.null) {
+            unknown = true;
+            continue;
+        }
+        if (compareCells(v, x) == 0)
+            return boolCell(!e.negated);
+    }
+    if (unknown)
+        return boolCell(std::nullopt);
+    return boolCell(e.negated);
 }
 
 Cell Executor::arith(const Expr& e, const Ctx& c) {

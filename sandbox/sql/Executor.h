@@ -55,6 +55,7 @@ public:
     // Binder.cpp
     void bind(const Expr& e, const Source* src, bool aggregatesAllowed, bool insideAggregate);
     Column typeOf(const Expr& e, const Source* src);
+    const Expr* bareColumn(const Expr& e);  // a column outside any aggregate
 
     // Eval.cpp
     struct Ctx {
@@ -90,13 +91,22 @@ public:
     void commit(Session& s, Piece& p);
     void rollback(Session& s, Piece& p);
     void abandon(Session& s);  // rolls back the session's transaction, whatever its nesting
+    SqlError storeError(const StoreFailure& f, const Statement& st, const Session& s);
 
 private:
     void loadTable(Source& src);
-    const Expr* bareColumn(const Expr& e);
+    void bindColumn(const Expr& e, const Source* src);
+    void bindFunction(const Expr& e, const Source* src, bool aggregatesAllowed, bool insideAggregate);
     Cell arith(const Expr& e, const Ctx& c);
+    Cell logic(const Expr& e, const Ctx& c);
+    Cell predicate(const Expr& e, const Ctx& c);
+    Cell like(const Expr& e, const Ctx& c);
+    Cell inList(const Expr& e, const Ctx& c);
     Cell aggregate(const Expr& e, const Ctx& c);
     void checkFaults(const Statement& st);
+    bool compile(const std::vector<Statement>& statements, Session& s, BatchResult& out);
+    void commitStore(Session& s);
+    bool failed(const SqlError& e, const Statement& st, Session& s, Piece& p);
     void run(const Statement& st, Session& s, Piece& p, BatchResult& out);
 };
 

@@ -46,55 +46,7 @@ public:
                 out.push_back(t);
                 return out;
             }
-            unsigned char c = s_[i_];
-            if ((c == 'N' || c == 'n') && i_ + 1 < s_.size() && s_[i_ + 1] == '\'') {
-                ++i_;
-                t.kind = Token::Kind::NString;
-                t.value = quoted('\'', t);
-            } else if (c == '\'') {
-                t.kind = Token::Kind::String;
-                t.value = quoted('\'', t);
-            } else if (c == '[') {
-                t.kind = Token::Kind::QuotedIdent;
-                t.value = quoted(']', t);
-            } else if (c == '"') {
-                t.kind = Token::Kind::QuotedIdent;
-                t.value = quoted('"', t);
-            } else if (c == '@') {
-                size_t j = i_ + 1;
-                bool global = j < s_.size() && s_[j] == '@';
-                if (global)
-                    ++j;
-                while (j < s_.size() && isIdentChar(s_[j]))
-                    ++j;
-                t.kind = global ? Token::Kind::Global : Token::Kind::Variable;
-                t.value = s_.substr(i_ + (global ? 2 : 1), j - i_ - (global ? 2 : 1));
-                i_ = j;
-            } else if (isIdentStart(c)) {
-                size_t j = i_;
-                while (j < s_.size() && isIdentChar(s_[j]))
-                    ++j;
-                t.kind = Token::Kind::Ident;
-                t.value = s_.substr(i_, j - i_);
-                i_ = j;
-            } else if (std::isdigit(c) || (c == '.' && i_ + 1 < s_.size() &&
-                                           std::isdigit(static_cast<unsigned char>(s_[i_ + 1])))) {
-                size_t j = i_;
-                while (j < s_.size() && (std::isdigit(static_cast<unsigned char>(s_[j])) || s_[j] == '.'))
-                    ++j;
-                t.kind = Token::Kind::Number;
-                t.value = s_.substr(i_, j - i_);
-                i_ = j;
-            } else {
-                static const char* two[] = {"<>", "!=", "<=", ">=", "!<", "!>"};
-                t.kind = Token::Kind::Op;
-                size_t len = 1;
-                for (const char* op : two)
-                    if (s_.compare(i_, 2, op) == 0)
-                        len = 2;
-                t.value = s_.substr(i_, len);
-                i_ += len;
-            }
+            read(t);
             t.end = i_;
             t.text = s_.substr(t.pos, t.end - t.pos);
             out.push_back(t);
@@ -102,6 +54,57 @@ public:
     }
 
 private:
+    void read(Token& t) {
+        unsigned char c = s_[i_];
+        if ((c == 'N' || c == 'n') && i_ + 1 < s_.size() && s_[i_ + 1] == '\'') {
+            ++i_;
+            t.kind = Token::Kind::NString;
+            t.value = quoted('\'', t);
+        } else if (c == '\'') {
+            t.kind = Token::Kind::String;
+            t.value = quoted('\'', t);
+        } else if (c == '[' || c == '"') {
+            t.kind = Token::Kind::QuotedIdent;
+            t.value = quoted(c == '[' ? ']' : '"', t);
+        } else if (c == '@') {
+            variable(t);
+        } else if (isIdentStart(c)) {
+            t.kind = Token::Kind::Ident;
+            t.value = take([](unsigned char x) { return isIdentChar(x); });
+        } else if (std::isdigit(c) ||
+                   (c == '.' && i_ + 1 < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_ + 1])))) {
+            t.kind = Token::Kind::Number;
+            t.value = take([](unsigned char x) { return std::isdigit(x) || x == '.'; });
+        } else {
+            static const char* two[] = {"<>", "!=", "<=", ">=", "!<", "!>"};
+            t.kind = Token::Kind::Op;
+            size_t len = 1;
+            for (const char* op : two)
+                if (s_.compare(i_, 2, op) == 0)
+                    len = 2;
+            t.value = s_.substr(i_, len);
+            i_ += len;
+        }
+    }
+
+    // The run of characters from i_ that belong, consumed.
+    template <typename Belongs>
+    std::string take(Belongs belongs) {
+        size_t j = i_;
+        while (j < s_.size() && belongs(static_cast<unsigned char>(s_[j])))
+            ++j;
+        std::string v = s_.substr(i_, j - i_);
+        i_ = j;
+        return v;
+    }
+
+    void variable(Token& t) {
+        const bool global = i_ + 1 < s_.size() && s_[i_ + 1] == '@';
+        i_ += global ? 2 : 1;
+        t.kind = global ? Token::Kind::Global : Token::Kind::Variable;
+        t.value = take([](unsigned char x) { return isIdentChar(x); });
+    }
+
     void skipSpace() {
         for (;;) {
             while (i_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[i_]))) {

@@ -1,6 +1,5 @@
 #pragma once
-// Parsing a batch: it parses as a whole before any of it runs, as on the real server, so a syntax
-// error anywhere means nothing runs.
+// Parsing a batch, whole before any of it runs: a syntax error anywhere means nothing runs.
 
 #include <string>
 

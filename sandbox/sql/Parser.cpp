@@ -197,19 +197,7 @@ void Parser::setBody(Statement& st) {
                          {}};
     }
     if (acceptWord("transaction")) {
-        expectWord("isolation");
-        expectWord("level");
-        std::string level;
-        while (peek().kind == Token::Kind::Ident && !isOp(";") &&
-               (isWord("read") || isWord("uncommitted") || isWord("committed") || isWord("repeatable") ||
-                isWord("serializable") || isWord("snapshot"))) {
-            level += (level.empty() ? "" : " ") + peek().value;
-            ++k_;
-        }
-        if (level.empty())
-            fail();
-        st.option = "TRANSACTION ISOLATION LEVEL";
-        st.optionValue = level;
+        isolationLevel(st);
         return;
     }
     if (t.kind != Token::Kind::Ident)
@@ -218,6 +206,33 @@ void Parser::setBody(Statement& st) {
     for (auto& c : st.option)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     ++k_;
+    if (!optionValue(st))
+        throw ParseError{{.number = 195,
+                          .state = 5,
+                          .severity = 15,
+                          .text = "'" + t.value + "' is not a recognized SET option.",
+                          .line = t.line},
+                         {}};
+}
+
+void Parser::isolationLevel(Statement& st) {
+    expectWord("isolation");
+    expectWord("level");
+    std::string level;
+    while (peek().kind == Token::Kind::Ident && !isOp(";") &&
+           (isWord("read") || isWord("uncommitted") || isWord("committed") || isWord("repeatable") ||
+            isWord("serializable") || isWord("snapshot"))) {
+        level += (level.empty() ? "" : " ") + peek().value;
+        ++k_;
+    }
+    if (level.empty())
+        fail();
+    st.option = "TRANSACTION ISOLATION LEVEL";
+    st.optionValue = level;
+}
+
+// The value of a SET option this server knows: ON/OFF, or a number or word. False: not an option.
+bool Parser::optionValue(Statement& st) {
     static const std::set<std::string> onOff = {"XACT_ABORT",
                                                 "NOCOUNT",
                                                 "ANSI_NULLS",
@@ -239,35 +254,30 @@ void Parser::setBody(Statement& st) {
     static const std::set<std::string> valued = {
         "TEXTSIZE", "LOCK_TIMEOUT", "ROWCOUNT", "DATEFIRST", "DATEFORMAT", "LANGUAGE", "DEADLOCK_PRIORITY"};
     if (onOff.count(st.option)) {
-        if (st.option == "STATISTICS") {
+        if (st.option == "STATISTICS")
             name();  // IO / TIME / PROFILE / XML
-        }
         if (acceptWord("on"))
             st.optionValue = "ON";
         else if (acceptWord("off"))
             st.optionValue = "OFF";
         else
             fail();
-    } else if (valued.count(st.option)) {
-        const Token& v = peek();
-        if (v.kind == Token::Kind::Op && v.value == "-" && peek(1).kind == Token::Kind::Number) {
-            st.optionValue = "-" + peek(1).value;
-            k_ += 2;
-        } else if (v.kind == Token::Kind::Number || v.kind == Token::Kind::Ident ||
-                   v.kind == Token::Kind::String || v.kind == Token::Kind::NString) {
-            st.optionValue = v.value;
-            ++k_;
-        } else {
-            fail();
-        }
-    } else {
-        throw ParseError{{.number = 195,
-                          .state = 5,
-                          .severity = 15,
-                          .text = "'" + t.value + "' is not a recognized SET option.",
-                          .line = t.line},
-                         {}};
+        return true;
     }
+    if (!valued.count(st.option))
+        return false;
+    const Token& v = peek();
+    if (v.kind == Token::Kind::Op && v.value == "-" && peek(1).kind == Token::Kind::Number) {
+        st.optionValue = "-" + peek(1).value;
+        k_ += 2;
+    } else if (v.kind == Token::Kind::Number || v.kind == Token::Kind::Ident ||
+               v.kind == Token::Kind::String || v.kind == Token::Kind::NString) {
+        st.optionValue = v.value;
+        ++k_;
+    } else {
+        fail();
+    }
+    return true;
 }
 
 TableRef Parser::tableRef(bool allowAlias) {
@@ -294,6 +304,41 @@ TableRef Parser::tableRef(bool allowAlias) {
     return r;
 }
 
+// One item of a select list: *, t.*, alias = expression, or an expression [[AS] alias].
+SelectItem Parser::selectItem() {
+    SelectItem item;
+    if (acceptOp("*"))
+        return item;
+    if ((peek().kind == Token::Kind::Ident || peek().kind == Token::Kind::QuotedIdent) && isOp(".", 1) &&
+        isOp("*", 2)) {
+        item.starQualifier = peek().value;
+        k_ += 3;
+        return item;
+    }
+    if ((peek().kind == Token::Kind::QuotedIdent ||
+         (peek().kind == Token::Kind::Ident && !isReserved(peek()))) &&
+        isOp("=", 1)) {
+        item.alias = peek().value;
+        k_ += 2;
+        item.expr = expr();
+    } else {
+        item.expr = expr();
+        if (acceptWord("as")) {
+            if (peek().kind == Token::Kind::String || peek().kind == Token::Kind::NString) {
+                item.alias = peek().value;
+                ++k_;
+            } else {
+                item.alias = name();
+            }
+        } else if (peek().kind == Token::Kind::QuotedIdent || peek().kind == Token::Kind::String ||
+                   (peek().kind == Token::Kind::Ident && !isReserved(peek()))) {
+            item.alias = peek().value;
+            ++k_;
+        }
+    }
+    return item;
+}
+
 void Parser::selectBody(Statement& st) {
     if (acceptWord("distinct"))
         st.distinct = true;
@@ -309,40 +354,7 @@ void Parser::selectBody(Statement& st) {
             expectOp(")");
     }
     do {
-        SelectItem item;
-        if (acceptOp("*")) {
-            st.items.push_back(std::move(item));
-            continue;
-        }
-        if ((peek().kind == Token::Kind::Ident || peek().kind == Token::Kind::QuotedIdent) && isOp(".", 1) &&
-            isOp("*", 2)) {
-            item.starQualifier = peek().value;
-            k_ += 3;
-            st.items.push_back(std::move(item));
-            continue;
-        }
-        if ((peek().kind == Token::Kind::QuotedIdent ||
-             (peek().kind == Token::Kind::Ident && !isReserved(peek()))) &&
-            isOp("=", 1)) {
-            item.alias = peek().value;
-            k_ += 2;
-            item.expr = expr();
-        } else {
-            item.expr = expr();
-            if (acceptWord("as")) {
-                if (peek().kind == Token::Kind::String || peek().kind == Token::Kind::NString) {
-                    item.alias = peek().value;
-                    ++k_;
-                } else {
-                    item.alias = name();
-                }
-            } else if (peek().kind == Token::Kind::QuotedIdent || peek().kind == Token::Kind::String ||
-                       (peek().kind == Token::Kind::Ident && !isReserved(peek()))) {
-                item.alias = peek().value;
-                ++k_;
-            }
-        }
-        st.items.push_back(std::move(item));
+        st.items.push_back(selectItem());
     } while (acceptOp(","));
     if (acceptWord("from"))
         st.from = tableRef(true);

@@ -33,8 +33,11 @@ private:
     bool isStatementWord(const Token& t) const;
     void execBody(Statement& st);
     void setBody(Statement& st);
+    void isolationLevel(Statement& st);
+    bool optionValue(Statement& st);
     TableRef tableRef(bool allowAlias);
     void selectBody(Statement& st);
+    SelectItem selectItem();
     static ExprPtr make(Expr::Kind k);
     ExprPtr expr();
     ExprPtr andExpr();
@@ -44,6 +47,7 @@ private:
     ExprPtr multiplicative();
     ExprPtr unary();
     ExprPtr primary();
+    ExprPtr number(const std::string& text);
     ExprPtr function();
 
     const std::string& sql_;

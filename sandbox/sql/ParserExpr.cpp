@@ -142,25 +142,29 @@ ExprPtr Parser::unary() {
     return primary();
 }
 
+// A number too large for bigint is read as float, as the server reads it as numeric.
+ExprPtr Parser::number(const std::string& text) {
+    if (text.find('.') != std::string::npos) {
+        ExprPtr e = make(Expr::Kind::Float);
+        e->f = std::stod(text);
+        return e;
+    }
+    ExprPtr e = make(Expr::Kind::Int);
+    try {
+        e->i = std::stoll(text);
+    } catch (...) {
+        e->kind = Expr::Kind::Float;
+        e->f = std::stod(text);
+    }
+    return e;
+}
+
 ExprPtr Parser::primary() {
     const Token& t = peek();
     switch (t.kind) {
-        case Token::Kind::Number: {
+        case Token::Kind::Number:
             ++k_;
-            if (t.value.find('.') != std::string::npos) {
-                ExprPtr e = make(Expr::Kind::Float);
-                e->f = std::stod(t.value);
-                return e;
-            }
-            ExprPtr e = make(Expr::Kind::Int);
-            try {
-                e->i = std::stoll(t.value);
-            } catch (...) {
-                e->kind = Expr::Kind::Float;
-                e->f = std::stod(t.value);
-            }
-            return e;
-        }
+            return number(t.value);
         case Token::Kind::String:
         case Token::Kind::NString: {
             ++k_;

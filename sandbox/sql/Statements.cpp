@@ -20,15 +20,17 @@ void Executor::remove(const Statement& st, Session& s, Piece& p, bool compileOnl
         return;
     beforeWrite(s);
     std::vector<size_t> rows = filter(src, st.where.get(), s);
-    store.exec("SAVEPOINT sandbox_stmt");
+    StatementScope scope(store);
     Query q(store.handle(), "DELETE FROM \"" + src.name + "\" WHERE rowid = ?");
+    int64_t deleted = 0;  // a trigger may keep a row quietly; the count says what went
     for (size_t r : rows) {
         q.reset();
         q.bind(1, src.rowids[r]);
         q.step();
+        deleted += q.changes();
     }
-    store.exec("RELEASE sandbox_stmt");
-    s.lastRowCount = static_cast<int64_t>(rows.size());
+    scope.release();
+    s.lastRowCount = deleted;
     p.rowCount = s.noCount ? -1 : s.lastRowCount;
 }
 
@@ -68,15 +70,18 @@ void Executor::dropDatabase(const Statement& st, Session& s) {
                        .severity = 16,
                        .text = "Cannot drop database \"" + d->name + "\" because it is currently in use."});
             beforeWrite(s);
-            store.exec("SAVEPOINT sandbox_stmt");
+            StatementScope scope(store);
             Query a(store.handle(), "DELETE FROM sandbox_files WHERE dbid = ?");
             a.bind(1, d->dbid).step();
             Query b(store.handle(), "DELETE FROM sandbox_databases WHERE dbid = ?");
             b.bind(1, d->dbid).step();
-            store.exec("RELEASE sandbox_stmt");
+            scope.release();
         } catch (const SqlError& e) {
             if (!first)
                 first = e;
+        } catch (const StoreFailure& f) {
+            if (!first)
+                first = storeError(f, st, s);
         }
     }
     if (first)

@@ -8,10 +8,15 @@
 
 namespace sandbox::sql {
 
+namespace {
+[[noreturn]] void throwFailure(sqlite3* db) {
+    throw StoreFailure{sqlite3_extended_errcode(db), sqlite3_errmsg(db)};
+}
+}  // namespace
+
 Query::Query(sqlite3* db, const std::string& text) : db_(db) {
-    rc_ = sqlite3_prepare_v2(db_, text.c_str(), -1, &st_, nullptr);
-    if (rc_ != SQLITE_OK)
-        fail();
+    if (sqlite3_prepare_v2(db, text.c_str(), -1, &st_, nullptr) != SQLITE_OK)
+        throwFailure(db);
 }
 
 Query& Query::bind(int i, const std::string& v) {
@@ -25,18 +30,20 @@ Query& Query::bind(int i, int64_t v) {
 }
 
 bool Query::step() {
-    if (!st_ || failed())
-        return false;
-    rc_ = sqlite3_step(st_);
-    if (failed())
-        fail();
-    return rc_ == SQLITE_ROW;
+    int rc = sqlite3_step(st_);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc != SQLITE_DONE)
+        throwFailure(db_);
+    return false;
 }
 
 void Query::reset() {
     sqlite3_reset(st_);
-    rc_ = SQLITE_OK;
-    error_.clear();
+}
+
+int64_t Query::changes() {
+    return sqlite3_changes64(db_);
 }
 
 std::string Query::s(int c) {
@@ -51,11 +58,8 @@ std::string Query::bytes(int c) {
              : std::string();
 }
 
-void Query::fail() {
-    error_ = sqlite3_errmsg(db_);
-}
-
 namespace {
+
 bool internalTable(const std::string& name) {
     std::string l = lower(name);
     return l.rfind("sandbox_", 0) == 0 || l.rfind("sqlite_", 0) == 0;
@@ -71,8 +75,42 @@ Store::Store(const std::string& path) {
     }
 }
 
+void Store::giveUp(const std::string& why) {
+    openError_ = why;
+    sqlite3_close(db_);
+    sqlite3_open(":memory:", &db_);
+}
+
 Store::~Store() {
     sqlite3_close(db_);
+}
+
+void Store::run(const std::string& text) {
+    std::string error;
+    if (!exec(text, &error))
+        fail();
+}
+
+void Store::fail() const {
+    throwFailure(db_);
+}
+
+StatementScope::StatementScope(Store& store) : store_(store) {
+    store_.run("SAVEPOINT sandbox_stmt");
+}
+
+void StatementScope::release() {
+    store_.run("RELEASE sandbox_stmt");
+    open_ = false;
+}
+
+// Unchecked on purpose: a trigger that rolled back the whole transaction took the savepoint with
+// it, and there is then nothing left to undo.
+StatementScope::~StatementScope() {
+    if (!open_)
+        return;
+    store_.exec("ROLLBACK TO sandbox_stmt");
+    store_.exec("RELEASE sandbox_stmt");
 }
 
 bool Store::exec(const std::string& text, std::string* error) {

@@ -12,8 +12,16 @@
 
 namespace sandbox::sql {
 
-// One prepared statement. step() is true while it gives rows; a failure of the store is kept in
-// failed() and error(), never mistaken for the end of the rows.
+// A failure the store reported: its extended result code and its own words. Thrown by the checked
+// calls below, and turned into a server error for the statement that met it (StoreErrors.h).
+struct StoreFailure {
+    int code = SQLITE_ERROR;
+    std::string text;
+};
+
+// One prepared statement. step() is true while it gives rows and false at their end; a failure of
+// the store (a trigger that raises, a constraint, a busy or broken file) throws StoreFailure and is
+// never mistaken for the end of the rows.
 class Query {
 public:
     Query(sqlite3* db, const std::string& text);
@@ -24,10 +32,8 @@ public:
     Query& bind(int i, const std::string& v);
     Query& bind(int i, int64_t v);
     bool step();
-    void reset();  // to run again with new bindings
-    bool failed() const { return rc_ != SQLITE_OK && rc_ != SQLITE_ROW && rc_ != SQLITE_DONE; }
-    int resultCode() const { return rc_; }
-    const std::string& error() const { return error_; }
+    void reset();       // to run again with new bindings
+    int64_t changes();  // rows the last step wrote itself, not counting those of triggers
 
     int64_t i(int c) { return sqlite3_column_int64(st_, c); }
     double f(int c) { return sqlite3_column_double(st_, c); }
@@ -36,11 +42,8 @@ public:
     bool isNull(int c) { return sqlite3_column_type(st_, c) == SQLITE_NULL; }
 
 private:
-    void fail();
     sqlite3* db_;
     sqlite3_stmt* st_ = nullptr;
-    int rc_ = SQLITE_OK;
-    std::string error_;
 };
 
 // A database of the server, as sysdatabases and DATABASEPROPERTYEX report it.
@@ -58,9 +61,13 @@ public:
     Store& operator=(const Store&) = delete;
     sqlite3* handle() const { return db_; }
     const std::string& openError() const { return openError_; }
+    void giveUp(const std::string& why);  // keeps the data in memory instead, and says why
 
-    // Runs SQLite SQL, several statements allowed.
+    // Runs SQLite SQL, several statements allowed: run() throws StoreFailure, exec() reports it.
+    void run(const std::string& text);
     bool exec(const std::string& text, std::string* error = nullptr);
+    bool inTransaction() const { return !sqlite3_get_autocommit(db_); }
+    [[noreturn]] void fail() const;  // throws the store's last failure
 
     std::vector<DbRow> allDatabases();
     std::optional<DbRow> findDatabase(const std::string& name);
@@ -73,6 +80,20 @@ public:
 private:
     sqlite3* db_ = nullptr;
     std::string openError_;
+};
+
+// The statement-level rollback: what a statement wrote is undone unless it reaches release().
+class StatementScope {
+public:
+    explicit StatementScope(Store& store);
+    ~StatementScope();
+    StatementScope(const StatementScope&) = delete;
+    StatementScope& operator=(const StatementScope&) = delete;
+    void release();
+
+private:
+    Store& store_;
+    bool open_ = true;
 };
 
 }  // namespace sandbox::sql

@@ -1,6 +1,8 @@
 // Transactions: one store transaction held by one session at a time, nested counts, rollback.
 #include "sandbox/sql/Executor.h"
 
+#include "sandbox/sql/StoreErrors.h"
+
 namespace sandbox::sql {
 
 // The store holds one transaction at a time: a session's transaction takes it at its first
@@ -10,7 +12,7 @@ void Executor::beforeWrite(Session& s) {
         raise(
             {.number = 1222, .state = 51, .severity = 16, .text = "Lock request time out period exceeded."});
     if (s.tranCount > 0 && txOwner == 0) {
-        store.exec("BEGIN");
+        store.run("BEGIN");
         txOwner = s.spid;
     }
 }
@@ -31,10 +33,8 @@ void Executor::commit(Session& s, Piece& p) {
                .severity = 16,
                .text = "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."});
     if (--s.tranCount == 0) {
-        if (txOwner == s.spid) {
-            store.exec("COMMIT");
-            txOwner = 0;
-        }
+        if (txOwner == s.spid)
+            commitStore(s);
         p.tran = TranChange::Commit;
         p.tranDescriptor = s.tranDescriptor;
         s.tranDescriptor = 0;
@@ -52,12 +52,29 @@ void Executor::rollback(Session& s, Piece& p) {
     p.tran = TranChange::Rollback;
 }
 
-// Rolls back the session's transaction, whatever its nesting.
+// A store that will not commit (a deferred constraint, a busy file) has committed nothing: the
+// transaction is rolled back, and the batch ends with the error, as when a T-SQL COMMIT fails.
+void Executor::commitStore(Session& s) {
+    try {
+        store.run("COMMIT");
+        txOwner = 0;
+    } catch (const StoreFailure& f) {
+        SqlError e = serverError(f, {.verb = "COMMIT TRANSACTION", .table = {}, .database = s.database});
+        e.kind = SqlError::Kind::RuntimeAbort;
+        e.endsTransaction = true;
+        s.tranCount = 1;  // still open until the batch rolls it back
+        throw e;
+    }
+}
+
+// Rolls back the session's transaction, whatever its nesting. Unchecked: SQLite refuses a
+// rollback only when no transaction is left to roll back (a trigger already ended it).
 void Executor::abandon(Session& s) {
     if (s.tranCount == 0)
         return;
     if (txOwner == s.spid) {
-        store.exec("ROLLBACK");
+        if (store.inTransaction())
+            store.exec("ROLLBACK");
         txOwner = 0;
     }
     s.tranCount = 0;

@@ -1,5 +1,4 @@
-// The sandbox's SQL side, driven directly (no TDS): the statements the tool sends and the errors a
-// real server gives for the rest.
+// The SQL side driven directly (no TDS): the statements the tool sends and the errors a server gives.
 
 #include <QTemporaryDir>
 #include <QtTest>

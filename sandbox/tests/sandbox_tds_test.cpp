@@ -1,5 +1,4 @@
-// The protocol messages on their own: each writer's bytes read back by its reader, the framing
-// across packets, and the fields a real client's request carries where [MS-TDS] puts them.
+// The protocol messages on their own: each writer read back by its reader, and the packet framing.
 
 #include <QtTest>
 
