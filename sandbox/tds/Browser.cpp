@@ -1,3 +1,4 @@
+// The SQL Server Browser's answers for one instance, on UDP over loopback.
 #include "sandbox/tds/Browser.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// The facts of each release played: versions, TDS level, feature acknowledgement.
 #include "sandbox/tds/Release.h"
 
 namespace sandbox::tds {

@@ -1,3 +1,4 @@
+// TLS over OpenSSL memory buffers: the server context, its certificate, one session per connection.
 #include "sandbox/tds/Tls.h"
 
 #include <openssl/err.h>

@@ -1,3 +1,4 @@
+// The connection's stream with TLS beneath the framing: the handshake in PRELOGIN packets, then records.
 #include "sandbox/tds/TlsTransport.h"
 
 #include <algorithm>

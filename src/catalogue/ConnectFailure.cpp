@@ -1,3 +1,4 @@
+// Why a connection failed, from the driver's numbers and words.
 #include "catalogue/ConnectFailure.h"
 
 #include <QRegularExpression>
