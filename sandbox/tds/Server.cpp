@@ -37,6 +37,7 @@ struct Server::Impl : ServerState {
     explicit Impl(Options o) : ServerState(std::move(o)) {}
 
     bool prepareExtras(std::string* error);
+    bool startBrowser(std::string* error);
     void acceptLoop();
     void reapFinished();
     void serve(Conn* c);
@@ -87,6 +88,19 @@ void Server::Impl::acceptLoop() {
         conns.push_back(std::move(c));
         raw->thread = std::thread([this, raw] { serve(raw); });
     }
+}
+
+// With an instance name, SQL Server Browser requests for it are answered with the bound port.
+bool Server::Impl::startBrowser(std::string* error) {
+    if (options.instance.empty())
+        return true;
+    const tds::BrowserInstance instance{"SANDBOX", options.instance, engine.product().version, boundPort};
+    std::string why;
+    if (browser.start(instance, options.browserPort, &why))
+        return true;
+    if (error)
+        *error = why;
+    return false;
 }
 
 Server::Server(Options options) : d(std::make_unique<Impl>(std::move(options))) {
@@ -151,23 +165,14 @@ bool Server::start(std::string* error) {
     socklen_t len = sizeof addr;
     ::getsockname(d->listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
     d->boundPort = ntohs(addr.sin_port);
-    if (::pipe2(d->wake, O_CLOEXEC) < 0)
+    if (!d->startBrowser(error)) {
+        ::close(d->listenFd);
+        d->listenFd = -1;
+        return false;
+    }
+    if (::pipe2(d->wake, O_CLOEXEC) < 0) {
+        d->browser.stop();
         return fail("pipe");
-    if (!d->options.instance.empty()) {
-        const tds::BrowserInstance instance{"SANDBOX", d->options.instance, d->engine.product().version,
-                                            d->boundPort};
-        std::string why;
-        if (!d->browser.start(instance, d->options.browserPort, &why)) {
-            errno = 0;
-            ::close(d->wake[0]);
-            ::close(d->wake[1]);
-            d->wake[0] = d->wake[1] = -1;
-            if (error)
-                *error = why;
-            ::close(d->listenFd);
-            d->listenFd = -1;
-            return false;
-        }
     }
     d->stopping = false;
     d->running = true;
