@@ -10,10 +10,10 @@
 
 #include "app/DesignUnits.h"
 #include "app/DropDownList.h"
-#include "support/ExpectedText.h"
-#include "support/FakeSqlClient.h"
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
+#include "support/ExpectedText.h"
+#include "support/FakeSqlClient.h"
 #include "support/WindowInput.h"
 
 namespace {
@@ -231,6 +231,24 @@ private slots:
         QVERIFY(shown[0].text.startsWith(kNotQueried));
         QCOMPARE(shown[0].details, QStringLiteral("Invalid object name 'ua_account'."));
         QCOMPARE(w.ComAccList->count(), 2);
+
+        // A cause the driver's words show is named; its words stay in the details.
+        f.script->openError = {SqlError::Kind::Connection, 20002,
+                               QStringLiteral("Adaptive Server connection failed")};
+        f.script->openError.cause = SqlError::Cause::Encryption;
+        w.CmdLink_Click();
+        shown = MessageBox::takeShown();
+        QCOMPARE(shown.value(0).text, kEncryptionFailed);
+        QCOMPARE(shown.value(0).details, QStringLiteral("Adaptive Server connection failed"));
+        f.script->openError.cause = SqlError::Cause::OldTls;
+        w.CmdLink_Click();
+        QCOMPARE(MessageBox::takeShown().value(0).text,
+                 kEncryptionFailed + QStringLiteral("服务器可能只支持旧版本的 TLS 协议。"));
+        f.script->openError.cause = SqlError::Cause::InstanceNotFound;
+        f.script->openError.waitedMs = 15600;
+        typeText(w.txtSqlSrvName, QStringLiteral("\\财务"));
+        w.CmdLink_Click();
+        QCOMPARE(MessageBox::takeShown().value(0).text, instanceNotFound(16, QStringLiteral("财务")));
     }
 
     // After the last account set is gone, the refresh must not keep offering it.
