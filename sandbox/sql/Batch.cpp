@@ -2,6 +2,7 @@
 #include "sandbox/sql/Executor.h"
 
 #include <regex>
+
 #include "sandbox/sql/Parse.h"
 #include "sandbox/sql/StoreErrors.h"
 
@@ -15,7 +16,7 @@ void Executor::checkFaults(const Statement& st) {
             continue;
         if (f.remaining > 0)
             --f.remaining;
-        throw SqlError{f.message, SqlError::Kind::Runtime, {}, false};
+        raise(f.message);
     }
 }
 
@@ -104,6 +105,7 @@ bool Executor::compile(const std::vector<Statement>& statements, Session& s, Bat
 }
 
 SqlError Executor::storeError(const StoreFailure& f, const Statement& st, const Session& s) {
+    // In the order of Statement::Kind.
     static const char* const kVerbs[] = {"SELECT",
                                          "DELETE",
                                          "DROP DATABASE",

@@ -3,6 +3,7 @@
 #include "sandbox/sql/Functions.h"
 
 #include <cmath>
+
 #include "sandbox/Text.h"
 #include "sandbox/sql/Collation.h"
 
