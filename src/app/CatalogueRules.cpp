@@ -28,6 +28,17 @@ namespace {
     return true;
 }();
 
+// A value the installed driver cannot carry is refused before anything is sent; "connection
+// failed" would send the operator looking for a server or network fault.
+QString connectFailed(const SqlError& error, const ConnectionSpec& spec) {
+    if (error.kind != SqlError::Kind::Refused)
+        return QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!");
+    const QString what =
+        spec.password.contains(QLatin1Char('}')) ? QStringLiteral("口令") : QStringLiteral("服务器名称");
+    return what + QStringLiteral("中含有字符“}”,当前安装的数据库驱动程序无法传送此") + what +
+           QStringLiteral(",没有连接任何数据库服务器!");
+}
+
 QString notQueried(const QString& what) {
     return QStringLiteral("无法查询数据库服务器,") + what;
 }
@@ -63,9 +74,7 @@ void FrmMain::CmdLink_Click() {
     // other rule (nor a second connect) can run inside this one.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     if (opened.isError() || !cnn.isOpen()) {
-        MessageBox::notice(
-            this, QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!"),
-            opened.message);
+        MessageBox::notice(this, connectFailed(opened, spec), opened.message);
         return;
     }
 
