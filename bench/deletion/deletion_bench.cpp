@@ -1,31 +1,27 @@
-// One full deletion (two confirmations, every year's database, the purge, the verification and the
-// reconnect) of an account set with 1, 10 and 50 years, against the sandbox through the real driver,
-// at 0 and 20 ms per round trip. Prints round trips and wall time per stage.
+// One full deletion (the number check, two confirmations, every year's database, the purge and the
+// verification) of an account set with 1, 10 and 50 years, against the sandbox through the real
+// driver, at 0 and 20 ms per round trip, beside the plain sequence run the same way. Prints round
+// trips and wall time.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
 
 #include <cstdio>
+#include <cstdlib>
 
-#include "deletion/Deletion.h"
 #include "catalogue/OdbcClient.h"
+#include "catalogue/YearList.h"
+#include "deletion/Deletion.h"
 #include "sandbox/Sandbox.h"
 
 namespace {
 
-// Answers every box with OK and does what the window does around the run.
+// Answers every box with OK.
 class BenchHost final : public deletion::DeletionHost {
 public:
-    BenchHost(SqlClient& c, ConnectionSpec spec, QString years, sandbox::Server& s)
-        : c_(c), spec_(std::move(spec)), years_(std::move(years)), s_(s) {}
+    BenchHost(SqlClient& c, sandbox::Server& s) : c_(c), s_(s) {}
 
     SqlClient& client() override { return c_; }
-    void checkAccountNumber() override {
-        c_.query(QStringLiteral("select * from ua_account where cacc_id='001'"));
-    }
-    QString accountNumberText() override { return QStringLiteral("001"); }
-    bool deleteDatabasesTicked() override { return true; }
-    QString yearText() override { return years_; }
     void notice(const QString& text, const QString&) override { lastNotice = text; }
     bool confirm(const QString&, const QString&) override {
         if (confirmations++ == 0) {
@@ -37,28 +33,37 @@ public:
     void showWait() override {}
     void closeWait() override {}
     void yield() override { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
-    void reset() override {
-        tripsBeforeReset = s_.roundTrips();
-        msBeforeReset = clock.elapsed();
-        c_.close();
-        c_.open(spec_);
-        c_.query(QStringLiteral("select cacc_id,cacc_name from ua_account"));
-    }
 
     QString lastNotice;
     int confirmations = 0;
     uint64_t tripsAtFirstConfirm = 0;
-    uint64_t tripsBeforeReset = 0;
     qint64 msAtFirstConfirm = 0;
-    qint64 msBeforeReset = 0;
     QElapsedTimer clock;
 
 private:
     SqlClient& c_;
-    ConnectionSpec spec_;
-    QString years_;
     sandbox::Server& s_;
 };
+
+// The plain sequence, without any of our checks: the number check and the look-up, one existence
+// query per year, one drop per year, the ten deletes one by one and the one-table verification.
+void runPlain(SqlClient& c, const QStringList& years) {
+    c.query(QStringLiteral("select * from ua_account where cacc_id='001'"));
+    c.query(QStringLiteral("select * from ua_account where cAcc_id='001'"));
+    for (const QString& y : years)
+        c.query(QStringLiteral("select * from master.dbo.sysdatabases where name='tqdata_001_") + y + "'");
+    for (const QString& y : years)
+        c.command(QStringLiteral("drop database tqdata_001_") + y);
+    for (const char* head :
+         {"Delete from EAILog where Ea_Account like 'tqdata_001%",
+          "DELETE FROM UA_Period WHERE cacc_id = '001", "DELETE FROM UA_holdauth WHERE cacc_id = '001",
+          "DELETE FROM UA_log WHERE cacc_id = '001", "Delete from Ua_Identity where cacc_id='001",
+          "Delete from Ua_auth where cacc_id='001", "Delete from UA_BackupPlans where cacc_id='001",
+          "Delete from UA_BackupLog where cacc_id='001", "DELETE FROM UA_account_sub WHERE cacc_id = '001",
+          "DELETE FROM UA_account WHERE cacc_id = '001"})
+        c.command(QString::fromLatin1(head) + QLatin1Char('\''));
+    c.query(QStringLiteral("select * from ua_account where cacc_id='001'"));
+}
 
 void seed(sandbox::Engine& e, int years) {
     e.seedEmpty();
@@ -74,51 +79,73 @@ void seed(sandbox::Engine& e, int years) {
         std::fprintf(stderr, "seed: %s\n", error.c_str());
 }
 
+struct Measured {
+    uint64_t trips = 0;
+    qint64 ms = 0;
+};
+
+// One sandbox, seeded, connected, with the delay set; fn runs the deletion and says how it went.
+template <typename Fn>
+Measured measure(int years, int delay, Fn fn) {
+    sandbox::Server server;
+    std::string error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "sandbox: %s\n", error.c_str());
+        std::exit(1);
+    }
+    seed(server.engine(), years);
+    ConnectionSpec spec;
+    spec.server = QString::fromStdString(server.serverName());
+    spec.password = QStringLiteral("sandbox");
+    auto client = makeOdbcClient();
+    if (client->open(spec).isError()) {
+        std::fprintf(stderr, "connect failed\n");
+        std::exit(1);
+    }
+    server.setRoundTripDelay(std::chrono::milliseconds(delay));
+    QStringList list;
+    for (int i = 0; i < years; ++i)
+        list << QString::number(1990 + i);
+    QElapsedTimer clock;
+    clock.start();
+    const uint64_t start = server.roundTrips();
+    fn(*client, server, list);
+    return {server.roundTrips() - start, clock.elapsed()};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    std::printf("%5s %6s %6s %6s %8s %6s %8s %9s %9s %9s  %s\n", "years", "delay", "trips", "before",
-                "deletion", "reset", "classic", "time(ms)", "before", "deletion", "outcome");
+    std::printf("%5s %6s %6s %6s %8s %8s %9s %10s %9s  %s\n", "years", "delay", "trips", "before", "deletion",
+                "plain", "time(ms)", "before(ms)", "plain(ms)", "outcome");
     for (int years : {1, 10, 50}) {
         for (int delay : {0, 20}) {
-            sandbox::Server server;
-            std::string error;
-            if (!server.start(&error)) {
-                std::fprintf(stderr, "sandbox: %s\n", error.c_str());
-                return 1;
-            }
-            seed(server.engine(), years);
-            ConnectionSpec spec;
-            spec.server = QString::fromStdString(server.serverName());
-            spec.password = QStringLiteral("sandbox");
-            auto client = makeOdbcClient();
-            if (client->open(spec).isError()) {
-                std::fprintf(stderr, "connect failed\n");
-                return 1;
-            }
-            server.setRoundTripDelay(std::chrono::milliseconds(delay));
-            QStringList list;
-            for (int i = 0; i < years; ++i)
-                list << QString::number(1990 + i);
-            BenchHost host(*client, spec, list.join(QLatin1Char(';')), server);
-
-            const uint64_t start = server.roundTrips();
-            host.clock.start();
-            const deletion::Outcome outcome = deletion::run(host);
-            const qint64 ms = host.clock.elapsed();
-            const uint64_t total = server.roundTrips() - start;
-            // The classic sequence: the check and the look-up, one existence query and one drop per
-            // year, ten deletes and the verification (the reconnect is the same in both).
-            const int classic = 2 + 2 * years + 10 + 1;
-            std::printf("%5d %4dms %6llu %6llu %8llu %6llu %8d %9lld %9lld %9lld  %s\n", years, delay,
-                        static_cast<unsigned long long>(total),
-                        static_cast<unsigned long long>(host.tripsAtFirstConfirm - start),
-                        static_cast<unsigned long long>(host.tripsBeforeReset - host.tripsAtFirstConfirm),
-                        static_cast<unsigned long long>(server.roundTrips() - host.tripsBeforeReset), classic,
-                        static_cast<long long>(ms), static_cast<long long>(host.msAtFirstConfirm),
-                        static_cast<long long>(host.msBeforeReset - host.msAtFirstConfirm),
-                        outcome == deletion::Outcome::Succeeded ? "succeeded" : qPrintable(host.lastNotice));
+            uint64_t before = 0;
+            qint64 beforeMs = 0;
+            QString outcome;
+            const Measured ours =
+                measure(years, delay, [&](SqlClient& c, sandbox::Server& s, const QStringList& l) {
+                    BenchHost host(c, s);
+                    const uint64_t start = s.roundTrips();
+                    host.clock.start();
+                    // The number check that the window runs before the deletion.
+                    c.query(QStringLiteral("select * from ua_account where cacc_id='001'"));
+                    const deletion::Request request{QStringLiteral("001"), true,
+                                                    YearList::fromText(l.join(QLatin1Char(';')))};
+                    const bool ok = deletion::run(request, host) == deletion::Outcome::Succeeded;
+                    before = host.tripsAtFirstConfirm - start;
+                    beforeMs = host.msAtFirstConfirm;
+                    outcome = ok ? QStringLiteral("succeeded") : host.lastNotice;
+                });
+            const Measured plain = measure(
+                years, delay, [](SqlClient& c, sandbox::Server&, const QStringList& l) { runPlain(c, l); });
+            std::printf("%5d %4dms %6llu %6llu %8llu %8llu %9lld %10lld %9lld  %s\n", years, delay,
+                        static_cast<unsigned long long>(ours.trips), static_cast<unsigned long long>(before),
+                        static_cast<unsigned long long>(ours.trips - before),
+                        static_cast<unsigned long long>(plain.trips), static_cast<long long>(ours.ms),
+                        static_cast<long long>(beforeMs), static_cast<long long>(plain.ms),
+                        qPrintable(outcome));
         }
     }
     return 0;

@@ -6,10 +6,12 @@
 #include <QLineEdit>
 #include <QPointer>
 
-#include "deletion/Deletion.h"
 #include "app/FrmMain.h"
 #include "app/FrmShowDel.h"
 #include "app/MessageBox.h"
+#include "catalogue/AccountCatalogue.h"
+#include "catalogue/YearList.h"
+#include "deletion/Deletion.h"
 
 namespace {
 
@@ -67,10 +69,6 @@ public:
     explicit WindowHost(FrmMain& w) : w_(w) {}
 
     SqlClient& client() override { return w_.Cnn(); }
-    void checkAccountNumber() override { w_.TxtAccNo_LostFocus(); }
-    QString accountNumberText() override { return w_.TxtAccNo->text(); }
-    bool deleteDatabasesTicked() override { return w_.ChkDelDB->isChecked(); }
-    QString yearText() override { return w_.txtYear->text(); }
 
     void notice(const QString& text, const QString& details) override {
         MessageBox::notice(&w_, text, details);
@@ -82,13 +80,6 @@ public:
     void showWait() override { FrmShowDel::Show(); }
     void closeWait() override { FrmShowDel::Close(); }
     void yield() override { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
-
-    void reset() override {
-        w_.CmdLink_Click();
-        w_.TxtAccNo->setText(QString());
-        w_.ChkDelDB->setChecked(false);
-        w_.ChkDelDB_Click();
-    }
 
 private:
     FrmMain& w_;
@@ -108,8 +99,18 @@ void FrmMain::CmdDel_Click() {
     deleting_ = true;
     {
         InputGuard guard(this);
+        // The run works from what the window showed at the press; the guard keeps it so.
+        const deletion::Request request{AccountCatalogue::trimSpaces(TxtAccNo->text()), ChkDelDB->isChecked(),
+                                        YearList::fromText(AccountCatalogue::trimSpaces(txtYear->text()))};
+        TxtAccNo_LostFocus();
         WindowHost host(*this);
-        deletion::run(host);
+        if (deletion::run(request, host) != deletion::Outcome::Stopped) {
+            // Reconnect, refresh the list and clear the request, whatever the outcome said.
+            CmdLink_Click();
+            TxtAccNo->setText(QString());
+            ChkDelDB->setChecked(false);
+            ChkDelDB_Click();
+        }
     }
     deleting_ = false;
     if (std::exchange(closeAfterDeletion_, false))

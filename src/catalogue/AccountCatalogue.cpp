@@ -1,6 +1,7 @@
 #include "catalogue/AccountCatalogue.h"
 
 #include "catalogue/SqlText.h"
+#include "catalogue/YearList.h"
 
 namespace AccountCatalogue {
 
@@ -49,16 +50,6 @@ QString numberOfItem(const QString& item) {
     return item.section(QLatin1Char('('), 0, 0);
 }
 
-QString yearListText(const QList<QVariant>& yearsLargestFirst) {
-    QStringList years;
-    for (const QVariant& y : yearsLargestFirst) {
-        // A Null year names no database.
-        if (y.isValid() && !y.isNull())
-            years.prepend(y.toString());
-    }
-    return years.join(QLatin1Char(';'));
-}
-
 Fetched<QStringList> readAccountItems(SqlClient& cnn) {
     const SqlResult r = cnn.query(accountListStatement());
     if (!r.ok())
@@ -78,7 +69,7 @@ Fetched<QString> readYearList(SqlClient& cnn, const QString& accNo) {
     QList<QVariant> years;
     for (const QVariantList& row : r.rows)
         years << (row.isEmpty() ? QVariant() : row.first());
-    return {yearListText(years), {}};
+    return {YearList::fromLargestFirst(years).text(), {}};
 }
 
 Fetched<qsizetype> countAccounts(SqlClient& cnn, const QString& accNo) {

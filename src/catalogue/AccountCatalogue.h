@@ -23,9 +23,6 @@ QString lookupStatement(const QString& accNo);
 QString itemText(const QVariant& id, const QVariant& name);
 // The text before the first "(", or the whole text without one.
 QString numberOfItem(const QString& item);
-// Rows in the server's order (largest first) to "2002;2003;2004"; empty for no year.
-QString yearListText(const QList<QVariant>& yearsLargestFirst);
-
 template <typename T>
 struct Fetched {
     T value{};

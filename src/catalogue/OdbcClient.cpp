@@ -105,50 +105,81 @@ public:
 
     SqlResult query(const QString& sql) override {
         return call([this, sql] {
+            QSqlQuery q(QSqlDatabase::database(name_, false));
             SqlResult r;
-            QSqlDatabase db = QSqlDatabase::database(name_, false);
-            if (!db.isValid() || !db.isOpen()) {
-                r.error = notConnected();
+            if (!start(q, sql, r))
                 return r;
-            }
-            // Forward-only: a scrollable query makes the driver fetch one row per round trip.
-            QSqlQuery q(db);
-            q.setForwardOnly(true);
-            if (!q.exec(sql)) {
-                r.error = errorOf(q.lastError(), SqlError::Kind::Statement);
-                return r;
-            }
-            if (!q.isSelect()) {
-                r.error = drain(q);
-                return r;
-            }
-            const QSqlRecord rec = q.record();
-            const int n = rec.count();
-            for (int i = 0; i < n; ++i)
-                r.columns << rec.fieldName(i);
-            QSqlError failed;
-            if (!readOdbcRows(q, &r.rows, &failed))
-                r.error = errorOf(failed, SqlError::Kind::Statement);
-            else
+            r = current(q);
+            if (r.ok())
                 r.error = drain(q);
             return r;
         });
     }
 
+    QList<SqlResult> batch(const QStringList& statements) override {
+        return call([this, statements] {
+            QSqlQuery q(QSqlDatabase::database(name_, false));
+            QList<SqlResult> out(1);
+            if (!start(q, statements.join(QStringLiteral(";\n")), out.first()))
+                return out;
+            out.clear();
+            do {
+                out << current(q);
+                if (!out.last().ok())
+                    return out;
+            } while (q.nextResult());
+            // The driver reports the failure of a later statement when its result is reached.
+            if (q.lastError().isValid()) {
+                SqlResult failed;
+                failed.error = errorOf(q.lastError(), SqlError::Kind::Statement);
+                out << failed;
+            }
+            return out;
+        });
+    }
+
     SqlError command(const QString& sql) override {
         return call([this, sql] {
-            QSqlDatabase db = QSqlDatabase::database(name_, false);
-            if (!db.isValid() || !db.isOpen())
-                return notConnected();
-            QSqlQuery q(db);
-            q.setForwardOnly(true);
-            if (!q.exec(sql))
-                return errorOf(q.lastError(), SqlError::Kind::Statement);
-            return drain(q);
+            QSqlQuery q(QSqlDatabase::database(name_, false));
+            SqlResult r;
+            return start(q, sql, r) ? drain(q) : r.error;
         });
     }
 
 private:
+    // Sends sql on an open connection; false with r.error set when it could not run.
+    bool start(QSqlQuery& q, const QString& sql, SqlResult& r) {
+        const QSqlDatabase db = QSqlDatabase::database(name_, false);
+        if (!db.isValid() || !db.isOpen()) {
+            r.error = notConnected();
+            return false;
+        }
+        // Forward-only: a scrollable query makes the driver fetch one row per round trip.
+        q.setForwardOnly(true);
+        if (!q.exec(sql)) {
+            r.error = errorOf(q.lastError(), SqlError::Kind::Statement);
+            return false;
+        }
+        return true;
+    }
+
+    // The result the query stands on: its rows, or the count of a statement without rows.
+    static SqlResult current(QSqlQuery& q) {
+        SqlResult r;
+        if (!q.isSelect()) {
+            r.rowsAffected = q.numRowsAffected();
+            return r;
+        }
+        const QSqlRecord rec = q.record();
+        const int n = rec.count();
+        for (int i = 0; i < n; ++i)
+            r.columns << rec.fieldName(i);
+        QSqlError failed;
+        if (!readOdbcRows(q, &r.rows, &failed))
+            r.error = errorOf(failed, SqlError::Kind::Statement);
+        return r;
+    }
+
     // The driver reports a failure of a later statement of a batch only when its result is reached.
     static SqlError drain(QSqlQuery& q) {
         while (q.nextResult()) {

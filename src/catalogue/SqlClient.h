@@ -38,6 +38,7 @@ struct SqlResult {
     SqlError error;
     QStringList columns;
     QList<QVariantList> rows;
+    qint64 rowsAffected = -1;  // a statement without rows: what it changed; -1 when not known
 
     bool ok() const { return !error.isError(); }
     qsizetype rowCount() const { return rows.size(); }
@@ -59,8 +60,8 @@ struct ConnectionSpec {
     QString database = QStringLiteral("TQSystem");
 };
 
-// The one connection of the main window: a query (static result) and a command (no rows).
-// Every call is synchronous for the caller.
+// The one connection of the main window: a query (static result), a command (no rows) and a batch
+// (several statements in one round trip). Every call is synchronous for the caller.
 class SqlClient {
 public:
     virtual ~SqlClient() = default;
@@ -69,4 +70,18 @@ public:
     virtual bool isOpen() const = 0;
     virtual SqlResult query(const QString& sql) = 0;
     virtual SqlError command(const QString& sql) = 0;
+    // Sends the statements as one batch and reads every result the server returns, in order: a
+    // result set or a row count per statement that produced one (SET and BEGIN TRANSACTION may
+    // produce none), and the error that ended the reading as the last entry. A batch of queries
+    // only thus gives one entry per query, unless an error ended it early. Never empty.
+    virtual QList<SqlResult> batch(const QStringList& statements) = 0;
 };
+
+// The first failure of a batch, or none.
+inline SqlError firstError(const QList<SqlResult>& results) {
+    for (const SqlResult& r : results) {
+        if (!r.ok())
+            return r.error;
+    }
+    return SqlError::none();
+}

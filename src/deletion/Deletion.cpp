@@ -7,43 +7,6 @@
 
 namespace deletion {
 
-namespace text {
-QString enterAccountNumber() {
-    return QStringLiteral("请输入要删除的帐套号!");
-}
-QString accountMissing(const QString& n) {
-    return QStringLiteral("帐套(") + n + QStringLiteral(")不存在!");
-}
-QString confirmAccount(const QString& n) {
-    return QStringLiteral("此操作将会从系统数据库TqSystem的关键数据表中删除帐套") + n +
-           QStringLiteral("的信息,此操作不可恢复,确认删除帐套?");
-}
-QString confirmDatabases(const QString& n) {
-    return QStringLiteral("已选择删除帐套") + n + QStringLiteral("的所有年度数据库,确认删除?");
-}
-QString cancelled() {
-    return QStringLiteral("操作已取消!");
-}
-QString enterYears() {
-    return QStringLiteral("请输入要删除帐套的完整年度信息(如2002;2003)!");
-}
-QString databaseMissing(const QString& n, const QString& year) {
-    return QStringLiteral("数据库tqdata_") + n + QLatin1Char('_') + year + QStringLiteral("不存在!");
-}
-QString queryFailed() {
-    return QStringLiteral("无法查询数据库服务器,删除操作已停止,没有删除任何数据!");
-}
-QString successEmpty(const QString& n) {
-    return QStringLiteral("空帐套号") + n + QStringLiteral("已成功删除!");
-}
-QString successWithYears(const QString& n, const QString& years) {
-    return QStringLiteral("帐套") + n + QLatin1Char('(') + years + QStringLiteral("年)已成功删除!");
-}
-QString failure() {
-    return QStringLiteral("删除操作失败,请重试!(可能数据库连接超时或其他原因导致操作故障)");
-}
-}  // namespace text
-
 namespace {
 
 QString serverWords(const SqlError& e) {
@@ -56,30 +19,96 @@ QString field(const SqlResult& r, qsizetype row, const QString& column) {
     return AccountCatalogue::trimSpaces(r.value(row, column).toString());
 }
 
+bool hasTable(const SqlResult& tables, const QString& table) {
+    for (qsizetype i = 0; i < tables.rowCount(); ++i) {
+        if (field(tables, i, QStringLiteral("name")).compare(table, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The sessions of one database, from the one query that lists those of every database.
+QStringList sessionsOf(const SqlResult& sessions, const QString& db) {
+    QStringList out;
+    for (qsizetype i = 0; i < sessions.rowCount(); ++i) {
+        if (field(sessions, i, QStringLiteral("dbname")).compare(db, Qt::CaseInsensitive) != 0)
+            continue;
+        out << QStringLiteral("会话%1(登录名 %2, 主机 %3, 程序 %4)")
+                   .arg(field(sessions, i, QStringLiteral("spid")),
+                        field(sessions, i, QStringLiteral("loginame")),
+                        field(sessions, i, QStringLiteral("hostname")),
+                        field(sessions, i, QStringLiteral("program_name")));
+    }
+    return out;
+}
+
+// Entry i of a batch of queries; one the batch never reached carries the error that ended it.
+SqlResult resultAt(const QList<SqlResult>& results, qsizetype i) {
+    if (i < results.size())
+        return results[i];
+    SqlResult missing;
+    missing.error = firstError(results);
+    if (!missing.error.isError())
+        missing.error = {SqlError::Kind::Statement, 0, QStringLiteral("服务器未返回结果")};
+    return missing;
+}
+
+QString databaseSummary(const QString& db, const SqlResult& size, const SqlResult& state,
+                        const SqlResult& sessions) {
+    if (!size.ok())
+        return QStringLiteral("%1: (无法查询: %2)").arg(db, serverWords(size.error));
+    const QVariant pages = size.rowCount() == 1 ? size.rows[0].value(0) : QVariant();
+    if (!pages.isValid() || pages.isNull())
+        return db + QStringLiteral(": 不存在");
+    QStringList parts;
+    parts << QString::number(pages.toLongLong() * 8.0 / 1024.0, 'f', 1) + QStringLiteral(" MB");
+    parts << (state.ok() && state.rowCount() == 1 ? state.rows[0].value(0).toString()
+                                                  : QStringLiteral("状态未知"));
+    const QStringList using_ = sessionsOf(sessions, db);
+    if (!sessions.ok())
+        parts << QStringLiteral("连接未知");
+    else if (using_.isEmpty())
+        parts << QStringLiteral("无其他连接");
+    else
+        parts << QStringLiteral("%1 个连接: ").arg(using_.size()) + using_.join(QStringLiteral("; "));
+    return db + QStringLiteral(": ") + parts.join(QStringLiteral(", "));
+}
+
 struct FailedDrop {
     QString database;
     SqlError error;
 };
 
+// What the verification found still on the server.
+struct Leftovers {
+    SqlError error;         // the verification itself could not run
+    QStringList rows;       // "table: n 行"
+    QStringList databases;  // dropped, yet still listed
+    bool none() const { return !error.isError() && rows.isEmpty() && databases.isEmpty(); }
+};
+
 class Run {
 public:
-    explicit Run(DeletionHost& host) : host_(host), sql_(host.client()) {}
+    Run(const Request& request, DeletionHost& host)
+        : req_(request), host_(host), sql_(host.client()), n_(request.accountNo) {}
 
     Outcome go() {
         if (!request())
             return Outcome::Stopped;
-        if (ticked_ && !removeDatabases())
+        if (req_.deleteDatabases && !removeDatabases())
             return Outcome::Stopped;
-        const Outcome outcome = purgeAndReport();
-        host_.reset();
-        return outcome;
+        host_.showWait();
+        host_.yield();
+        const SqlResult tables = sql_.query(DeletionSql::existingTables());
+        const std::optional<SqlError> purgeError = purge(tables);
+        host_.closeWait();
+        host_.yield();
+        return report(purgeError, verify(tables));
     }
 
 private:
     // Stage 1: the number, the look-up and the confirmations. Nothing changes on the server here.
     bool request() {
-        host_.checkAccountNumber();
-        n_ = AccountCatalogue::trimSpaces(host_.accountNumberText());
         if (n_.isEmpty()) {
             host_.notice(text::enterAccountNumber());
             return false;
@@ -93,20 +122,17 @@ private:
         }
         if (!host_.confirm(text::confirmAccount(n_), preview()))
             return false;
-        ticked_ = host_.deleteDatabasesTicked();
-        if (!ticked_)
+        if (!req_.deleteDatabases)
             return true;
         if (!host_.confirm(text::confirmDatabases(n_))) {
             host_.notice(text::cancelled());
             return false;
         }
-        const QString years = AccountCatalogue::trimSpaces(host_.yearText());
-        entries_ = DeletionSql::yearEntries(years);
+        entries_ = req_.years.entries();
         if (entries_.isEmpty()) {
             host_.notice(text::enterYears());
             return false;
         }
-        years_ = DeletionSql::withoutTrailingSeparator(years);
         return true;
     }
 
@@ -115,78 +141,52 @@ private:
         return false;
     }
 
-    // What the deletion will remove, for the first confirmation's details. Read-only; a query that
-    // fails here only leaves a gap in the list, the stages below check again.
+    // What the deletion will remove, for the first confirmation's details: the table list, then
+    // every count and every database's size, state and sessions in one batch. Read-only; a query
+    // that fails only leaves a gap in the list, the stages below check again.
     QString preview() {
-        QStringList lines;
-        lines << QStringLiteral("将从系统数据库TqSystem中删除帐套%1的记录:").arg(n_);
+        QStringList lines{QStringLiteral("将从系统数据库TqSystem中删除帐套%1的记录:").arg(n_)};
+        QStringList statements;
+        QStringList counted;
         const SqlResult tables = sql_.query(DeletionSql::existingTables());
-        if (!tables.ok()) {
+        if (!tables.ok())
             lines << QStringLiteral("    (无法查询: %1)").arg(serverWords(tables.error));
-        } else {
-            for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
-                if (!hasTable(tables, p.table))
-                    continue;
-                const SqlResult count = sql_.query(p.count);
-                lines
-                    << (count.ok() && count.rowCount() == 1
-                            ? QStringLiteral("    %1: %2 行").arg(p.table, count.rows[0].value(0).toString())
-                            : QStringLiteral("    %1: (无法查询: %2)")
-                                  .arg(p.table, serverWords(count.error)));
+        for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
+            if (tables.ok() && hasTable(tables, p.table)) {
+                statements << p.count;
+                counted << p.table;
             }
         }
-        if (!host_.deleteDatabasesTicked())
+        QStringList dbs;
+        if (req_.deleteDatabases) {
+            for (const QString& year : req_.years.entries())
+                dbs << DeletionSql::databaseName(n_, year);
+        }
+        for (const QString& db : dbs)
+            statements << DeletionSql::databaseSize(db) << DeletionSql::databaseState(db);
+        if (!dbs.isEmpty())
+            statements << DeletionSql::databaseSessions(dbs);
+        const QList<SqlResult> results = statements.isEmpty() ? QList<SqlResult>{} : sql_.batch(statements);
+
+        for (qsizetype i = 0; i < counted.size(); ++i) {
+            const SqlResult count = resultAt(results, i);
+            lines
+                << (count.ok() && count.rowCount() == 1
+                        ? QStringLiteral("    %1: %2 行").arg(counted[i], count.rows[0].value(0).toString())
+                        : QStringLiteral("    %1: (无法查询: %2)").arg(counted[i], serverWords(count.error)));
+        }
+        if (!req_.deleteDatabases)
             return lines.join(QLatin1Char('\n'));
-
         lines << QStringLiteral("将删除的年度数据库:");
-        const QStringList entries = DeletionSql::yearEntries(AccountCatalogue::trimSpaces(host_.yearText()));
-        if (entries.isEmpty())
+        if (dbs.isEmpty())
             lines << QStringLiteral("    (未填写年度)");
-        for (const QString& year : entries)
-            lines << QStringLiteral("    ") + databaseSummary(DeletionSql::databaseName(n_, year));
+        const qsizetype base = counted.size();
+        const SqlResult sessions = resultAt(results, base + 2 * dbs.size());
+        for (qsizetype k = 0; k < dbs.size(); ++k) {
+            lines << QStringLiteral("    ") + databaseSummary(dbs[k], resultAt(results, base + 2 * k),
+                                                              resultAt(results, base + 2 * k + 1), sessions);
+        }
         return lines.join(QLatin1Char('\n'));
-    }
-
-    static bool hasTable(const SqlResult& tables, const QString& table) {
-        for (qsizetype i = 0; i < tables.rowCount(); ++i) {
-            if (field(tables, i, QStringLiteral("name")).compare(table, Qt::CaseInsensitive) == 0)
-                return true;
-        }
-        return false;
-    }
-
-    QString databaseSummary(const QString& db) {
-        const SqlResult size = sql_.query(DeletionSql::databaseSize(db));
-        if (!size.ok())
-            return QStringLiteral("%1: (无法查询: %2)").arg(db, serverWords(size.error));
-        const QVariant pages = size.rowCount() == 1 ? size.rows[0].value(0) : QVariant();
-        if (!pages.isValid() || pages.isNull())
-            return db + QStringLiteral(": 不存在");
-        QStringList parts;
-        parts << QString::number(pages.toLongLong() * 8.0 / 1024.0, 'f', 1) + QStringLiteral(" MB");
-        const SqlResult state = sql_.query(DeletionSql::databaseState(db));
-        parts << (state.ok() && state.rowCount() == 1 ? state.rows[0].value(0).toString()
-                                                      : QStringLiteral("状态未知"));
-        const SqlResult sessions = sql_.query(DeletionSql::databaseSessions(db));
-        if (!sessions.ok())
-            parts << QStringLiteral("连接未知");
-        else if (sessions.rowCount() == 0)
-            parts << QStringLiteral("无其他连接");
-        else
-            parts << QStringLiteral("%1 个连接: ").arg(sessions.rowCount()) + sessionList(sessions);
-        return db + QStringLiteral(": ") + parts.join(QStringLiteral(", "));
-    }
-
-    static QString sessionList(const SqlResult& sessions) {
-        QStringList out;
-        for (qsizetype i = 0; i < sessions.rowCount(); ++i) {
-            out << QStringLiteral("会话%1(登录名 %2, 主机 %3, 程序 %4)")
-                       .arg(field(sessions, i, QStringLiteral("spid")),
-                            field(sessions, i, QStringLiteral("loginame")),
-                            field(sessions, i, QStringLiteral("hostname")),
-                            field(sessions, i, QStringLiteral("program_name")));
-        }
-        return out.join(QStringLiteral("; "));
     }
 
     // Stage 2: every database must exist and be free before the first one is dropped.
@@ -203,19 +203,8 @@ private:
             }
             names << db;
         }
-        QStringList inUse;
-        for (const QString& db : names) {
-            const SqlResult r = sql_.query(DeletionSql::databaseSessions(db));
-            if (!r.ok())
-                return stopOnQueryFailure(r.error);
-            if (r.rowCount() > 0)
-                inUse << QStringLiteral("数据库%1: ").arg(db) + sessionList(r);
-        }
-        if (!inUse.isEmpty()) {
-            host_.notice(QStringLiteral("以下数据库正在被其他连接使用,删除操作已停止,没有删除任何数据!\n") +
-                         inUse.join(QLatin1Char('\n')) + QStringLiteral("\n请断开这些连接后重试。"));
+        if (!freeOfSessions(names))
             return false;
-        }
         host_.yield();
         for (const QString& db : names) {
             const SqlError e = sql_.command(DeletionSql::dropDatabase(db));
@@ -228,41 +217,120 @@ private:
         return true;
     }
 
-    // Stages 3 and 4: the catalogue purge as one transaction, the verification and the report.
-    Outcome purgeAndReport() {
-        host_.showWait();
-        host_.yield();
-        const std::optional<SqlError> purgeError = purge();
-        host_.closeWait();
-        host_.yield();
+    // One query for the sessions of every listed database; any session stops the request.
+    bool freeOfSessions(const QStringList& names) {
+        const SqlResult r = sql_.query(DeletionSql::databaseSessions(names));
+        if (!r.ok())
+            return stopOnQueryFailure(r.error);
+        if (r.rowCount() == 0)
+            return true;
+        QStringList inUse;
+        for (qsizetype i = 0; i < r.rowCount(); ++i) {
+            const QString db = field(r, i, QStringLiteral("dbname"));
+            const QString line =
+                QStringLiteral("数据库%1: ").arg(db) + sessionsOf(r, db).join(QStringLiteral("; "));
+            if (!inUse.contains(line))
+                inUse << line;
+        }
+        host_.notice(text::databasesInUse(inUse));
+        return false;
+    }
 
-        const SqlResult left = sql_.query(DeletionSql::accountVerification(n_));
+    // Stage 3: every delete of a table that exists, in one batch and one transaction, so no
+    // transaction stays open across a round trip. The first failure rolls back all of it.
+    std::optional<SqlError> purge(const SqlResult& tables) {
+        if (!tables.ok())
+            return tables.error;
+        QStringList statements{DeletionSql::setXactAbort(), DeletionSql::beginTransaction()};
+        for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
+            if (hasTable(tables, p.table))
+                statements << p.statement;
+        }
+        statements << DeletionSql::commitTransaction();
+        const SqlError e = firstError(sql_.batch(statements));
+        if (!e.isError())
+            return std::nullopt;
+        // With XACT_ABORT the server has usually rolled back already; the explicit rollback covers
+        // errors that end the batch but leave the transaction open: compile errors such as an
+        // unknown name are not affected by XACT_ABORT
+        // (https://learn.microsoft.com/en-us/sql/t-sql/statements/set-xact-abort-transact-sql).
+        // Its own failure ("no transaction") is expected and ignored.
+        sql_.command(DeletionSql::rollbackTransaction());
+        return e;
+    }
+
+    // The registration row, every other catalogue table that exists and every dropped database,
+    // in one batch: success needs all of them gone.
+    Leftovers verify(const SqlResult& tables) {
+        QStringList statements{DeletionSql::accountVerification(n_)};
+        QStringList counted;
+        for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
+            if (tables.ok() && hasTable(tables, p.table) &&
+                p.table.compare(QStringLiteral("UA_account"), Qt::CaseInsensitive) != 0) {
+                statements << p.count;
+                counted << p.table;
+            }
+        }
+        if (!dropped_.isEmpty())
+            statements << DeletionSql::databasesListed(dropped_);
+        const QList<SqlResult> results = sql_.batch(statements);
+        Leftovers left;
+        for (qsizetype i = 0; i < statements.size() && !left.error.isError(); ++i)
+            left.error = resultAt(results, i).error;
+        if (left.error.isError())
+            return left;
+        for (qsizetype i = 0; i < counted.size(); ++i) {
+            const qint64 n =
+                results[i + 1].rowCount() == 1 ? results[i + 1].rows[0].value(0).toLongLong() : 0;
+            if (n != 0)
+                left.rows << QStringLiteral("%1: %2 行").arg(counted[i]).arg(n);
+        }
+        if (results[0].rowCount() > 0)
+            left.rows << QStringLiteral("UA_account: %1 行").arg(results[0].rowCount());
+        if (!dropped_.isEmpty()) {
+            const SqlResult& listed = results[statements.size() - 1];
+            for (qsizetype i = 0; i < listed.rowCount(); ++i)
+                left.databases << field(listed, i, QStringLiteral("name"));
+        }
+        return left;
+    }
+
+    // Stage 4: the outcome, with everything that is still there named.
+    Outcome report(const std::optional<SqlError>& purgeError, const Leftovers& left) {
         QStringList reasons;
         if (purgeError)
             reasons << serverWords(*purgeError);
-        else if (!left.ok())
+        if (left.error.isError())
             reasons << serverWords(left.error);
-        else if (left.rowCount() > 0)
-            reasons << QStringLiteral("帐套%1仍在ua_account中").arg(n_);
         for (const FailedDrop& f : failedDrops_)
             reasons << f.database + QStringLiteral(": ") + serverWords(f.error);
+        QStringList gone;
+        for (const QString& db : dropped_) {
+            if (!left.databases.contains(db, Qt::CaseInsensitive))
+                gone << db;
+        }
 
-        if (!purgeError && left.ok() && left.rowCount() == 0) {
+        if (!purgeError && left.none()) {
             if (failedDrops_.isEmpty()) {
-                host_.notice(host_.deleteDatabasesTicked() ? text::successWithYears(n_, years_)
-                                                           : text::successEmpty(n_));
+                host_.notice(req_.deleteDatabases ? text::successWithYears(n_, req_.years.text())
+                                                  : text::successEmpty(n_));
                 return Outcome::Succeeded;
             }
             QString msg = QStringLiteral("帐套%1已从系统数据库中删除,但以下年度数据库未能删除:\n").arg(n_) +
                           failedNames().join(QLatin1Char('\n'));
-            if (!dropped_.isEmpty())
-                msg += QStringLiteral("\n已删除的年度数据库:\n") + dropped_.join(QLatin1Char('\n'));
+            if (!gone.isEmpty())
+                msg += QStringLiteral("\n已删除的年度数据库:\n") + gone.join(QLatin1Char('\n'));
             host_.notice(msg, reasons.join(QLatin1Char('\n')));
             return Outcome::PartlyFailed;
         }
         QString msg = text::failure();
-        if (!dropped_.isEmpty())
-            msg += QStringLiteral("\n以下年度数据库已删除,无法恢复:\n") + dropped_.join(QLatin1Char('\n'));
+        QStringList still = left.rows;
+        for (const QString& db : left.databases)
+            still << QStringLiteral("数据库") + db;
+        if (!still.isEmpty())
+            msg += QStringLiteral("\n以下内容仍在服务器上:\n") + still.join(QLatin1Char('\n'));
+        if (!gone.isEmpty())
+            msg += QStringLiteral("\n以下年度数据库已删除,无法恢复:\n") + gone.join(QLatin1Char('\n'));
         if (!failedDrops_.isEmpty())
             msg += QStringLiteral("\n以下年度数据库未能删除:\n") + failedNames().join(QLatin1Char('\n'));
         host_.notice(msg, reasons.join(QLatin1Char('\n')));
@@ -276,47 +344,19 @@ private:
         return out;
     }
 
-    // All ten deletes or none: tables this installation lacks are skipped, and the first failure
-    // rolls back whatever ran before it.
-    std::optional<SqlError> purge() {
-        const SqlResult tables = sql_.query(DeletionSql::existingTables());
-        if (!tables.ok())
-            return tables.error;
-        QStringList statements{DeletionSql::setXactAbort(), DeletionSql::beginTransaction()};
-        for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
-            if (hasTable(tables, p.table))
-                statements << p.statement;
-        }
-        statements << DeletionSql::commitTransaction();
-        for (const QString& statement : statements) {
-            const SqlError e = sql_.command(statement);
-            host_.yield();
-            if (e.isError()) {
-                // With XACT_ABORT the server has usually rolled back already; the explicit rollback
-                // covers errors that leave the transaction open (e.g. an unknown name). Its own
-                // failure ("no transaction") is expected and ignored.
-                if (statement != DeletionSql::setXactAbort())
-                    sql_.command(DeletionSql::rollbackTransaction());
-                return e;
-            }
-        }
-        return std::nullopt;
-    }
-
+    const Request& req_;
     DeletionHost& host_;
     SqlClient& sql_;
-    QString n_;
-    bool ticked_ = false;
+    const QString n_;
     QStringList entries_;
-    QString years_;
     QStringList dropped_;
     QList<FailedDrop> failedDrops_;
 };
 
 }  // namespace
 
-Outcome run(DeletionHost& host) {
-    return Run(host).go();
+Outcome run(const Request& request, DeletionHost& host) {
+    return Run(request, host).go();
 }
 
 }  // namespace deletion

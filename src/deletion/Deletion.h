@@ -4,28 +4,29 @@
 #include <QStringList>
 
 #include "catalogue/SqlClient.h"
+#include "catalogue/YearList.h"
 
 namespace deletion {
 
-// What the deletion needs from the window. The run never touches a widget itself, so it can be
+// One press of the delete button, as the window showed it at the press.
+struct Request {
+    QString accountNo;             // the number box, trimmed
+    bool deleteDatabases = false;  // 删除数据库 ticked
+    YearList years;                // the year box, trimmed
+};
+
+// The services the run needs from its surroundings. The run never touches a widget, so it can be
 // driven without one.
 class DeletionHost {
 public:
     virtual ~DeletionHost() = default;
 
     virtual SqlClient& client() = 0;
-    virtual void checkAccountNumber() = 0;  // the number box's own check, run first
-    virtual QString accountNumberText() = 0;
-    virtual bool deleteDatabasesTicked() = 0;
-    virtual QString yearText() = 0;
-
     virtual void notice(const QString& text, const QString& details = {}) = 0;
     virtual bool confirm(const QString& text, const QString& details = {}) = 0;  // true on OK
-
     virtual void showWait() = 0;
     virtual void closeWait() = 0;
     virtual void yield() = 0;  // let windows repaint; takes no input
-    virtual void reset() = 0;  // reconnect, refresh the list, clear the request
 };
 
 // The messages of a deletion.
@@ -38,6 +39,7 @@ QString cancelled();
 QString enterYears();
 QString databaseMissing(const QString& accountNo, const QString& year);
 QString queryFailed();
+QString databasesInUse(const QStringList& lines);
 QString successEmpty(const QString& accountNo);
 QString successWithYears(const QString& accountNo, const QString& years);
 QString failure();
@@ -47,10 +49,11 @@ enum class Outcome {
     Stopped,       // the request stopped before anything changed on the server
     Succeeded,     // the account set is gone (and every listed database)
     PartlyFailed,  // the account set is gone, but a database could not be dropped
-    Failed,        // the purge was rolled back or the account set is still registered
+    Failed,        // the purge was rolled back, or something of the account set is still there
 };
 
-// One press of the delete button, from the checks to the reset.
-Outcome run(DeletionHost& host);
+// From the checks to the outcome message. The window's reset is the caller's, after any outcome
+// but Stopped.
+Outcome run(const Request& request, DeletionHost& host);
 
 }  // namespace deletion

@@ -30,24 +30,6 @@ constexpr TableHead kHeads[] = {
 
 }  // namespace
 
-QString withoutTrailingSeparator(const QString& yearText) {
-    return yearText.endsWith(QLatin1Char(';')) ? yearText.chopped(1) : yearText;
-}
-
-QStringList yearEntries(const QString& yearText) {
-    const QString list = withoutTrailingSeparator(yearText);
-    if (list.isEmpty())
-        return {};
-    QStringList entries;
-    bool anyNonEmpty = false;
-    for (const QString& entry : list.split(QLatin1Char(';'))) {
-        anyNonEmpty = anyNonEmpty || !entry.isEmpty();
-        if (!entries.contains(entry))
-            entries << entry;
-    }
-    return anyNonEmpty ? entries : QStringList{};
-}
-
 QString databaseName(const QString& accountNo, const QString& year) {
     return QStringLiteral("tqdata_") + accountNo + QLatin1Char('_') + year;
 }
@@ -68,11 +50,22 @@ QString dropDatabase(const QString& databaseName) {
     return QStringLiteral("drop database ") + SqlText::bracketed(databaseName);
 }
 
-QString databaseSessions(const QString& databaseName) {
+QString databaseSessions(const QStringList& databaseNames) {
+    QStringList ids;
+    for (const QString& name : databaseNames)
+        ids << QStringLiteral("DB_ID(") + quoted(name) + QLatin1Char(')');
     return QStringLiteral(
-               "select spid,loginame,hostname,program_name from master.dbo.sysprocesses where "
-               "dbid=DB_ID(") +
-           quoted(databaseName) + QStringLiteral(") and spid<>@@SPID");
+               "select spid,loginame,hostname,program_name,db_name(dbid) as dbname from "
+               "master.dbo.sysprocesses where dbid in (") +
+           ids.join(QLatin1Char(',')) + QStringLiteral(") and spid<>@@SPID");
+}
+
+QString databasesListed(const QStringList& databaseNames) {
+    QStringList names;
+    for (const QString& name : databaseNames)
+        names << quoted(name);
+    return QStringLiteral("select name from master.dbo.sysdatabases where name in (") +
+           names.join(QLatin1Char(',')) + QLatin1Char(')');
 }
 
 QString databaseSize(const QString& databaseName) {

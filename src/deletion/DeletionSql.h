@@ -8,20 +8,16 @@
 // the texts are exactly the ones the operators' installations have always received.
 namespace DeletionSql {
 
-// The year entries of a year list: one trailing ";" tolerated, split at every ";", each entry used
-// as it stands (empty entries included), a repeated entry kept once. A list without any non-empty
-// entry yields no entries at all.
-QStringList yearEntries(const QString& yearText);
-// The year text as the success message quotes it: one trailing ";" removed.
-QString withoutTrailingSeparator(const QString& yearText);
-
 QString databaseName(const QString& accountNo, const QString& year);  // tqdata_N_Y
 
 QString accountLookup(const QString& accountNo);        // stage-1 look-up (cAcc_id)
 QString accountVerification(const QString& accountNo);  // after the purge (cacc_id)
 QString databaseExists(const QString& databaseName);
 QString dropDatabase(const QString& databaseName);
-QString databaseSessions(const QString& databaseName);
+// The other sessions using any of these databases; the column dbname names the database.
+QString databaseSessions(const QStringList& databaseNames);
+// Which of these databases the server still lists (column "name").
+QString databasesListed(const QStringList& databaseNames);
 QString databaseSize(const QString& databaseName);  // 8 KB pages
 QString databaseState(const QString& databaseName);
 

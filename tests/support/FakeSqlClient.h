@@ -19,6 +19,7 @@ struct FakeScript {
 
     QList<Rule> rules;
     QStringList log;              // every statement, in order; "OPEN server" / "CLOSE" too
+    int roundTrips = 0;           // queries, commands and batches sent (a batch counts once)
     SqlError openError;           // what open() answers
     QList<ConnectionSpec> opens;  // every spec open() was given
     bool open = false;
@@ -86,8 +87,28 @@ public:
         s_->open = false;
     }
     bool isOpen() const override { return s_->open; }
-    SqlResult query(const QString& sql) override { return s_->run(sql); }
-    SqlError command(const QString& sql) override { return s_->run(sql).error; }
+    SqlResult query(const QString& sql) override {
+        ++s_->roundTrips;
+        return s_->run(sql);
+    }
+    SqlError command(const QString& sql) override {
+        ++s_->roundTrips;
+        return s_->run(sql).error;
+    }
+    // Each statement is logged and answered on its own; the first error ends the batch, as a
+    // failure under XACT_ABORT or a missing table does on the server.
+    QList<SqlResult> batch(const QStringList& statements) override {
+        ++s_->roundTrips;
+        QList<SqlResult> out;
+        for (const QString& sql : statements) {
+            out << s_->run(sql);
+            if (!out.last().ok())
+                break;
+        }
+        if (out.isEmpty())
+            out << SqlResult{};
+        return out;
+    }
 
 private:
     std::shared_ptr<FakeScript> s_;

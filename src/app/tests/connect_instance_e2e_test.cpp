@@ -12,23 +12,29 @@
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
 #include "support/ExpectedText.h"
-#include "support/MainWindowSession.h"
+#include "support/WindowDriver.h"
 
 using namespace Expected;
 
 class ConnectInstanceE2eTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<FrmMain> w;
-
-    void connectAs(const QString& serverName) {
-        MainWindowSession::connectAs(*w, serverName, QStringLiteral("sandbox"));
-    }
+    std::unique_ptr<WindowDriver> drive;
+    FrmMain* w = nullptr;
 
 private slots:
-    void init() { QVERIFY(MainWindowSession::open(w)); }
+    void init() {
+        MessageBox::setTestMode(true);
+        MessageBox::takeShown();
+        drive = std::make_unique<WindowDriver>();
+        w = &drive->window();
+        QVERIFY(drive->show());
+    }
     void cleanup() {
-        const bool allTaken = MainWindowSession::close(w);
+        w = nullptr;
+        drive.reset();
+        const bool allTaken = MessageBox::takeShown().isEmpty();
+        MessageBox::setTestMode(false);
         QVERIFY2(allTaken, "a test left a message unchecked");
     }
 
@@ -39,7 +45,7 @@ private slots:
         server.engine().seedDemo();
         std::string error;
         QVERIFY2(server.start(&error), error.c_str());
-        connectAs(QStringLiteral("127.0.0.1\\acctset"));
+        drive->connectAs(QStringLiteral("127.0.0.1\\acctset"), QStringLiteral("sandbox"));
         QVERIFY(MessageBox::takeShown().isEmpty());
         QCOMPARE(w->ComAccList->count(), 4);
         QVERIFY(server.browserAnswers() >= 1);
@@ -50,7 +56,7 @@ private slots:
     void noBrowserAnswers() {
         QElapsedTimer t;
         t.start();
-        connectAs(QStringLiteral("127.0.0.1\\NOSUCH"));
+        drive->connectAs(QStringLiteral("127.0.0.1\\NOSUCH"), QStringLiteral("sandbox"));
         const int seconds = int((t.elapsed() + 500) / 1000);
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);

@@ -11,20 +11,20 @@
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
 #include "support/ExpectedText.h"
-#include "support/MainWindowSession.h"
-#include "support/WindowInput.h"
+#include "support/WindowDriver.h"
 
 Q_DECLARE_METATYPE(sandbox::Encryption)
 Q_DECLARE_METATYPE(sandbox::Release)
 
 using namespace Expected;
-using namespace WindowInput;
+using WindowInput::items;
 
 class ConnectTlsE2eTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<sandbox::Server> server;
-    std::unique_ptr<FrmMain> w;
+    std::unique_ptr<WindowDriver> drive;
+    FrmMain* w = nullptr;
 
     void startServer(sandbox::Encryption mode, sandbox::Release release = sandbox::Release::SqlServer2019) {
         sandbox::Options options;
@@ -34,10 +34,6 @@ class ConnectTlsE2eTest : public QObject {
         server->engine().seedDemo();
         std::string error;
         QVERIFY2(server->start(&error), error.c_str());
-    }
-
-    void connectAs(const QString& serverName, const QString& password) {
-        MainWindowSession::connectAs(*w, serverName, password);
     }
 
     std::vector<sandbox::ConnectionRecord> logins() const {
@@ -50,9 +46,18 @@ class ConnectTlsE2eTest : public QObject {
     }
 
 private slots:
-    void init() { QVERIFY(MainWindowSession::open(w)); }
+    void init() {
+        MessageBox::setTestMode(true);
+        MessageBox::takeShown();
+        drive = std::make_unique<WindowDriver>();
+        w = &drive->window();
+        QVERIFY(drive->show());
+    }
     void cleanup() {
-        const bool allTaken = MainWindowSession::close(w);
+        w = nullptr;
+        drive.reset();
+        const bool allTaken = MessageBox::takeShown().isEmpty();
+        MessageBox::setTestMode(false);
         server.reset();
         QVERIFY2(allTaken, "a test left a message unchecked");
     }
@@ -76,7 +81,7 @@ private slots:
         QFETCH(bool, loginInsideTls);
         QFETCH(bool, stayedEncrypted);
         startServer(mode, release);
-        connectAs(QString::fromStdString(server->serverName()), QStringLiteral("sandbox"));
+        drive->connectAs(QString::fromStdString(server->serverName()), QStringLiteral("sandbox"));
         QVERIFY(MessageBox::takeShown().isEmpty());
         QCOMPARE(items(w->ComAccList),
                  QStringList({"001(示例帐套)", "002(演示公司)", "003()", "0010(示例帐套分公司)"}));
@@ -91,7 +96,7 @@ private slots:
     // driver's words; no login follows, encrypted or not.
     void failedHandshake() {
         startServer(sandbox::Encryption::Tls13Only);
-        connectAs(QString::fromStdString(server->serverName()), QStringLiteral("sandbox"));
+        drive->connectAs(QString::fromStdString(server->serverName()), QStringLiteral("sandbox"));
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, kEncryptionFailed);
@@ -106,7 +111,7 @@ private slots:
 
         // A refused password is still the generic failure, with the server's words.
         startServer(sandbox::Encryption::Login);
-        connectAs(QString::fromStdString(server->serverName()), QStringLiteral("wrong"));
+        drive->connectAs(QString::fromStdString(server->serverName()), QStringLiteral("wrong"));
         const auto refused = MessageBox::takeShown();
         QCOMPARE(refused.size(), 1);
         QCOMPARE(refused[0].text, kConnectFailed);

@@ -7,119 +7,27 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "support/ExpectedText.h"
-#include "support/FakeSqlClient.h"
 #include "app/FrmMain.h"
 #include "app/FrmShowDel.h"
 #include "app/MessageBox.h"
+#include "support/ExpectedText.h"
+#include "support/FakeInstallation.h"
+#include "support/FakeSqlClient.h"
 
 namespace {
 
 using namespace Expected;
 
 const QString kNotQueried = QStringLiteral("无法查询数据库服务器,删除操作已停止,没有删除任何数据!");
-QString unquote(const QString& s, QChar q) {
-    return QString(s).replace(QString(2, q), QString(q));
-}
 
 SqlError serverError(int code, const QString& message) {
-    return {SqlError::Kind::Statement, code, message};
+    return FakeInstallation::serverError(code, message);
 }
-
-// A small installation behind the fake connection: registered account sets, yearly databases,
-// sessions using them, and the catalogue's transaction. Statements it does not model succeed.
-struct Installation {
-    QStringList accounts{"001", "002"};
-    QStringList databases;
-    QStringList tables = kPurgeTables;
-    QMap<QString, QList<QVariantList>> sessions;  // database -> spid, login, host, program
-    QMap<QString, SqlError> failures;             // exact statement -> the server's refusal
-    bool inTransaction = false;
-    QStringList pendingRemovals;
-
-    SqlResult answer(const QString& sql) {
-        static const QString lit = QStringLiteral("'((?:[^']|'')*)'");
-        auto match = [&](const QString& pattern) {
-            return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(sql);
-        };
-        SqlResult r;
-        if (failures.contains(sql)) {
-            r.error = failures.value(sql);
-            pendingRemovals.clear();  // as with XACT_ABORT: the transaction is gone
-            inTransaction = false;
-            return r;
-        }
-        if (sql == "select cacc_id,cacc_name from ua_account") {
-            QList<QVariantList> rows;
-            for (const QString& a : accounts)
-                rows << QVariantList{a, QStringLiteral("帐套") + a};
-            return FakeScript::rows({"cacc_id", "cacc_name"}, rows);
-        }
-        if (auto m = match("select \\* from ua_account where c[aA]cc_id=" + lit); m.hasMatch()) {
-            const QString id = unquote(m.captured(1), '\'');
-            return FakeScript::rows({"cacc_id", "cacc_name"}, accounts.contains(id)
-                                                                  ? QList<QVariantList>{{id, "x"}}
-                                                                  : QList<QVariantList>{});
-        }
-        if (auto m = match("select \\* from master\\.dbo\\.sysdatabases where name=" + lit); m.hasMatch()) {
-            const QString db = unquote(m.captured(1), '\'');
-            return FakeScript::rows(
-                {"name"}, databases.contains(db) ? QList<QVariantList>{{db}} : QList<QVariantList>{});
-        }
-        if (auto m = match("drop database \\[((?:[^\\]]|\\]\\])*)\\]"); m.hasMatch()) {
-            const QString db = unquote(m.captured(1), ']');
-            if (!databases.contains(db))
-                r.error =
-                    serverError(3701, "Cannot drop the database '" + db + "', because it does not exist.");
-            else if (!sessions.value(db).isEmpty())
-                r.error =
-                    serverError(3702, "Cannot drop database \"" + db + "\" because it is currently in use.");
-            else
-                databases.removeAll(db);
-            return r;
-        }
-        if (auto m = match(".*from master\\.dbo\\.sysprocesses where dbid=DB_ID\\(" + lit +
-                           "\\) and spid<>@@SPID");
-            m.hasMatch())
-            return FakeScript::rows({"spid", "loginame", "hostname", "program_name"},
-                                    sessions.value(unquote(m.captured(1), '\'')));
-        if (auto m = match(".*from master\\.dbo\\.sysaltfiles where dbid=DB_ID\\(" + lit + "\\)");
-            m.hasMatch()) {
-            const bool exists = databases.contains(unquote(m.captured(1), '\''));
-            return FakeScript::rows({""}, {{exists ? QVariant(2560) : QVariant()}});
-        }
-        if (auto m = match("select DATABASEPROPERTYEX\\(" + lit + ",'Status'\\)"); m.hasMatch())
-            return FakeScript::rows({""}, {{QStringLiteral("ONLINE")}});
-        if (sql == kTables) {
-            QList<QVariantList> rows;
-            for (const QString& t : tables)
-                rows << QVariantList{t};
-            return FakeScript::rows({"name"}, rows);
-        }
-        if (auto m = match("select count\\(\\*\\) from (\\w+) where .*"); m.hasMatch())
-            return FakeScript::rows({""}, {{m.captured(1) == "EAILog" ? 3 : 2}});
-        if (auto m = match("DELETE FROM UA_account WHERE cacc_id = " + lit); m.hasMatch()) {
-            pendingRemovals << unquote(m.captured(1), '\'');
-            if (!inTransaction)
-                r.error = serverError(0, "outside the transaction");
-            return r;
-        }
-        if (sql == "BEGIN TRANSACTION") {
-            inTransaction = true;
-        } else if (sql == "COMMIT TRANSACTION") {
-            for (const QString& id : std::exchange(pendingRemovals, {}))
-                accounts.removeAll(id);
-            inTransaction = false;
-        } else if (sql == "ROLLBACK TRANSACTION") {
-            if (!inTransaction)
-                r.error = serverError(
-                    3903, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
-            pendingRemovals.clear();
-            inTransaction = false;
-        }
-        return r;
-    }
-};
+QString sessionsOf(const QStringList& dbs) {
+    return "select spid,loginame,hostname,program_name,db_name(dbid) as dbname from master.dbo.sysprocesses "
+           "where dbid in (DB_ID('" +
+           dbs.join("'),DB_ID('") + "')) and spid<>@@SPID";
+}
 
 QStringList previewCountsOf001() {
     return {kTables,
@@ -136,11 +44,23 @@ QStringList previewCountsOf001() {
             "select count(*) from UA_account where cacc_id='001'"};
 }
 
-QStringList databasePreview(const QString& db) {
-    return {"select sum(size) from master.dbo.sysaltfiles where dbid=DB_ID('" + db + "')",
-            "select DATABASEPROPERTYEX('" + db + "','Status')",
-            "select spid,loginame,hostname,program_name from master.dbo.sysprocesses where dbid=DB_ID('" +
-                db + "') and spid<>@@SPID"};
+// The preview's size and state of each database, then the sessions of all of them in one query.
+QStringList databasePreview(const QStringList& dbs) {
+    QStringList out;
+    for (const QString& db : dbs)
+        out << "select sum(size) from master.dbo.sysaltfiles where dbid=DB_ID('" + db + "')"
+            << "select DATABASEPROPERTYEX('" + db + "','Status')";
+    out << sessionsOf(dbs);
+    return out;
+}
+
+// After the purge: the registration row, the other tables' counts and the dropped databases.
+QStringList verificationOf001(const QStringList& dropped = {}) {
+    QStringList out = previewCountsOf001().mid(1, 9);
+    out.prepend(lookup("001"));
+    if (!dropped.isEmpty())
+        out << "select name from master.dbo.sysdatabases where name in ('" + dropped.join("','") + "')";
+    return out;
 }
 
 const QStringList kReconnect{"CLOSE", "OPEN srv", "select cacc_id,cacc_name from ua_account"};
@@ -158,7 +78,7 @@ class DeletionWindowTest : public QObject {
     Q_OBJECT
 
     std::shared_ptr<FakeScript> script;
-    Installation inst;
+    FakeInstallation inst;
     std::unique_ptr<FrmMain> w;
 
     // Connected to "srv", the number typed, the focus moved on; log and boxes cleared.
@@ -208,7 +128,7 @@ class DeletionWindowTest : public QObject {
 private slots:
     void init() {
         MessageBox::setTestMode(true);
-        inst = Installation{};
+        inst = FakeInstallation{};
         script = std::make_shared<FakeScript>();
         script->onStatement = [this](const QString& sql) { script->answer(sql, inst.answer(sql), 1); };
         w = std::make_unique<FrmMain>([s = script] { return std::make_unique<FakeSqlClient>(s); });
@@ -318,8 +238,8 @@ private slots:
         QStringList expected{"select * from ua_account where cacc_id='001'",
                              "select * from ua_account where cAcc_id='001'"};
         expected << previewCountsOf001() << kTables << "SET XACT_ABORT ON"
-                 << "BEGIN TRANSACTION" << purgeOf001() << "COMMIT TRANSACTION"
-                 << "select * from ua_account where cacc_id='001'" << kReconnect;
+                 << "BEGIN TRANSACTION" << purgeOf001() << "COMMIT TRANSACTION" << verificationOf001()
+                 << kReconnect;
         QCOMPARE(script->log, expected);
 
         const auto shown = MessageBox::takeShown();
@@ -329,7 +249,7 @@ private slots:
                 "此操作将会从系统数据库TqSystem的关键数据表中删除帐套001的信息,此操作不可恢复,确认删除帐套?",
                 "空帐套号001已成功删除!"}));
         QVERIFY(shown[0].details.contains("EAILog: 3 行"));
-        QVERIFY(shown[0].details.contains("UA_account: 2 行"));
+        QVERIFY(shown[0].details.contains("UA_account: 1 行"));
         QVERIFY(!shown[0].details.contains("tqdata"));  // the year box is not read unticked
         QVERIFY(!inst.accounts.contains("001"));
         QVERIFY(waitShown.value("DELETE FROM UA_account WHERE cacc_id = '001'"));
@@ -345,15 +265,14 @@ private slots:
 
         QStringList expected{"select * from ua_account where cacc_id='001'",
                              "select * from ua_account where cAcc_id='001'"};
-        expected << previewCountsOf001() << databasePreview("tqdata_001_2002")
-                 << databasePreview("tqdata_001_2003")
+        const QStringList dbs{"tqdata_001_2002", "tqdata_001_2003"};
+        expected << previewCountsOf001() << databasePreview(dbs)
                  << "select * from master.dbo.sysdatabases where name='tqdata_001_2002'"
-                 << "select * from master.dbo.sysdatabases where name='tqdata_001_2003'"
-                 << databasePreview("tqdata_001_2002").last() << databasePreview("tqdata_001_2003").last()
+                 << "select * from master.dbo.sysdatabases where name='tqdata_001_2003'" << sessionsOf(dbs)
                  << "drop database [tqdata_001_2002]"
                  << "drop database [tqdata_001_2003]" << kTables << "SET XACT_ABORT ON"
-                 << "BEGIN TRANSACTION" << purgeOf001() << "COMMIT TRANSACTION"
-                 << "select * from ua_account where cacc_id='001'" << kReconnect;
+                 << "BEGIN TRANSACTION" << purgeOf001() << "COMMIT TRANSACTION" << verificationOf001(dbs)
+                 << kReconnect;
         QCOMPARE(script->log, expected);
 
         const auto shown = MessageBox::takeShown();
@@ -445,7 +364,10 @@ private slots:
                  (QStringList{"ROLLBACK TRANSACTION", "select * from ua_account where cacc_id='001'"}));
         QVERIFY(!log.contains("COMMIT TRANSACTION"));
         const auto outcome = MessageBox::takeShown().last();
-        QCOMPARE(outcome.text, kDeleteFailed + "\n以下年度数据库已删除,无法恢复:\ntqdata_001_2002");
+        // Rolled back: every row is still there, and named.
+        QVERIFY2(outcome.text.startsWith(kDeleteFailed + "\n以下内容仍在服务器上:\nEAILog: 3 行\n"),
+                 qPrintable(outcome.text));
+        QVERIFY(outcome.text.endsWith("\n以下年度数据库已删除,无法恢复:\ntqdata_001_2002"));
         QVERIFY(outcome.details.contains("chosen as deadlock victim (1205)"));
         QVERIFY(inst.accounts.contains("001"));
         verifyReset("2002");
@@ -483,7 +405,8 @@ private slots:
         };
         pressDelete();
         const auto outcome = MessageBox::takeShown().last();
-        QCOMPARE(outcome.text, kDeleteFailed);
+        QCOMPARE(outcome.text,
+                 queryFails ? kDeleteFailed : kDeleteFailed + "\n以下内容仍在服务器上:\nUA_account: 1 行");
         if (queryFails)
             QVERIFY(outcome.details.contains("pipe gone"));
         verifyReset(QString());

@@ -2,6 +2,7 @@
 #include <QTest>
 
 #include "catalogue/AccountCatalogue.h"
+#include "catalogue/YearList.h"
 #include "support/FakeSqlClient.h"
 
 using namespace AccountCatalogue;
@@ -109,7 +110,34 @@ private slots:
     void yearList() {
         QFETCH(QVariantList, rows);
         QFETCH(QString, text);
-        QCOMPARE(yearListText(rows), text);
+        QCOMPARE(YearList::fromLargestFirst(rows).text(), text);
+    }
+
+    void yearListRead_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("two") << "2002;2003" << QStringList{"2002", "2003"} << "2002;2003";
+        QTest::newRow("trailing separator") << "2002;2003;" << QStringList{"2002", "2003"} << "2002;2003";
+        QTest::newRow("only one separator removed")
+            << "2002;2003;;" << QStringList{"2002", "2003", ""} << "2002;2003;";
+        QTest::newRow("empty middle entry kept")
+            << "2002;;2003" << QStringList{"2002", "", "2003"} << "2002;;2003";
+        QTest::newRow("leading separator") << ";2002" << QStringList{"", "2002"} << ";2002";
+        QTest::newRow("space kept in entry") << "2002; 2003" << QStringList{"2002", " 2003"} << "2002; 2003";
+        QTest::newRow("duplicate dropped once")
+            << "2002;2003;2002" << QStringList{"2002", "2003"} << "2002;2003;2002";
+        QTest::newRow("empty") << "" << QStringList{} << "";
+        QTest::newRow("separator alone") << ";" << QStringList{} << "";
+        QTest::newRow("separators only") << ";;;" << QStringList{} << ";;";
+    }
+    void yearListRead() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, shown);
+        const YearList list = YearList::fromText(text);
+        QCOMPARE(list.entries(), entries);
+        QCOMPARE(list.text(), shown);
     }
 
     // What the readers make of results and failures.

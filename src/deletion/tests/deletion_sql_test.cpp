@@ -50,9 +50,12 @@ private slots:
         QCOMPARE(dropDatabase("x];drop database y;--"), "drop database [x]];drop database y;--]");
         QCOMPARE(databaseExists(databaseName("0'1", "20'02")),
                  "select * from master.dbo.sysdatabases where name='tqdata_0''1_20''02'");
-        QCOMPARE(databaseSessions("tqdata_0'1_2002"),
-                 "select spid,loginame,hostname,program_name from master.dbo.sysprocesses where "
-                 "dbid=DB_ID('tqdata_0''1_2002') and spid<>@@SPID");
+        QCOMPARE(databaseSessions({"tqdata_0'1_2002", "b"}),
+                 "select spid,loginame,hostname,program_name,db_name(dbid) as dbname from "
+                 "master.dbo.sysprocesses where dbid in (DB_ID('tqdata_0''1_2002'),DB_ID('b')) and "
+                 "spid<>@@SPID");
+        QCOMPARE(databasesListed({"a'b", "c"}),
+                 "select name from master.dbo.sysdatabases where name in ('a''b','c')");
         QCOMPARE(databaseSize("tq'x"),
                  "select sum(size) from master.dbo.sysaltfiles where dbid=DB_ID('tq''x')");
         QCOMPARE(databaseState("tq'x"), "select DATABASEPROPERTYEX('tq''x','Status')");
@@ -83,32 +86,6 @@ private slots:
         QCOMPARE(eaiLogCondition(number), condition);
         QCOMPARE(purgeStatements(number).first().statement, "Delete from EAILog where " + condition);
         QCOMPARE(purgeStatements(number).first().count, "select count(*) from EAILog where " + condition);
-    }
-
-    void yearList_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("two") << "2002;2003" << QStringList{"2002", "2003"} << "2002;2003";
-        QTest::newRow("trailing separator") << "2002;2003;" << QStringList{"2002", "2003"} << "2002;2003";
-        QTest::newRow("only one separator removed")
-            << "2002;2003;;" << QStringList{"2002", "2003", ""} << "2002;2003;";
-        QTest::newRow("empty middle entry kept")
-            << "2002;;2003" << QStringList{"2002", "", "2003"} << "2002;;2003";
-        QTest::newRow("leading separator") << ";2002" << QStringList{"", "2002"} << ";2002";
-        QTest::newRow("space kept in entry") << "2002; 2003" << QStringList{"2002", " 2003"} << "2002; 2003";
-        QTest::newRow("duplicate dropped once")
-            << "2002;2003;2002" << QStringList{"2002", "2003"} << "2002;2003;2002";
-        QTest::newRow("empty") << "" << QStringList{} << "";
-        QTest::newRow("separator alone") << ";" << QStringList{} << "";
-        QTest::newRow("separators only") << ";;;" << QStringList{} << ";;";
-    }
-    void yearList() {
-        QFETCH(QString, text);
-        QFETCH(QStringList, entries);
-        QFETCH(QString, shown);
-        QCOMPARE(yearEntries(text), entries);
-        QCOMPARE(withoutTrailingSeparator(text), shown);
     }
 };
 

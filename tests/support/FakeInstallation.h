@@ -1,0 +1,179 @@
+#pragma once
+// A small installation behind the scripted connection: registered account sets, catalogue rows,
+// yearly databases, sessions using them and the catalogue's transaction. Statements it does not
+// model succeed without rows.
+
+#include <QMap>
+#include <QRegularExpression>
+#include <QSet>
+
+#include "support/ExpectedText.h"
+#include "support/FakeSqlClient.h"
+
+struct FakeInstallation {
+    QStringList accounts{"001", "002"};
+    QStringList databases;
+    QStringList tables = Expected::kPurgeTables;
+    QMap<QString, QList<QVariantList>> sessions;  // database -> spid, login, host, program
+    QMap<QString, SqlError> failures;             // exact statement -> the server's refusal
+    QStringList keptBy;                           // tables whose deletes quietly keep the rows
+    QStringList keptDatabases;                    // databases a drop quietly leaves in place
+    QSet<QString> purged;                         // "table/account" whose rows are gone
+    bool inTransaction = false;
+    QList<QPair<QString, QString>> pending;  // deletes of the open transaction
+
+    static SqlError serverError(int code, const QString& message) {
+        return {SqlError::Kind::Statement, code, message};
+    }
+    static QString unquote(const QString& s, QChar q) {
+        return QString(s).replace(QString(2, q), QString(q));
+    }
+
+    // EAILog counts 3 rows per account set, the registration row 1, every other table 2.
+    int rowsIn(const QString& table, const QString& account) const {
+        if (!tables.contains(table, Qt::CaseInsensitive) || purged.contains(table + '/' + account))
+            return 0;
+        if (table.compare("UA_account", Qt::CaseInsensitive) == 0)
+            return accounts.contains(account) ? 1 : 0;
+        return table == "EAILog" ? 3 : 2;
+    }
+
+    SqlResult answer(const QString& sql) {
+        if (failures.contains(sql)) {
+            SqlResult r;
+            r.error = failures.value(sql);
+            pending.clear();  // as with XACT_ABORT: the transaction is gone
+            inTransaction = false;
+            return r;
+        }
+        if (auto r = catalogue(sql))
+            return *r;
+        if (auto r = server(sql))
+            return *r;
+        return transaction(sql);
+    }
+
+private:
+    static QRegularExpressionMatch match(const QString& sql, const QString& pattern) {
+        return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(sql);
+    }
+    static QString lit() { return QStringLiteral("'((?:[^']|'')*)'"); }
+    // The account set of an integration-log pattern: tqdata[_]N with N's wildcards as classes.
+    static QString accountOfPattern(const QString& escaped) {
+        return unquote(escaped, '\'').replace(QRegularExpression("\\[(.)\\]"), "\\1");
+    }
+    static QStringList literals(const QString& list) {
+        QStringList out;
+        auto it = QRegularExpression(lit()).globalMatch(list);
+        while (it.hasNext())
+            out << unquote(it.next().captured(1), '\'');
+        return out;
+    }
+
+    std::optional<SqlResult> catalogue(const QString& sql) {
+        if (sql == Expected::kList) {
+            QList<QVariantList> rows;
+            for (const QString& a : accounts)
+                rows << QVariantList{a, QStringLiteral("帐套") + a};
+            return FakeScript::rows({"cacc_id", "cacc_name"}, rows);
+        }
+        if (auto m = match(sql, "select \\* from ua_account where c[aA]cc_id=" + lit()); m.hasMatch()) {
+            const QString id = unquote(m.captured(1), '\'');
+            return FakeScript::rows({"cacc_id", "cacc_name"}, accounts.contains(id)
+                                                                  ? QList<QVariantList>{{id, "x"}}
+                                                                  : QList<QVariantList>{});
+        }
+        if (sql == Expected::kTables) {
+            QList<QVariantList> rows;
+            for (const QString& t : tables)
+                rows << QVariantList{t};
+            return FakeScript::rows({"name"}, rows);
+        }
+        if (auto m = match(
+                sql, "select count\\(\\*\\) from EAILog where Ea_Account like 'tqdata\\[_\\](.*)' or .*");
+            m.hasMatch())
+            return FakeScript::rows({""}, {{rowsIn("EAILog", accountOfPattern(m.captured(1)))}});
+        if (auto m = match(sql, "select count\\(\\*\\) from (\\w+) where cacc_id=" + lit()); m.hasMatch())
+            return FakeScript::rows({""}, {{rowsIn(m.captured(1), unquote(m.captured(2), '\''))}});
+        return std::nullopt;
+    }
+
+    std::optional<SqlResult> server(const QString& sql) {
+        if (auto m = match(sql, "select \\* from master\\.dbo\\.sysdatabases where name=" + lit());
+            m.hasMatch()) {
+            const QString db = unquote(m.captured(1), '\'');
+            return FakeScript::rows(
+                {"name"}, databases.contains(db) ? QList<QVariantList>{{db}} : QList<QVariantList>{});
+        }
+        if (auto m = match(sql, "select name from master\\.dbo\\.sysdatabases where name in \\((.*)\\)");
+            m.hasMatch()) {
+            QList<QVariantList> rows;
+            for (const QString& db : literals(m.captured(1))) {
+                if (databases.contains(db))
+                    rows << QVariantList{db};
+            }
+            return FakeScript::rows({"name"}, rows);
+        }
+        if (auto m = match(sql, "drop database \\[((?:[^\\]]|\\]\\])*)\\]"); m.hasMatch()) {
+            const QString db = unquote(m.captured(1), ']');
+            SqlResult r;
+            if (!databases.contains(db))
+                r.error =
+                    serverError(3701, "Cannot drop the database '" + db + "', because it does not exist.");
+            else if (!sessions.value(db).isEmpty())
+                r.error =
+                    serverError(3702, "Cannot drop database \"" + db + "\" because it is currently in use.");
+            else if (!keptDatabases.contains(db))
+                databases.removeAll(db);
+            return r;
+        }
+        if (auto m =
+                match(sql, ".*from master\\.dbo\\.sysprocesses where dbid in \\((.*)\\) and spid<>@@SPID");
+            m.hasMatch()) {
+            QList<QVariantList> rows;
+            for (const QString& db : literals(m.captured(1))) {
+                for (QVariantList row : sessions.value(db))
+                    rows << (row << db);
+            }
+            return FakeScript::rows({"spid", "loginame", "hostname", "program_name", "dbname"}, rows);
+        }
+        if (auto m = match(sql, ".*from master\\.dbo\\.sysaltfiles where dbid=DB_ID\\(" + lit() + "\\)");
+            m.hasMatch()) {
+            const bool exists = databases.contains(unquote(m.captured(1), '\''));
+            return FakeScript::rows({""}, {{exists ? QVariant(2560) : QVariant()}});
+        }
+        if (auto m = match(sql, "select DATABASEPROPERTYEX\\(" + lit() + ",'Status'\\)"); m.hasMatch())
+            return FakeScript::rows({""}, {{QStringLiteral("ONLINE")}});
+        return std::nullopt;
+    }
+
+    SqlResult transaction(const QString& sql) {
+        SqlResult r;
+        if (auto m = match(sql, "Delete from EAILog where Ea_Account like 'tqdata\\[_\\](.*)' or .*");
+            m.hasMatch()) {
+            pending.append({"EAILog", accountOfPattern(m.captured(1))});
+        } else if (auto d = match(sql, "(?i)delete from (\\w+) where cacc_id ?= ?" + lit()); d.hasMatch()) {
+            pending.append({d.captured(1), unquote(d.captured(2), '\'')});
+            if (!inTransaction)
+                r.error = serverError(0, "outside the transaction");
+        } else if (sql == "BEGIN TRANSACTION") {
+            inTransaction = true;
+        } else if (sql == "COMMIT TRANSACTION") {
+            for (const auto& [table, account] : std::exchange(pending, {})) {
+                if (keptBy.contains(table))
+                    continue;
+                purged << table + '/' + account;
+                if (table == "UA_account")
+                    accounts.removeAll(account);
+            }
+            inTransaction = false;
+        } else if (sql == "ROLLBACK TRANSACTION") {
+            if (!inTransaction)
+                r.error = serverError(
+                    3903, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+            pending.clear();
+            inTransaction = false;
+        }
+        return r;
+    }
+};
