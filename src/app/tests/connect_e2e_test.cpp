@@ -108,6 +108,18 @@ private slots:
         QCOMPARE(sent(), QStringList({kList, years("01"), years("0''1"), lookup("0''1")}));
     }
 
+    // A name as long as its column allows arrives whole, in every script the catalogue may hold.
+    void namesAtFullWidth() {
+        engine().seedEmpty();
+        const QString wide = QString(QStringLiteral("帐")).repeated(60);
+        const QString mixed = QStringLiteral("有限责任公司ABC") + QString::fromUtf8("\xF0\xA0\x80\x80").repeated(10);
+        QVERIFY(engine().execRaw(("INSERT INTO ua_account (cacc_id, cacc_name) VALUES ('001', '" +
+                                  wide.toStdString() + "'), ('002', '" + mixed.toStdString() + "');")));
+        drive->connectAs(name(), QStringLiteral("sandbox"));
+        QCOMPARE(items(w->ComAccList), QStringList({"001(" + wide + ")", "002(" + mixed + ")"}));
+        QVERIFY(MessageBox::takeShown().isEmpty());
+    }
+
     // The last account set gone: the refresh empties the list.
     void emptiedCatalogue() {
         engine().seedDemo();
