@@ -109,6 +109,19 @@ struct ForeignSession {
     std::string program;
 };
 
+// The release the engine answers as, in @@VERSION, SERVERPROPERTY and a database's version number.
+struct Product {
+    std::string version = "15.0.2000.5";  // SERVERPROPERTY('ProductVersion')
+    std::string level = "RTM";            // SERVERPROPERTY('ProductLevel')
+    std::string edition = "Standard Edition (64-bit)";
+    std::string versionText =  // @@VERSION
+        "Microsoft SQL Server 2019 (RTM) - 15.0.2000.5 (X64) \n\tSep 24 2019 13:48:23 \n\tCopyright (C) 2019 "
+        "Microsoft Corporation\n\tStandard Edition (64-bit) on Windows Server 2019 Standard 10.0 <X64> "
+        "(Build "
+        "17763: )\n";
+    int databaseVersion = 904;  // DATABASEPROPERTYEX(name, 'Version'), sysdatabases.version
+};
+
 class Engine {
 public:
     // path ":memory:" for tests; a file path for a standalone server that should keep its data.
@@ -131,6 +144,8 @@ public:
     void setDatabaseState(const std::string& name, const std::string& state);
     std::vector<std::string> databases();
     void dropTable(const std::string& name);  // fault: an installation without this table
+    void setProduct(Product p);
+    Product product();
 
     // Sessions.
     // The session's login, host and program are what sysprocesses lists; a batch refreshes them

@@ -14,26 +14,37 @@
 namespace {
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: acctset-sandbox [--port N] [--password PW] [--seed demo|empty|FILE] [--db PATH]\n"
-                 "                       [faults and states...]\n"
-                 "  --port      TCP port on 127.0.0.1 (default 14333; 0 picks a free one)\n"
-                 "  --password  the sa password (default \"sandbox\")\n"
-                 "  --seed      the installation to hold: demo, empty, or a file of SQLite SQL run\n"
-                 "              on the empty catalogue (as sandbox/seeds/demo.sql is); default demo\n"
-                 "  --db        keep the data in this SQLite file instead of in memory; an existing\n"
-                 "              file keeps its data unless --seed is given\n"
-                 "faults and states:\n"
-                 "  --log FILE                 append every batch received to FILE, each followed by \"go\"\n"
-                 "  --delay MS                 wait MS milliseconds before every reply\n"
-                 "  --drop-after N             each connection answers N batches, then closes at the next\n"
-                 "  --never-answer             read requests but never answer them\n"
-                 "  --hold-lock TABLE[:SECS]   a session of the server's own opens a transaction holding\n"
-                 "                             TABLE exclusively, for SECS seconds or until killed (KILL);\n"
-                 "                             it lists as host SANDBOX-HOLDER, program\n"
-                 "                             \"acctset-sandbox lock holder\" (may be repeated)\n"
-                 "  --use-database DB          another program's session whose current database is DB\n"
-                 "                             (host SANDBOX-USER; may be repeated)\n");
+    std::fprintf(
+        stderr,
+        "usage: acctset-sandbox [--port N] [--password PW] [--seed demo|empty|FILE] [--db PATH]\n"
+        "                       [--encryption MODE] [--version 2008r2|2019] [--instance NAME]\n"
+        "                       [--cert FILE --key FILE] [faults and states...]\n"
+        "  --port        TCP port on 127.0.0.1 (default 14333; 0 picks a free one)\n"
+        "  --password    the sa password (default \"sandbox\")\n"
+        "  --seed        the installation to hold: demo, empty, or a file of SQLite SQL run\n"
+        "                on the empty catalogue (as sandbox/seeds/demo.sql is); default demo\n"
+        "  --db          keep the data in this SQLite file instead of in memory; an existing\n"
+        "                file keeps its data unless --seed is given\n"
+        "  --encryption  login     the login inside TLS, the rest clear, as an installed server (default)\n"
+        "                required  everything inside TLS, as a server with Force Encryption\n"
+        "                none      no TLS: the login travels in clear\n"
+        "                tls10-only  as login, TLS 1.0 only (2008 R2 before its TLS 1.2 update)\n"
+        "                tls13-only  TLS 1.3 only, which TDS 7.x cannot carry: every handshake fails\n"
+        "  --version     the release played: 2019 (TDS 7.4, default) or 2008r2 (TDS 7.3B)\n"
+        "  --instance    also answer SQL Server Browser requests (UDP 1434 on 127.0.0.1) for\n"
+        "                this instance name, so that 127.0.0.1\\NAME finds the port\n"
+        "  --cert/--key  the TLS certificate and key (PEM); default: a self-signed one made at start\n"
+        "faults and states:\n"
+        "  --log FILE                 append every batch received to FILE, each followed by \"go\"\n"
+        "  --delay MS                 wait MS milliseconds before every reply\n"
+        "  --drop-after N             each connection answers N batches, then closes at the next\n"
+        "  --never-answer             read requests but never answer them\n"
+        "  --hold-lock TABLE[:SECS]   a session of the server's own opens a transaction holding\n"
+        "                             TABLE exclusively, for SECS seconds or until killed (KILL);\n"
+        "                             it lists as host SANDBOX-HOLDER, program\n"
+        "                             \"acctset-sandbox lock holder\" (may be repeated)\n"
+        "  --use-database DB          another program's session whose current database is DB\n"
+        "                             (host SANDBOX-USER; may be repeated)\n");
     return 2;
 }
 
@@ -78,20 +89,20 @@ bool faultOption(const std::string& arg, const std::string& value, Faults& fault
     return false;
 }
 
-bool serverOption(const std::string& arg, const std::string& value, sandbox::Options& options,
-                  std::string& seed) {
-    long port = 0;
-    if (arg == "--port" && number(value, 0, port) && port <= 65535)
-        options.port = static_cast<uint16_t>(port);
-    else if (arg == "--password")
-        options.password = value;
-    else if (arg == "--seed")
-        seed = value;
-    else if (arg == "--db")
-        options.sqlitePath = value;
-    else
-        return false;
-    return true;
+bool parseEncryption(const std::string& v, sandbox::Encryption* out) {
+    static const std::pair<const char*, sandbox::Encryption> modes[] = {
+        {"login", sandbox::Encryption::Login},
+        {"required", sandbox::Encryption::Required},
+        {"none", sandbox::Encryption::None},
+        {"tls10-only", sandbox::Encryption::Tls10Only},
+        {"tls13-only", sandbox::Encryption::Tls13Only}};
+    for (const auto& [name, mode] : modes) {
+        if (v == name) {
+            *out = mode;
+            return true;
+        }
+    }
+    return false;
 }
 
 // Reads the options into options, seed and faults; -1 when they are good, else the exit status.
@@ -107,8 +118,33 @@ int parseArguments(int argc, char** argv, sandbox::Options& options, std::string
         if (i + 1 >= argc)
             return usage();
         std::string value = argv[++i];
-        if (!serverOption(arg, value, options, seed) && !faultOption(arg, value, faults))
+        if (arg == "--port") {
+            char* end = nullptr;
+            long port = std::strtol(value.c_str(), &end, 10);
+            if (*end || port < 0 || port > 65535)
+                return usage();
+            options.port = static_cast<uint16_t>(port);
+        } else if (arg == "--password") {
+            options.password = value;
+        } else if (arg == "--seed") {
+            seed = value;
+        } else if (arg == "--db") {
+            options.sqlitePath = value;
+        } else if (arg == "--encryption") {
+            if (!parseEncryption(value, &options.encryption))
+                return usage();
+        } else if (arg == "--version" && (value == "2019" || value == "2008r2")) {
+            options.release =
+                value == "2019" ? sandbox::Release::SqlServer2019 : sandbox::Release::SqlServer2008R2;
+        } else if (arg == "--instance") {
+            options.instance = value;
+        } else if (arg == "--cert") {
+            options.certFile = value;
+        } else if (arg == "--key") {
+            options.keyFile = value;
+        } else if (!faultOption(arg, value, faults)) {
             return usage();
+        }
     }
     if (seed.empty()) {
         struct stat st {};
@@ -192,7 +228,7 @@ int main(int argc, char** argv) {
         return 1;
     std::string error;
     if (!server.start(&error)) {
-        std::fprintf(stderr, "acctset-sandbox: cannot listen on 127.0.0.1,%u: %s\n", unsigned(options.port),
+        std::fprintf(stderr, "acctset-sandbox: cannot start on 127.0.0.1,%u: %s\n", unsigned(options.port),
                      error.c_str());
         return 1;
     }

@@ -2,6 +2,7 @@
 #include "sandbox/sql/Executor.h"
 
 #include <regex>
+
 #include "sandbox/sql/Parse.h"
 #include "sandbox/sql/StoreErrors.h"
 
@@ -32,7 +33,7 @@ void Executor::checkFaults(const Statement& st) {
             continue;
         if (f.remaining > 0)
             --f.remaining;
-        throw SqlError{f.message, SqlError::Kind::Runtime, {}, false};
+        raise(f.message);
     }
 }
 

@@ -35,6 +35,16 @@ Engine::Engine(const std::string& sqlitePath) : d(std::make_unique<Impl>(sqliteP
     }
 }
 
+void Engine::setProduct(Product p) {
+    std::lock_guard lock(m_);
+    d->product = std::move(p);
+}
+
+Product Engine::product() {
+    std::lock_guard lock(m_);
+    return d->product;
+}
+
 std::string Engine::storeError() const {
     return d->store.openError();
 }

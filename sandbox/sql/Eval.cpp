@@ -3,6 +3,7 @@
 #include "sandbox/sql/Functions.h"
 
 #include <cmath>
+
 #include "sandbox/Text.h"
 #include "sandbox/sql/Collation.h"
 
@@ -33,7 +34,7 @@ Cell Executor::eval(const Expr& e, const Ctx& c) {
             return x;
         }
         case Expr::Kind::Global:
-            return findGlobal(e.s)->value(*c.s);
+            return findGlobal(e.s)->value(*this, *c.s);
         case Expr::Kind::Neg: {
             Cell a = eval(*e.args[0], c);
             if (a.v.null)

@@ -76,6 +76,7 @@ public:
     std::set<int> killed;
     std::map<int, std::unique_ptr<Session>> holders;  // the server's own lock-holding sessions
     uint64_t nextDescriptor = 0x100000001ull;
+    Product product;  // the release answered as
 
     // Batch.cpp
     BatchResult batch(Session& s, const std::string& text);

@@ -86,7 +86,21 @@ Cell databasePropertyEx(Executor& x, const Session&, const Args& a) {
     if (p == "updateability")
         return textCell("READ_WRITE");
     if (p == "version")
-        return textCell("661");
+        return textCell(std::to_string(x.product.databaseVersion));
+    return nullCell(ColType::NVarChar);
+}
+
+// The properties a client asks for to learn which release it talks to; others are Null.
+Cell serverProperty(Executor& x, const Session&, const Args& a) {
+    const std::string p = lower(trimSpaces(cellText(a[0])));
+    if (p == "productversion")
+        return textCell(x.product.version);
+    if (p == "productlevel")
+        return textCell(x.product.level);
+    if (p == "edition")
+        return textCell(x.product.edition);
+    if (p == "servername" || p == "machinename")
+        return textCell("SANDBOX");
     return nullCell(ColType::NVarChar);
 }
 
@@ -142,21 +156,23 @@ const BuiltinFunction kFunctions[] = {
     {"lower", 1, 1, kSameAsArg, &lowerCase, true},
     {"ltrim", 1, 1, kSameAsArg, &ltrim, true},
     {"rtrim", 1, 1, kSameAsArg, &rtrim, true},
+    {"serverproperty", 1, 1, returns(ColType::NVarChar, 128), &serverProperty, true},
 };
-
-const char* const kVersion =
-    "Microsoft SQL Server 2008 R2 (RTM) - 10.50.1600.1 (X64) \n\tCopyright (c) Microsoft Corporation\n\t"
-    "Standard Edition (64-bit) on Windows NT 6.1 <X64> (Build 7601: Service Pack 1)\n";
 
 const GlobalVariable kGlobals[] = {
     {"spid", ColType::SmallInt, 0, false,
-     [](const Session& s) { return intCell(s.spid, ColType::SmallInt); }},
-    {"trancount", ColType::Int, 0, false, [](const Session& s) { return intCell(s.tranCount); }},
-    {"rowcount", ColType::Int, 0, false, [](const Session& s) { return intCell(s.lastRowCount); }},
-    {"error", ColType::Int, 0, false, [](const Session& s) { return intCell(s.lastError); }},
-    {"lock_timeout", ColType::Int, 0, false, [](const Session& s) { return intCell(s.lockTimeoutMs); }},
-    {"servername", ColType::NVarChar, 300, true, [](const Session&) { return textCell("SANDBOX"); }},
-    {"version", ColType::NVarChar, 300, true, [](const Session&) { return textCell(kVersion); }},
+     [](const Executor&, const Session& s) { return intCell(s.spid, ColType::SmallInt); }},
+    {"trancount", ColType::Int, 0, false,
+     [](const Executor&, const Session& s) { return intCell(s.tranCount); }},
+    {"rowcount", ColType::Int, 0, false,
+     [](const Executor&, const Session& s) { return intCell(s.lastRowCount); }},
+    {"error", ColType::Int, 0, false, [](const Executor&, const Session& s) { return intCell(s.lastError); }},
+    {"lock_timeout", ColType::Int, 0, false,
+     [](const Executor&, const Session& s) { return intCell(s.lockTimeoutMs); }},
+    {"servername", ColType::NVarChar, 300, true,
+     [](const Executor&, const Session&) { return textCell("SANDBOX"); }},
+    {"version", ColType::NVarChar, 300, true,
+     [](const Executor& x, const Session&) { return textCell(x.product.versionText); }},
 };
 
 const char* const kAggregates[] = {"count", "sum", "min", "max", "avg"};

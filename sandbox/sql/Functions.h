@@ -37,7 +37,7 @@ struct GlobalVariable {
     ColType type;
     int maxChars;
     bool nullable;
-    Cell (*value)(const Session& s);
+    Cell (*value)(const Executor& x, const Session& s);
 };
 const GlobalVariable* findGlobal(const std::string& name);
 

@@ -9,9 +9,11 @@
 #include "sandbox/tds/Login7.h"
 #include "sandbox/tds/Packet.h"
 #include "sandbox/tds/Prelogin.h"
+#include "sandbox/tds/Release.h"
 #include "sandbox/tds/Rpc.h"
 #include "sandbox/tds/ServerState.h"
 #include "sandbox/tds/SqlBatch.h"
+#include "sandbox/tds/TlsTransport.h"
 #include "sandbox/tds/Tokens.h"
 #include "sandbox/tds/TransactionManager.h"
 
@@ -26,7 +28,28 @@ const Connection::Route Connection::kRoutes[] = {
     {kAttention, Phase::LoggedIn, &Connection::onAttention},
 };
 
-Connection::Connection(ServerState& srv, std::unique_ptr<Transport> io) : srv_(srv), io_(std::move(io)) {}
+namespace {
+
+// The server's ENCRYPTION answer to the client's, as [MS-TDS] 2.2.6.5 tabulates them: a server
+// with TLS encrypts at least the login of every client that can, and tells one that cannot that
+// it will not (FreeTDS, told ENCRYPT_OFF, would start TLS anyway); "Force Encryption" answers
+// ENCRYPT_REQ, and a client that cannot encrypt is then turned away.
+// https://learn.microsoft.com/en-us/openspecs/windows_protocols/ms-tds/60f56408-0188-4cd5-8b90-25c6f2423868
+uint8_t encryptionAnswer(sandbox::Encryption mode, uint8_t client) {
+    if (mode == sandbox::Encryption::None ||
+        (client == kEncryptNotSup && mode != sandbox::Encryption::Required))
+        return kEncryptNotSup;
+    if (mode == sandbox::Encryption::Required)
+        return kEncryptReq;
+    return client == kEncryptOn || client == kEncryptReq ? kEncryptOn : kEncryptOff;
+}
+
+}  // namespace
+
+Connection::Connection(ServerState& srv, std::unique_ptr<Transport> io)
+    : srv_(srv), io_(std::move(io)), recordId_(srv.nextRecordId++) {
+    srv_.publish(recordId_, record_);
+}
 
 Connection::~Connection() {
     if (session_)
@@ -50,6 +73,8 @@ void Connection::run() {
 
 bool Connection::dispatch(uint8_t type, const std::vector<uint8_t>& payload) {
     const Phase phase = session_ ? Phase::LoggedIn : Phase::BeforeLogin;
+    if (phase == Phase::LoggedIn)
+        noteRequest();
     for (const Route& route : kRoutes) {
         if (route.packetType == type)
             return route.phase == phase && (this->*route.handler)(payload);
@@ -95,13 +120,52 @@ bool Connection::shouldDrop() {
     return batches_++ >= limit;
 }
 
-bool Connection::onPrelogin(const std::vector<uint8_t>&) {
-    return send(kTabularResult, Prelogin::serverAnswer().encode());
+bool Connection::onPrelogin(const std::vector<uint8_t>& payload) {
+    const Prelogin asked = Prelogin::decode(payload);
+    const Prelogin::Option* option = asked.find(kPreloginEncryption);
+    const uint8_t client = option && !option->data.empty() ? option->data[0] : uint8_t(kEncryptNotSup);
+    const uint8_t answer = encryptionAnswer(srv_.options.encryption, client);
+    const ReleaseFacts& release = releaseFacts(srv_.options.release);
+    if (!send(kTabularResult,
+              Prelogin::serverAnswer(answer, release.major, release.minor, release.build).encode()))
+        return false;
+    if (answer == kEncryptNotSup)
+        return true;  // no TLS: the login follows in clear
+    if (client == kEncryptNotSup)
+        return false;  // encryption required, and this client cannot
+    return startTls(answer);
+}
+
+// The client's handshake follows in PRELOGIN packets; from its end, the stream carries TLS records.
+bool Connection::startTls(uint8_t answered) {
+    auto tls = std::make_unique<TlsTransport>(std::move(io_), *srv_.tls);
+    tls_ = tls.get();
+    io_ = std::move(tls);
+    encryptAll_ = answered != kEncryptOff;
+    const bool done = tls_->handshake();
+    record_.tlsVersion = tls_->version();
+    record_.tlsFailure = done ? std::string() : tls_->error();
+    srv_.publish(recordId_, record_);
+    return done;
+}
+
+void Connection::noteRequest() {
+    ++record_.requestsAfterLogin;
+    if (tls_ && tls_->encrypting())
+        ++record_.requestsAfterLoginInsideTls;
+    srv_.publish(recordId_, record_);
 }
 
 bool Connection::onLogin7(const std::vector<uint8_t>& payload) {
+    record_.loginSeen = true;
+    record_.loginInsideTls = tls_ && tls_->encrypting();
+    srv_.publish(recordId_, record_);
+    // With ENCRYPT_OFF only the login travels inside TLS; the answer to it is already clear.
+    if (tls_ && !encryptAll_)
+        tls_->stopEncrypting();
+    const ReleaseFacts& release = releaseFacts(srv_.options.release);
     Login7 l = Login7::decode(payload);
-    dialect_ = Dialect::fromLogin(l.tdsVersion);
+    dialect_ = Dialect::fromLogin(l.tdsVersion, release.tdsVersion);
     TokenWriter t(dialect_);
     std::string database = l.database.empty() ? "master" : l.database;
     bool ok = lower(l.user) == "sa" && l.password == srv_.options.password;
@@ -125,7 +189,10 @@ bool Connection::onLogin7(const std::vector<uint8_t>& payload) {
     session_->close = [this] { io_->shutdown(); };
     if (l.packetSize >= 512 && l.packetSize <= 32767)
         packetSize_ = l.packetSize;
-    t.loginAccepted(session_->database, packetSize_, l.utf8Feature);
+    // FEATUREEXTACK arrived with TDS 7.4; an older release sends none.
+    const bool utf8 = l.utf8Feature && release.utf8Collations && dialect_.level() >= 0x74;
+    t.loginAccepted(session_->database, packetSize_, utf8,
+                    uint32_t(release.major) << 24 | uint32_t(release.minor) << 16 | release.build);
     // The reply goes out in 4096-byte packets: the new size applies from the next message.
     size_t negotiated = packetSize_;
     packetSize_ = 4096;

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "sandbox/Engine.h"
+#include "sandbox/Sandbox.h"
 #include "sandbox/tds/Dialect.h"
 #include "sandbox/tds/Transport.h"
 
 namespace sandbox::tds {
 
 struct ServerState;
+class TlsTransport;
 
 class Connection {
 public:
@@ -43,6 +45,8 @@ private:
     bool onTransactionManager(const std::vector<uint8_t>& payload);
     bool onAttention(const std::vector<uint8_t>& payload);
 
+    bool startTls(uint8_t answered);
+    void noteRequest();
     bool send(uint8_t type, const std::vector<uint8_t>& payload);
     bool sendBatch(const BatchResult& result, uint64_t tranBefore, const std::string& databaseBefore);
     bool shouldDrop();
@@ -58,8 +62,12 @@ private:
     std::unique_ptr<Session> session_;
     int batches_ = 0;
     uint64_t dropGeneration_ = 0;
-    bool attention_ = false;  // an ATTENTION read while a statement waited for a lock
-    bool gone_ = false;       // the client left (or sent something else) while a statement waited
+    bool attention_ = false;       // an ATTENTION read while a statement waited for a lock
+    bool gone_ = false;            // the client left (or sent something else) while a statement waited
+    TlsTransport* tls_ = nullptr;  // io_, once the client asked for TLS
+    bool encryptAll_ = false;      // TLS for the whole session, not only the login
+    uint64_t recordId_;
+    ConnectionRecord record_;
 };
 
 }  // namespace sandbox::tds

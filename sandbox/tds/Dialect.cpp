@@ -4,7 +4,7 @@
 namespace sandbox::tds {
 
 // The client's version if it is one this server speaks; otherwise the nearest one.
-Dialect Dialect::fromLogin(uint32_t clientVersion) {
+Dialect Dialect::fromLogin(uint32_t clientVersion, uint32_t highest) {
     Dialect d;
     switch (clientVersion) {
         case 0x71000001:  // 7.1 (also sent as 0x07010000 by early clients)
@@ -18,6 +18,8 @@ Dialect Dialect::fromLogin(uint32_t clientVersion) {
             d.version = clientVersion < 0x72000000 ? 0x71000001 : 0x74000004;
             break;
     }
+    if (d.version > highest)
+        d.version = highest;
     return d;
 }
 

@@ -44,10 +44,11 @@ std::vector<uint8_t> Prelogin::encode() const {
     return std::move(w.data());
 }
 
-Prelogin Prelogin::serverAnswer() {
+Prelogin Prelogin::serverAnswer(uint8_t encryption, uint8_t major, uint8_t minor, uint16_t build) {
     return {{
-        {kPreloginVersion, {0x0F, 0x00, 0x07, 0xD0, 0x00, 0x00}},
-        {kPreloginEncryption, {kEncryptNotSup}},
+        {kPreloginVersion,
+         {major, minor, static_cast<uint8_t>(build >> 8), static_cast<uint8_t>(build & 0xFF), 0x00, 0x00}},
+        {kPreloginEncryption, {encryption}},
         {kPreloginInstOpt, {0x00}},
         {kPreloginThreadId, {}},
         {kPreloginMars, {0x00}},

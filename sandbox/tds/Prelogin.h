@@ -33,8 +33,9 @@ struct Prelogin {
     static Prelogin decode(const std::vector<uint8_t>& payload);
     std::vector<uint8_t> encode() const;
 
-    // This server: version 15.0.2000, encryption not supported, instance ok, MARS off.
-    static Prelogin serverAnswer();
+    // This server: its product version, its answer on encryption, instance ok, MARS off.
+    static Prelogin serverAnswer(uint8_t encryption = kEncryptNotSup, uint8_t major = 15, uint8_t minor = 0,
+                                 uint16_t build = 2000);
 };
 
 }  // namespace sandbox::tds

@@ -14,6 +14,7 @@
 
 #include "sandbox/Sandbox.h"
 #include "sandbox/tds/Connection.h"
+#include "sandbox/tds/Release.h"
 #include "sandbox/tds/ServerState.h"
 
 namespace sandbox {
@@ -35,6 +36,8 @@ struct Server::Impl : ServerState {
 
     explicit Impl(Options o) : ServerState(std::move(o)) {}
 
+    bool prepareExtras(std::string* error);
+    bool startBrowser(std::string* error);
     void acceptLoop();
     void reapFinished();
     void serve(Conn* c);
@@ -87,7 +90,48 @@ void Server::Impl::acceptLoop() {
     }
 }
 
-Server::Server(Options options) : d(std::make_unique<Impl>(std::move(options))) {}
+// With an instance name, SQL Server Browser requests for it are answered with the bound port.
+bool Server::Impl::startBrowser(std::string* error) {
+    if (options.instance.empty())
+        return true;
+    const tds::BrowserInstance instance{"SANDBOX", options.instance, engine.product().version, boundPort};
+    std::string why;
+    if (browser.start(instance, options.browserPort, &why))
+        return true;
+    if (error)
+        *error = why;
+    return false;
+}
+
+Server::Server(Options options) : d(std::make_unique<Impl>(std::move(options))) {
+    d->engine.setProduct(tds::releaseFacts(d->options.release).product);
+}
+
+namespace {
+
+tds::TlsRange tlsRangeOf(Encryption mode) {
+    switch (mode) {
+        case Encryption::Tls10Only:
+            return tds::TlsRange::Tls10Only;
+        case Encryption::Tls13Only:
+            return tds::TlsRange::Tls13Only;
+        default:
+            return tds::TlsRange::Tls10To12;
+    }
+}
+
+}  // namespace
+
+// TLS and the Browser, which start() needs before it listens.
+bool Server::Impl::prepareExtras(std::string* error) {
+    if (options.encryption != Encryption::None && !tls) {
+        tls = tds::TlsContext::create({tlsRangeOf(options.encryption), options.certFile, options.keyFile},
+                                      error);
+        if (!tls)
+            return false;
+    }
+    return true;
+}
 Server::~Server() {
     stop();
 }
@@ -95,6 +139,8 @@ Server::~Server() {
 bool Server::start(std::string* error) {
     if (d->running)
         return true;
+    if (!d->prepareExtras(error))
+        return false;
     auto fail = [&](const char* what) {
         if (error)
             *error = std::string(what) + ": " + std::strerror(errno);
@@ -119,8 +165,15 @@ bool Server::start(std::string* error) {
     socklen_t len = sizeof addr;
     ::getsockname(d->listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
     d->boundPort = ntohs(addr.sin_port);
-    if (::pipe2(d->wake, O_CLOEXEC) < 0)
+    if (!d->startBrowser(error)) {
+        ::close(d->listenFd);
+        d->listenFd = -1;
+        return false;
+    }
+    if (::pipe2(d->wake, O_CLOEXEC) < 0) {
+        d->browser.stop();
         return fail("pipe");
+    }
     d->stopping = false;
     d->running = true;
     d->acceptThread = std::thread([this] { d->acceptLoop(); });
@@ -138,6 +191,7 @@ void Server::stop() {
     char b = 1;
     [[maybe_unused]] auto w = ::write(d->wake[1], &b, 1);
     d->acceptThread.join();
+    d->browser.stop();
     {
         std::lock_guard lock(d->mu);
         for (auto& c : d->conns)
@@ -159,6 +213,8 @@ uint16_t Server::port() const {
     return d->boundPort;
 }
 std::string Server::serverName() const {
+    if (!d->options.instance.empty())
+        return "127.0.0.1\\" + d->options.instance;
     return "127.0.0.1," + std::to_string(d->boundPort);
 }
 Engine& Server::engine() {
@@ -177,6 +233,24 @@ void Server::setRoundTripDelay(std::chrono::milliseconds delay) {
 }
 uint64_t Server::roundTrips() const {
     return d->roundTrips.load();
+}
+
+std::vector<ConnectionRecord> Server::connections() const {
+    std::lock_guard lock(d->recordsMu);
+    std::vector<ConnectionRecord> out;
+    for (const auto& [id, r] : d->records)
+        out.push_back(r);
+    return out;
+}
+
+void Server::clearConnections() {
+    std::lock_guard lock(d->recordsMu);
+    d->records.clear();
+    d->clearedBelow = d->nextRecordId.load();
+}
+
+uint64_t Server::browserAnswers() const {
+    return d->browser.answered();
 }
 
 }  // namespace sandbox

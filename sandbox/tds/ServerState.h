@@ -4,9 +4,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 
 #include "sandbox/Sandbox.h"
+#include "sandbox/tds/Browser.h"
+#include "sandbox/tds/Tls.h"
 
 namespace sandbox::tds {
 
@@ -21,6 +25,19 @@ struct ServerState {
     std::atomic<bool> neverAnswer{false};
     std::atomic<int64_t> delayMs{0};
     std::atomic<uint64_t> roundTrips{0};
+    std::unique_ptr<TlsContext> tls;  // made at the first start, unless encryption is None
+    Browser browser;
+
+    // What each connection did, by the order of its acceptance; ids below clearedBelow are forgotten.
+    mutable std::mutex recordsMu;
+    std::map<uint64_t, ConnectionRecord> records;
+    std::atomic<uint64_t> nextRecordId{0};
+    uint64_t clearedBelow = 0;
+    void publish(uint64_t id, const ConnectionRecord& r) {
+        std::lock_guard lock(recordsMu);
+        if (id >= clearedBelow)
+            records[id] = r;
+    }
 
     explicit ServerState(Options o) : options(std::move(o)), engine(options.sqlitePath) {}
 };

@@ -6,7 +6,8 @@ namespace sandbox::tds {
 const uint8_t kCollation[5] = {0x04, 0x08, 0xD0, 0x00, 0x00};
 const char kServerName[] = "SANDBOX";
 
-void TokenWriter::loginAccepted(const std::string& database, size_t packetSize, bool utf8Feature) {
+void TokenWriter::loginAccepted(const std::string& database, size_t packetSize, bool utf8Feature,
+                                uint32_t progVersion) {
     envChange(kEnvDatabase, database, "master");
     message({.number = 5701,
              .state = 2,
@@ -15,14 +16,14 @@ void TokenWriter::loginAccepted(const std::string& database, size_t packetSize, 
     envChangeBytes(kEnvCollation, std::vector<uint8_t>(kCollation, kCollation + 5), {});
     envChange(kEnvLanguage, "us_english", "");
     message({.number = 5703, .state = 1, .severity = 0, .text = "Changed language setting to us_english."});
-    loginAck();
+    loginAck(progVersion);
     if (utf8Feature)
         featureExtAckUtf8();
     envChange(kEnvPacketSize, std::to_string(packetSize), std::to_string(packetSize));
     done(kDone, kDoneFinal, 0, 0);
 }
 
-void TokenWriter::loginAck() {
+void TokenWriter::loginAck(uint32_t progVersion) {
     static const char16_t prog[] = u"Microsoft SQL Server";
     const size_t progChars = sizeof(prog) / sizeof(prog[0]) - 1;
     w_.u8(kLoginAck);
@@ -31,8 +32,7 @@ void TokenWriter::loginAck() {
     w_.u32be(d_.version);
     w_.u8(static_cast<uint8_t>(progChars));
     w_.utf16(prog);
-    const uint8_t ver[4] = {15, 0, 0x07, 0xD0};  // 15.0.2000
-    w_.bytes(ver, 4);
+    w_.u32be(progVersion);
 }
 
 // A server of this version supports UTF-8 collations; its own collation is not one.

@@ -60,8 +60,10 @@ class TokenWriter {
 public:
     explicit TokenWriter(Dialect d) : d_(d) {}
     // Everything a login that succeeded is answered with, in the order SQL Server sends it.
-    void loginAccepted(const std::string& database, size_t packetSize, bool utf8Feature);
-    void loginAck();
+    // progVersion: the product version, major.minor.build as LOGINACK writes it (15.0.2000 here).
+    void loginAccepted(const std::string& database, size_t packetSize, bool utf8Feature,
+                       uint32_t progVersion = 0x0F0007D0);
+    void loginAck(uint32_t progVersion = 0x0F0007D0);
     void featureExtAckUtf8();
     void envChange(EnvType type, const std::string& newValue, const std::string& oldValue);
     void envChangeBytes(EnvType type, const std::vector<uint8_t>& newValue,

@@ -26,7 +26,7 @@ public:
     // layer that buffers what it has read says so too.
     virtual bool readable();
     // Ends the stream both ways from any thread: a read waiting in another thread returns false.
-    void shutdown();
+    virtual void shutdown();
 
 protected:
     // The plain socket, for a layer beneath read() and write() to use.

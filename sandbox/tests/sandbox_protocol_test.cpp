@@ -11,16 +11,11 @@
 #include <memory>
 
 #include "sandbox/Sandbox.h"
+#include "support/Tsql.h"
 
 namespace {
 
 const QString kPassword = QStringLiteral("Sa;nd#2026");
-
-struct TsqlRun {
-    int exitCode = -1;
-    QString out;  // result rows, prompts, "(n rows affected)"
-    QString err;  // server messages, client errors
-};
 
 }  // namespace
 
@@ -33,29 +28,9 @@ private:
 
     TsqlRun tsql(const QString& batches, const QString& database = QStringLiteral("TQSystem"),
                  const QString& password = kPassword, const QString& version = QStringLiteral("7.4")) {
-        const QString exe = QStandardPaths::findExecutable(QStringLiteral("tsql"));
-        TsqlRun run;
-        if (exe.isEmpty()) {
-            run.err = QStringLiteral("tsql not installed (freetds-bin)");
-            return run;
-        }
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-        env.remove(QStringLiteral("TDSDUMP"));
-        p.setProcessEnvironment(env);
-        p.start(exe, {"-H", "127.0.0.1", "-p", QString::number(server->port()), "-U", "sa", "-P", password,
-                      "-D", database, "-v", version});
-        p.write(batches.toUtf8());
-        p.closeWriteChannel();
-        if (!p.waitForFinished(20000)) {
-            p.kill();
-            p.waitForFinished();
-        }
-        run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.out = QString::fromUtf8(p.readAllStandardOutput());
-        run.err = QString::fromUtf8(p.readAllStandardError());
-        return run;
+        return runTsql({"-H", "127.0.0.1", "-p", QString::number(server->port()), "-U", "sa", "-P", password,
+                        "-D", database, "-v", version},
+                       batches, {}, 20000);
     }
 
     QSqlDatabase odbc(const QString& password = kPassword, int loginTimeout = 15) {

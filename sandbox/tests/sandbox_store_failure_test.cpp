@@ -5,9 +5,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "EngineFixture.h"
 #include "sandbox/Engine.h"
 
 using namespace sandbox;
+using namespace sandbox::testing;
 
 namespace {
 
@@ -24,24 +26,12 @@ std::vector<int> numbers(const Piece& p) {
     return out;
 }
 
-struct Fixture {
-    Engine engine;
-    std::unique_ptr<Session> s;
-    explicit Fixture(const std::string& path = ":memory:") : engine(path) {
-        engine.seedDemo();
-        s = engine.openSession("TQSystem");
-    }
-    BatchResult run(const std::string& sql) { return engine.execBatch(*s, sql); }
-    int count(const std::string& table, const std::string& where) {
-        auto r = engine.queryRaw("SELECT count(*) FROM " + table + " WHERE " + where);
-        return r.empty() ? -1 : std::stoi(r[0]);
-    }
-    std::string scalar(const std::string& sql) {
-        BatchResult r = run(sql);
-        const Value& v = r.pieces.at(0).result->rows.at(0).at(0);
-        return v.null ? "NULL" : v.text.empty() ? std::to_string(v.i) : v.text;
-    }
-};
+// The one value a batch's first result set holds, as text.
+std::string scalar(Fixture& f, const std::string& sql) {
+    BatchResult r = f.run(sql);
+    const Value& v = r.pieces.at(0).result->rows.at(0).at(0);
+    return v.null ? "NULL" : v.text.empty() ? std::to_string(v.i) : v.text;
+}
 
 }  // namespace
 
@@ -64,8 +54,8 @@ private slots:
         QCOMPARE(row[0].i, int64_t(50000));
         QCOMPARE(row[1].i, int64_t(0));
         // The next statement runs and clears @@ERROR.
-        QCOMPARE(f.scalar("select count(*) from UA_account_sub where cacc_id='002'\nselect @@ERROR"), "2");
-        QCOMPARE(f.scalar("select @@ERROR"), "0");
+        QCOMPARE(scalar(f, "select count(*) from UA_account_sub where cacc_id='002'\nselect @@ERROR"), "2");
+        QCOMPARE(scalar(f, "select @@ERROR"), "0");
     }
 
     // XACT_ABORT OFF: the statement is undone, the transaction and its earlier work go on.
@@ -110,7 +100,7 @@ private slots:
         QCOMPARE(r.pieces[2].tran, TranChange::Rollback);
         QCOMPARE(f.s->tranCount, 0);
         QVERIFY(f.count("UA_log", "cacc_id='002'") > 0);
-        QCOMPARE(f.scalar("select @@TRANCOUNT"), "0");
+        QCOMPARE(scalar(f, "select @@TRANCOUNT"), "0");
     }
 
     // A row a trigger quietly keeps is not counted as deleted.
@@ -187,7 +177,7 @@ private slots:
         QVERIFY(!r.pieces[0].result);
         sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close(other);
-        QCOMPARE(f.scalar("select count(*) from ua_account"), "4");
+        QCOMPARE(scalar(f, "select count(*) from ua_account"), "4");
     }
 
     // The same refusal seeded from a file, as a standalone server is given it (--seed FILE).

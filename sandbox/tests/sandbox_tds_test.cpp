@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "sandbox/Text.h"
 #include "sandbox/tds/Bytes.h"
 #include "sandbox/tds/Login7.h"
 #include "sandbox/tds/Packet.h"
@@ -98,6 +99,20 @@ private slots:
         RpcRequest rpc = RpcRequest::decode(w.data(), d);
         QCOMPARE(rpc.name, "sp_cursoropen");
         QVERIFY(!rpc.paramsRead);
+    }
+
+    // One rule for a malformed byte, on the wire and in comparisons alike: it is one U+FFFD, and
+    // the text after it is still read.
+    void malformedUtf8IsOneReplacementPerByte() {
+        const std::string bad =
+            "a\xC3(\x80\xE5\x90"
+            "b\xF0\x9F\x98\x80";
+        const std::u32string expected = U"a\uFFFD(\uFFFD\uFFFD\uFFFDb\U0001F600";
+        QVERIFY(sandbox::decodeUtf8(bad) == expected);
+        QVERIFY(sandbox::utf8ToUtf16(bad) == u"a\uFFFD(\uFFFD\uFFFD\uFFFDb\U0001F600");
+        QCOMPARE(sandbox::encodeUtf8(expected), sandbox::utf16ToUtf8(sandbox::utf8ToUtf16(bad)));
+        QCOMPARE(sandbox::utf16ToUtf8(u"x\xD800y"), std::string("x\xEF\xBF\xBDy"));  // a lone surrogate
+        QCOMPARE(sandbox::lower("ABC_Äx"), std::string("abc_Äx"));
     }
 
     // A message split into packets by one side is joined whole by the other, through the transport.

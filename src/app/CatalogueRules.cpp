@@ -10,6 +10,7 @@
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
 #include "catalogue/AccountCatalogue.h"
+#include "catalogue/ConnectionString.h"
 #include "catalogue/OdbcClient.h"
 
 namespace {
@@ -27,6 +28,34 @@ namespace {
         });
     return true;
 }();
+
+// A value the installed driver cannot carry is refused before anything is sent; "connection
+// failed" would send the operator looking for a server or network fault. A failure whose cause
+// the driver's words show gets a message naming that cause.
+QString connectFailed(const SqlError& error, const ConnectionSpec& spec) {
+    if (error.kind == SqlError::Kind::Refused) {
+        const QString what =
+            spec.password.contains(QLatin1Char('}')) ? QStringLiteral("口令") : QStringLiteral("服务器名称");
+        return what + QStringLiteral("中含有字符“}”,当前安装的数据库驱动程序无法传送此") + what +
+               QStringLiteral(",没有连接任何数据库服务器!");
+    }
+    switch (error.cause) {
+        case SqlError::Cause::Encryption:
+            return QStringLiteral("数据库连接失败,无法与数据库服务器协商连接的加密(TLS)!");
+        case SqlError::Cause::OldTls:
+            return QStringLiteral(
+                "数据库连接失败,无法与数据库服务器协商连接的加密(TLS)!服务器可能只支持旧版本的 TLS 协议。");
+        case SqlError::Cause::InstanceNotFound:
+            return QStringLiteral(
+                       "数据库连接失败,在等待的 %1 秒内未找到数据库实例“%2”!请检查实例名称是否正确、"
+                       "服务器上的 SQL Server Browser 服务是否启动。")
+                .arg((error.waitedMs + 500) / 1000)
+                .arg(ConnectionString::parseServer(spec.server).instance);
+        case SqlError::Cause::Unknown:
+            break;
+    }
+    return QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!");
+}
 
 QString notQueried(const QString& what) {
     return QStringLiteral("无法查询数据库服务器,") + what;
@@ -63,9 +92,7 @@ void FrmMain::CmdLink_Click() {
     // other rule (nor a second connect) can run inside this one.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     if (opened.isError() || !cnn.isOpen()) {
-        MessageBox::notice(
-            this, QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!"),
-            opened.message);
+        MessageBox::notice(this, connectFailed(opened, spec), opened.message);
         return;
     }
 

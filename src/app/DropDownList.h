@@ -5,6 +5,7 @@
 // A drop-down list without an edit field. It tells when its list is about to open, before it
 // opens, whether the mouse or the keyboard opens it (also when it has no item to show), and it
 // draws its field on the box background (QPalette::Base), white or grey as the rules set it.
+// The open list is as wide as its widest item, within the screen; the field keeps its size.
 class DropDownList : public QComboBox {
     Q_OBJECT
 
@@ -17,4 +18,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    void fitPopupToItems();
 };

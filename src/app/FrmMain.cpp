@@ -1,5 +1,7 @@
 #include "app/FrmMain.h"
 
+#include <utility>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -16,9 +18,9 @@
 #include "app/DesignUnits.h"
 #include "app/DropDownList.h"
 #include "app/MessageBox.h"
-#include "catalogue/OdbcClient.h"
 #include "app/Startup.h"
 #include "app/WindowPlacement.h"
+#include "catalogue/OdbcClient.h"
 
 namespace {
 
@@ -214,7 +216,10 @@ void FrmMain::buildControls() {
 
 void FrmMain::fire(void (FrmMain::*rule)(), const char* name) {
     emit eventRaised(QLatin1String(name));
+    ++runningRules_;
     (this->*rule)();
+    if (--runningRules_ == 0 && std::exchange(closeAfterRule_, false))
+        close();
 }
 
 void FrmMain::wireEvents() {
@@ -282,6 +287,11 @@ void FrmMain::showEvent(QShowEvent* event) {
 void FrmMain::closeEvent(QCloseEvent* event) {
     if (deleting_) {
         closeAfterDeletion_ = true;
+        event->ignore();
+        return;
+    }
+    if (runningRules_ > 0) {
+        closeAfterRule_ = true;
         event->ignore();
         return;
     }

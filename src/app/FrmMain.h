@@ -102,4 +102,8 @@ private:
     // A close asked for while a deletion runs waits for its end.
     bool deleting_ = false;
     bool closeAfterDeletion_ = false;
+    // Rules started by a control event and not yet ended; a close asked for meanwhile (a rule may
+    // wait for the server or show a box) is carried out when the outermost one has ended.
+    int runningRules_ = 0;
+    bool closeAfterRule_ = false;
 };

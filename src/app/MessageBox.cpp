@@ -1,5 +1,6 @@
 #include "app/MessageBox.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -8,6 +9,7 @@
 namespace {
 struct TestState {
     bool on = false;
+    bool modal = false;
     QList<MessageBox::Answer> answers;
     QList<MessageBox::Shown> shown;
 };
@@ -33,6 +35,30 @@ public:
     }
 };
 
+// Drops the input the platform queued while a rule held it back.
+class InputDropper final : public QObject {
+public:
+    InputDropper() { QCoreApplication::instance()->installEventFilter(this); }
+    ~InputDropper() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        return event->spontaneous() && (event->isInputEvent() || event->type() == QEvent::InputMethod);
+    }
+};
+
+// A wait for the server holds the platform's input back, and a close the window manager asked
+// for is input to Qt. Once a modal box is up, Qt drops a close for the window it blocks, so the
+// close is delivered first; the input queued with it would reach only blocked windows and goes.
+void deliverQueuedClose() {
+    if (!QCoreApplication::instance())
+        return;
+    InputDropper dropper;
+    // Events held back stay queued until the platform's next wake-up: wake it now.
+    QAbstractEventDispatcher::instance()->wakeUp();
+    QCoreApplication::processEvents();
+}
+
 void installDetailsTranslator() {
     static bool installed = false;
     if (installed || !QCoreApplication::instance())
@@ -57,6 +83,10 @@ MessageBox::Answer MessageBox::confirm(QWidget* parent, const QString& text, con
 void MessageBox::setTestMode(bool on) {
     testState() = TestState{};
     testState().on = on;
+}
+
+void MessageBox::setTestModal(bool on) {
+    testState().modal = on;
 }
 
 void MessageBox::queueAnswers(const QList<Answer>& answers) {
@@ -98,9 +128,17 @@ MessageBox::Answer MessageBox::answerOf(const QMessageBox& box) {
 }
 
 MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& text, const QString& details) {
+    deliverQueuedClose();
     auto& ts = testState();
     if (ts.on) {
         ts.shown.append({kind, text, details});
+        if (ts.modal) {
+            const auto box = build(parent, kind, text, details);
+            box->open();
+            QAbstractEventDispatcher::instance()->wakeUp();
+            QCoreApplication::processEvents();
+            box->close();
+        }
         if (kind == Notice)
             return Ok;
         return ts.answers.isEmpty() ? Ok : ts.answers.takeFirst();

@@ -30,6 +30,9 @@ public:
     // Test seam: while enabled no box is shown; confirmations take the queued answers in order
     // (Ok once the queue is empty) and every box is recorded.
     static void setTestMode(bool on);
+    // In test mode, also put each box up modal for one pass of the event loop, so that it blocks
+    // the other windows as a shown box does.
+    static void setTestModal(bool on);
     static void queueAnswers(const QList<Answer>& answers);
     static QList<Shown> takeShown();
 

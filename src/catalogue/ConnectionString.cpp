@@ -111,7 +111,9 @@ Built build(const ConnectionSpec& spec, const QString& driver) {
     parts << QStringLiteral("UID=") + uid << QStringLiteral("PWD=") + pwd << QStringLiteral("DATABASE=") + db;
 
     // Encrypt whenever the server offers it, so the password does not travel in clear, but accept
-    // self-signed certificates and servers without TLS.
+    // self-signed certificates and servers without TLS. ODBC 18's Optional is 17's "no": the session
+    // is encrypted only if the server requires it, the login whenever the server can
+    // (https://learn.microsoft.com/sql/connect/odbc/major-version-differences).
     switch (family) {
         case Family::FreeTds:
             // Without a charset Chinese names arrive as '?'. Left to "auto", the driver retries a

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -16,6 +17,7 @@
 #include <QSqlRecord>
 #include <QThread>
 
+#include "catalogue/ConnectFailure.h"
 #include "catalogue/ConnectionString.h"
 #include "catalogue/OdbcRows.h"
 
@@ -209,8 +211,15 @@ private:
         // Without it an open against a server that accepts but never answers blocks for ever;
         // the driver ignores a timeout given in the string.
         db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
+        QElapsedTimer waited;
+        waited.start();
+        // No second try on failure: one without encryption would send the password in clear.
         if (!db.open()) {
             SqlError e = errorOf(db.lastError(), SqlError::Kind::Connection);
+            e.waitedMs = static_cast<int>(waited.elapsed());
+            const ConnectionString::ServerAddress a = ConnectionString::parseServer(spec.server);
+            e.cause = ConnectFailure::classify(db.lastError().nativeErrorCode(), e.message,
+                                               !a.instance.isEmpty() && a.port.isEmpty(), e.waitedMs);
             // The string holds the password: never let it reach a message.
             db.setDatabaseName(QString());
             return e;

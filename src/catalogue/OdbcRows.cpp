@@ -1,4 +1,5 @@
-// Reads the rows of an ODBC result: in blocks for bounded text columns, else through QtSql.
+// Reads the rows of an ODBC result straight from the driver: in blocks for bounded text columns, else value
+// by value.
 #include "catalogue/OdbcRows.h"
 
 #include <sql.h>
@@ -7,6 +8,7 @@
 
 #include <vector>
 
+#include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -152,6 +154,163 @@ Block readBlocks(SQLHSTMT stmt, QList<QVariantList>* rows, QSqlError* error) {
     return outcome;
 }
 
+// Value by value, straight from the driver. QtSql's own reading turns a text longer than its
+// declared size in the client's character set (a long Chinese name in UTF-8) into Null, and a
+// decimal into a double; a wrong value is worse than a slow one.
+enum class Kind { Int, BigInt, Double, Date, Time, DateTime, Binary, Text };
+
+Kind kindOf(SQLSMALLINT type) {
+    switch (type) {
+        case SQL_BIT:
+        case SQL_TINYINT:
+        case SQL_SMALLINT:
+        case SQL_INTEGER:
+            return Kind::Int;
+        case SQL_BIGINT:
+            return Kind::BigInt;
+        case SQL_REAL:
+        case SQL_FLOAT:
+        case SQL_DOUBLE:
+            return Kind::Double;
+        case SQL_DATE:
+        case SQL_TYPE_DATE:
+            return Kind::Date;
+        case SQL_TIME:
+        case SQL_TYPE_TIME:
+            return Kind::Time;
+        case SQL_TIMESTAMP:
+        case SQL_TYPE_TIMESTAMP:
+            return Kind::DateTime;
+        case SQL_BINARY:
+        case SQL_VARBINARY:
+        case SQL_LONGVARBINARY:
+            return Kind::Binary;
+        default:
+            return Kind::Text;  // text, and decimals kept digit for digit
+    }
+}
+
+// A text or binary value in as many pieces as it takes; false on a driver error.
+bool readLong(SQLHSTMT stmt, SQLUSMALLINT col, bool binary, QVariant* out) {
+    constexpr SQLLEN kPiece = 4096;
+    std::vector<char> piece(size_t(kPiece) + sizeof(SQLWCHAR));
+    QByteArray bytes;
+    const SQLLEN unit = binary ? 1 : SQLLEN(sizeof(SQLWCHAR));
+    for (;;) {
+        SQLLEN length = 0;
+        const SQLRETURN rc = SQLGetData(stmt, col, binary ? SQL_C_BINARY : SQL_C_WCHAR, piece.data(),
+                                        kPiece + (binary ? 0 : unit), &length);
+        if (rc == SQL_NO_DATA)
+            break;
+        if (!SQL_SUCCEEDED(rc))
+            return false;
+        if (length == SQL_NULL_DATA) {
+            *out = QVariant();
+            return true;
+        }
+        // A piece that did not hold the rest is full (less the terminator for text).
+        const bool whole = rc == SQL_SUCCESS && length != SQL_NO_TOTAL && length <= kPiece;
+        bytes.append(piece.data(), whole ? length : kPiece - (kPiece % unit));
+        if (whole)
+            break;
+    }
+    *out = binary ? QVariant(bytes)
+                  : QVariant(QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()),
+                                                bytes.size() / 2));
+    return true;
+}
+
+template <typename T>
+bool readFixed(SQLHSTMT stmt, SQLUSMALLINT col, SQLSMALLINT cType, T* value, bool* null) {
+    SQLLEN length = 0;
+    if (!SQL_SUCCEEDED(SQLGetData(stmt, col, cType, value, sizeof(T), &length)))
+        return false;
+    *null = length == SQL_NULL_DATA;
+    return true;
+}
+
+bool readValue(SQLHSTMT stmt, SQLUSMALLINT col, Kind kind, QVariant* out) {
+    bool null = false;
+    bool ok = true;
+    switch (kind) {
+        case Kind::Int: {
+            SQLINTEGER v = 0;
+            ok = readFixed(stmt, col, SQL_C_SLONG, &v, &null);
+            *out = int(v);
+            break;
+        }
+        case Kind::BigInt: {
+            SQLBIGINT v = 0;
+            ok = readFixed(stmt, col, SQL_C_SBIGINT, &v, &null);
+            *out = qlonglong(v);
+            break;
+        }
+        case Kind::Double: {
+            SQLDOUBLE v = 0;
+            ok = readFixed(stmt, col, SQL_C_DOUBLE, &v, &null);
+            *out = double(v);
+            break;
+        }
+        case Kind::Date: {
+            DATE_STRUCT d{};
+            ok = readFixed(stmt, col, SQL_C_DATE, &d, &null);
+            *out = QDate(d.year, d.month, d.day);
+            break;
+        }
+        case Kind::Time: {
+            TIME_STRUCT t{};
+            ok = readFixed(stmt, col, SQL_C_TIME, &t, &null);
+            *out = QTime(t.hour, t.minute, t.second);
+            break;
+        }
+        case Kind::DateTime: {
+            TIMESTAMP_STRUCT t{};
+            ok = readFixed(stmt, col, SQL_C_TIMESTAMP, &t, &null);
+            *out = QDateTime(QDate(t.year, t.month, t.day),
+                             QTime(t.hour, t.minute, t.second, int(t.fraction / 1000000)));
+            break;
+        }
+        case Kind::Binary:
+            return readLong(stmt, col, true, out);
+        case Kind::Text:
+            return readLong(stmt, col, false, out);
+    }
+    if (null)
+        *out = QVariant();
+    return ok;
+}
+
+bool readValues(SQLHSTMT stmt, QList<QVariantList>* rows, QSqlError* error) {
+    SQLSMALLINT count = 0;
+    if (!SQL_SUCCEEDED(SQLNumResultCols(stmt, &count)))
+        count = 0;
+    std::vector<Kind> kinds;
+    for (SQLUSMALLINT c = 1; c <= SQLUSMALLINT(qMax<SQLSMALLINT>(count, 0)); ++c) {
+        SQLSMALLINT type = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        SQLDescribeCol(stmt, c, nullptr, 0, nullptr, &type, &size, &digits, &nullable);
+        kinds.push_back(kindOf(type));
+    }
+    for (;;) {
+        const SQLRETURN rc = kinds.empty() ? SQL_NO_DATA : SQLFetch(stmt);
+        if (rc == SQL_NO_DATA)
+            return true;
+        QVariantList row;
+        row.reserve(qsizetype(kinds.size()));
+        bool ok = SQL_SUCCEEDED(rc);
+        for (size_t c = 0; ok && c < kinds.size(); ++c) {
+            QVariant v;
+            ok = readValue(stmt, SQLUSMALLINT(c + 1), kinds[c], &v);
+            row << v;
+        }
+        if (!ok) {
+            *error = diagnostics(stmt);
+            return false;
+        }
+        rows->append(std::move(row));
+    }
+}
+
 }  // namespace
 
 bool readOdbcRows(QSqlQuery& q, QList<QVariantList>* rows, QSqlError* error) {
@@ -160,6 +319,7 @@ bool readOdbcRows(QSqlQuery& q, QList<QVariantList>* rows, QSqlError* error) {
         const Block b = readBlocks(stmt, rows, error);
         if (b != Block::NotText)
             return b == Block::Read;
+        return readValues(stmt, rows, error);
     }
     const int n = q.record().count();
     while (q.next()) {

@@ -15,9 +15,18 @@ struct SqlError {
         NoDriver,    // no SQL Server ODBC driver is installed
         Refused,     // input refused before anything was sent (e.g. a password the driver cannot carry)
     };
+    // Why a connection could not be opened, where the driver's words tell.
+    enum class Cause {
+        Unknown,
+        Encryption,        // the TLS handshake (or the exchange right after it) failed
+        OldTls,            // ... and the words say the server's TLS version is too old
+        InstanceNotFound,  // host\instance: no SQL Server Browser answered for that instance
+    };
     Kind kind = Kind::None;
     int nativeCode = 0;  // the server's error number, 0 when there is none
     QString message;     // the server's own words, or the driver's when the server said nothing
+    Cause cause = Cause::Unknown;
+    int waitedMs = 0;  // how long a failed open waited
 
     bool isError() const { return kind != Kind::None; }
     static SqlError none() { return {}; }

@@ -10,6 +10,13 @@ namespace Expected {
 inline const QString kList = QStringLiteral("select cacc_id,cacc_name from ua_account");
 inline const QString kConnectFailed =
     QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!");
+inline const QString kEncryptionFailed =
+    QStringLiteral("数据库连接失败,无法与数据库服务器协商连接的加密(TLS)!");
+inline QString instanceNotFound(int seconds, const QString& instance) {
+    return QStringLiteral("数据库连接失败,在等待的 ") + QString::number(seconds) +
+           QStringLiteral(" 秒内未找到数据库实例“") + instance +
+           QStringLiteral("”!请检查实例名称是否正确、服务器上的 SQL Server Browser 服务是否启动。");
+}
 inline const QString kDeleteFailed =
     QStringLiteral("删除操作失败,请重试!(可能数据库连接超时或其他原因导致操作故障)");
 inline const QString kTables = QStringLiteral(

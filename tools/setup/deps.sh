@@ -6,8 +6,10 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
+  # The window tests ask for a close as a window manager does, through Qt's platform interface.
+  qt6-base-private-dev
   libqt6sql6-odbc unixodbc unixodbc-dev tdsodbc freetds-bin
-  libsqlite3-dev
+  libsqlite3-dev libssl-dev
   fonts-wqy-zenhei fonts-arphic-ukai
 )
 

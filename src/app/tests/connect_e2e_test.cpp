@@ -7,17 +7,17 @@
 #include <QPushButton>
 
 #include "app/DropDownList.h"
-#include "support/ExpectedText.h"
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
 #include "catalogue/OdbcClient.h"
 #include "sandbox/Sandbox.h"
-#include "support/WindowInput.h"
+#include "support/ExpectedText.h"
+#include "support/WindowDriver.h"
 
 namespace {
 
 using namespace Expected;
-using namespace WindowInput;
+using WindowInput::items;
 
 }  // namespace
 
@@ -25,7 +25,8 @@ class ConnectE2eTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<sandbox::Server> server;
-    std::unique_ptr<FrmMain> w;
+    std::unique_ptr<WindowDriver> drive;
+    FrmMain* w = nullptr;
 
     sandbox::Engine& engine() { return server->engine(); }
 
@@ -41,29 +42,6 @@ class ConnectE2eTest : public QObject {
         return out;
     }
 
-    void connectAs(const QString& serverName, const QString& password) {
-        w->txtSqlSrvName->setFocus();
-        w->txtSqlSrvName->selectAll();
-        typeText(w->txtSqlSrvName, serverName);
-        typeText(w->txtSaPwd, password);
-        QTest::mouseClick(w->CmdLink, Qt::LeftButton);
-    }
-
-    void choose(int row) {
-        w->ComAccList->setFocus();
-        QVERIFY(pickFromList(w->ComAccList, row));
-        QVERIFY(settleActive(w.get()));
-    }
-
-    void typeNumberAndLeave(const QString& text) {
-        QVERIFY(settleActive(w.get()));
-        w->TxtAccNo->setFocus();
-        w->TxtAccNo->selectAll();
-        QTest::keyClick(w->TxtAccNo, Qt::Key_Delete);
-        typeText(w->TxtAccNo, text);
-        QTest::keyClick(w->TxtAccNo, Qt::Key_Tab);
-    }
-
     QString name() const { return QString::fromStdString(server->serverName()); }
 
 private slots:
@@ -73,13 +51,13 @@ private slots:
         server = std::make_unique<sandbox::Server>();
         std::string error;
         QVERIFY2(server->start(&error), error.c_str());
-        w = std::make_unique<FrmMain>();
-        w->show();
-        w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        drive = std::make_unique<WindowDriver>();
+        w = &drive->window();
+        QVERIFY(drive->show());
     }
     void cleanup() {
-        w.reset();
+        w = nullptr;
+        drive.reset();
         server.reset();
         QVERIFY2(MessageBox::takeShown().isEmpty(), "a test left a message unchecked");
         MessageBox::setTestMode(false);
@@ -87,22 +65,22 @@ private slots:
 
     void connectPickAndCheck() {
         engine().seedDemo();
-        connectAs(name(), QStringLiteral("sandbox"));
+        drive->connectAs(name(), QStringLiteral("sandbox"));
         QVERIFY(MessageBox::takeShown().isEmpty());
         QCOMPARE(items(w->ComAccList),
                  QStringList({"001(示例帐套)", "002(演示公司)", "003()", "0010(示例帐套分公司)"}));
         QCOMPARE(w->ComAccList->currentIndex(), -1);
         QVERIFY(w->TxtAccNo->isEnabled());
 
-        choose(0);
+        QVERIFY(drive->choose(0));
         QCOMPARE(w->TxtAccNo->text(), QStringLiteral("001"));
         QCOMPARE(w->txtYear->text(), QStringLiteral("2002;2003;2004"));
-        choose(2);
+        QVERIFY(drive->choose(2));
         QCOMPARE(w->txtYear->text(), QStringLiteral("2004"));
 
-        typeNumberAndLeave(QStringLiteral("002"));
+        QVERIFY(drive->typeNumberAndLeave(QStringLiteral("002")));
         QVERIFY(MessageBox::takeShown().isEmpty());
-        typeNumberAndLeave(QStringLiteral(" 099 "));
+        QVERIFY(drive->typeNumberAndLeave(QStringLiteral(" 099 ")));
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text,
@@ -118,22 +96,34 @@ private slots:
             "INSERT INTO ua_account (cacc_id, cacc_name) VALUES ('0''1', '引''号'), ('01', '');"
             "INSERT INTO ua_period (cacc_id, iyear, iperiod) VALUES ('0''1', 2005, 1), ('0''1', 2005, 2),"
             " ('0''1', 9999, 1), ('01', 2006, 1);"));
-        connectAs(name(), QStringLiteral("sandbox"));
+        drive->connectAs(name(), QStringLiteral("sandbox"));
         QCOMPARE(items(w->ComAccList), QStringList({"0'1(引'号)", "01()"}));
-        choose(1);
+        QVERIFY(drive->choose(1));
         QCOMPARE(w->txtYear->text(), QStringLiteral("2006"));
-        choose(0);
+        QVERIFY(drive->choose(0));
         QCOMPARE(w->TxtAccNo->text(), QStringLiteral("0'1"));
         QCOMPARE(w->txtYear->text(), QStringLiteral("2005"));
-        typeNumberAndLeave(QStringLiteral("0'1"));
+        QVERIFY(drive->typeNumberAndLeave(QStringLiteral("0'1")));
         QVERIFY(MessageBox::takeShown().isEmpty());
         QCOMPARE(sent(), QStringList({kList, years("01"), years("0''1"), lookup("0''1")}));
+    }
+
+    // A name as long as its column allows arrives whole, in every script the catalogue may hold.
+    void namesAtFullWidth() {
+        engine().seedEmpty();
+        const QString wide = QString(QStringLiteral("帐")).repeated(60);
+        const QString mixed = QStringLiteral("有限责任公司ABC") + QString::fromUtf8("\xF0\xA0\x80\x80").repeated(10);
+        QVERIFY(engine().execRaw(("INSERT INTO ua_account (cacc_id, cacc_name) VALUES ('001', '" +
+                                  wide.toStdString() + "'), ('002', '" + mixed.toStdString() + "');")));
+        drive->connectAs(name(), QStringLiteral("sandbox"));
+        QCOMPARE(items(w->ComAccList), QStringList({"001(" + wide + ")", "002(" + mixed + ")"}));
+        QVERIFY(MessageBox::takeShown().isEmpty());
     }
 
     // The last account set gone: the refresh empties the list.
     void emptiedCatalogue() {
         engine().seedDemo();
-        connectAs(name(), QStringLiteral("sandbox"));
+        drive->connectAs(name(), QStringLiteral("sandbox"));
         QCOMPARE(w->ComAccList->count(), 4);
         QVERIFY(engine().execRaw("DELETE FROM ua_account;"));
         w->CmdLink_Click();
@@ -159,7 +149,7 @@ private slots:
 
     void failuresCarryTheServersWords() {
         engine().seedDemo();
-        connectAs(name(), QStringLiteral("wrong"));
+        drive->connectAs(name(), QStringLiteral("wrong"));
         auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, kConnectFailed);
@@ -171,20 +161,23 @@ private slots:
         // A password the driver cannot carry is refused before anything is sent.
         engine().clearStatementLog();
         const uint64_t trips = server->roundTrips();
-        connectAs(name(), QStringLiteral("a}b"));
+        drive->connectAs(name(), QStringLiteral("a}b"));
         shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].text, kConnectFailed);
+        QCOMPARE(shown[0].text, QStringLiteral("口令中含有字符“}”,当前安装的数据库驱动程序无法传送此口令,"
+                                               "没有连接任何数据库服务器!"));
+        // Which driver, and why, behind the details button.
         QVERIFY(shown[0].details.contains(QStringLiteral("口令")));
+        QVERIFY(shown[0].details.contains(QStringLiteral("FreeTDS")));
         QCOMPARE(server->roundTrips(), trips);
 
-        connectAs(name(), QStringLiteral("sandbox"));
+        drive->connectAs(name(), QStringLiteral("sandbox"));
         QVERIFY(MessageBox::takeShown().isEmpty());
         sandbox::Message error;
         error.number = 208;
         error.text = "Invalid object name 'tqsystem.dbo.ua_period'.";
         engine().failStatements("select distinct.*", error);
-        choose(1);
+        QVERIFY(drive->choose(1));
         shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);
         QVERIFY(shown[0].text.startsWith(QStringLiteral("无法查询数据库服务器")));

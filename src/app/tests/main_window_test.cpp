@@ -12,11 +12,11 @@
 
 #include "app/DesignUnits.h"
 #include "app/DropDownList.h"
-#include "support/FakeSqlClient.h"
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
 #include "app/Startup.h"
-#include "support/WindowInput.h"
+#include "support/FakeSqlClient.h"
+#include "support/WindowDriver.h"
 
 namespace {
 
@@ -30,10 +30,6 @@ struct Events {
     }
     QStringList take() { return std::exchange(raised, {}); }
 };
-
-FrmMain::ClientFactory fakeFactory(const std::shared_ptr<FakeScript>& script) {
-    return [script] { return std::make_unique<FakeSqlClient>(script); };
-}
 
 void showActive(QWidget& w) {
     w.show();
@@ -197,8 +193,9 @@ private slots:
     }
 
     void focusAndTabOrder() {
-        FrmMain w;
-        showActive(w);
+        WindowDriver d;
+        FrmMain& w = d.window();
+        QVERIFY(d.show());
         QCOMPARE(QApplication::focusWidget(), w.txtSqlSrvName);
 
         // At start Tab visits only what is enabled and visible, then comes back round.
@@ -223,9 +220,10 @@ private slots:
     }
 
     void enterAndEscapeHaveNoWindowWideMeaning() {
-        FrmMain w;
+        WindowDriver d;
+        FrmMain& w = d.window();
         Events events(w);
-        showActive(w);
+        QVERIFY(d.show());
         w.CmdLink->setEnabled(true);
         w.CmdDel->setEnabled(true);
         for (QPushButton* b : {w.CmdLink, w.CmdDel, w.cmdexit})
@@ -239,9 +237,10 @@ private slots:
 
     void instructionsAndContactChangeNothing() {
         auto script = std::make_shared<FakeScript>();
-        FrmMain w(fakeFactory(script));
+        WindowDriver d(script);
+        FrmMain& w = d.window();
         Events events(w);
-        showActive(w);
+        QVERIFY(d.show());
 
         // Chosen on the bar itself, before any connection and after one.
         QTest::mouseClick(w.menuBar, Qt::LeftButton, {}, w.menuBar->actionGeometry(w.menu_show).center());
@@ -273,9 +272,10 @@ private slots:
 
     void menuExitReleasesTheConnectionThenCloses() {
         auto script = std::make_shared<FakeScript>();
-        FrmMain w(fakeFactory(script));
+        WindowDriver d(script);
+        FrmMain& w = d.window();
         Events events(w);
-        showActive(w);
+        QVERIFY(d.show());
         QVERIFY(!w.Cnn().open({}).isError());
         QCOMPARE(script->liveClients, 1);
 
@@ -293,8 +293,9 @@ private slots:
     void exitButtonAndFrameCloseLeaveTheConnectionToTheProgramsEnd() {
         auto script = std::make_shared<FakeScript>();
         {
-            FrmMain w(fakeFactory(script));
-            showActive(w);
+            WindowDriver d(script);
+            FrmMain& w = d.window();
+            QVERIFY(d.show());
             QVERIFY(!w.Cnn().open({}).isError());
             QTest::mouseClick(w.cmdexit, Qt::LeftButton);
             QVERIFY(!w.isVisible());
@@ -304,18 +305,21 @@ private slots:
         QCOMPARE(script->liveClients, 0);
         QVERIFY(!script->open);
 
-        FrmMain w(fakeFactory(script));
-        showActive(w);
-        QVERIFY(w.close());
-        QVERIFY(!w.isVisible());
+        // The frame's close box, as the window manager asks for it.
+        WindowDriver d(script);
+        FrmMain& w = d.window();
+        QVERIFY(d.show());
+        d.closeFromWindowManager();
+        QTRY_VERIFY(!w.isVisible());
         QVERIFY(MessageBox::takeShown().isEmpty());
     }
 
     // Typed, pasted, composed or set by a rule: every change of the text counts.
     void textChangedRunsOnEveryChange() {
-        FrmMain w;
+        WindowDriver d;
+        FrmMain& w = d.window();
         Events events(w);
-        showActive(w);
+        QVERIFY(d.show());
         QTest::keyClicks(w.txtSqlSrvName, "db");
         typeText(w.txtSqlSrvName, QStringLiteral("删"));
         commitFromInputMethod(w.txtSqlSrvName, QStringLiteral("除库"));
@@ -329,9 +333,10 @@ private slots:
     }
 
     void lostFocusOnlyToAnotherControlOfTheWindow() {
-        FrmMain w;
+        WindowDriver d;
+        FrmMain& w = d.window();
         Events events(w);
-        showActive(w);
+        QVERIFY(d.show());
         w.setBoxEnabled(w.TxtAccNo, true);
         w.TxtAccNo->setFocus();
         QCOMPARE(QApplication::focusWidget(), w.TxtAccNo);
@@ -384,8 +389,9 @@ private slots:
 
     // The rule runs first, whatever opens the list, and also when there is nothing to show.
     void dropDownRunsBeforeTheListOpens() {
-        FrmMain w;
-        showActive(w);
+        WindowDriver d;
+        FrmMain& w = d.window();
+        QVERIFY(d.show());
         QStringList seen;
         connect(&w, &FrmMain::eventRaised, &w, [&](const QString& rule) {
             if (rule == QLatin1String("ComAccList_DropDown"))
@@ -417,9 +423,10 @@ private slots:
     }
 
     void itemChosenOnlyByTheOperatorAlsoTheSameAgain() {
-        FrmMain w;
+        WindowDriver d;
+        FrmMain& w = d.window();
         Events events(w);
-        showActive(w);
+        QVERIFY(d.show());
 
         // A rule filling, selecting and clearing the list chooses nothing.
         w.ComAccList->addItems({QStringLiteral("001(A)"), QStringLiteral("002(B)")});
@@ -429,17 +436,18 @@ private slots:
         w.ComAccList->setCurrentIndex(-1);
         QVERIFY(events.take().isEmpty());
 
-        QVERIFY(pickFromList(w.ComAccList, 1));
+        QVERIFY(d.choose(1));
         QCOMPARE(w.ComAccList->currentText(), QStringLiteral("002(B)"));
-        QVERIFY(pickFromList(w.ComAccList, 1));
+        QVERIFY(d.choose(1));
         QCOMPARE(events.take().count(QStringLiteral("ComAccList_Click")), 2);
     }
 
     // Clicked or set by a rule, the tick runs the rule.
     void checkBoxRunsOnEveryToggle() {
-        FrmMain w;
+        WindowDriver d;
+        FrmMain& w = d.window();
         Events events(w);
-        showActive(w);
+        QVERIFY(d.show());
         QTest::mouseClick(w.ChkDelDB, Qt::LeftButton, {}, QPoint(5, w.ChkDelDB->height() / 2));
         QVERIFY(w.ChkDelDB->isChecked());
         w.ChkDelDB->setChecked(false);

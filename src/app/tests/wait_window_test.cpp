@@ -8,6 +8,7 @@
 #include "app/FrmMain.h"
 #include "app/FrmShowDel.h"
 #include "app/MessageBox.h"
+#include "support/WindowDriver.h"
 
 namespace {
 int colourCount(const QImage& image) {
@@ -104,15 +105,15 @@ private slots:
 
     // Not modal: the main window stays usable and can come to the front.
     void mainWindowStaysUsable() {
-        FrmMain main;
-        main.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        WindowDriver d;
+        FrmMain& main = d.window();
+        QVERIFY(d.show());
         FrmShowDel::Show();
         QVERIFY(QTest::qWaitForWindowExposed(FrmShowDel::current()));
         main.activateWindow();
         QTRY_COMPARE(QApplication::activeWindow(), &main);
         QVERIFY(!QApplication::activeModalWidget());
-        QTest::keyClicks(main.txtSqlSrvName, "srv");
+        WindowInput::typeText(main.txtSqlSrvName, QStringLiteral("srv"));
         QCOMPARE(main.txtSqlSrvName->text(), QStringLiteral("srv"));
         QVERIFY(FrmShowDel::current()->isVisible());
     }

@@ -83,6 +83,34 @@ private slots:
         const SqlResult r = cnn->query(QStringLiteral("select cacc_id,cacc_name from ua_account"));
         QVERIFY(r.ok());
         QCOMPARE(r.rows, QList<QVariantList>({{"001", name}}));
+        // Beside a number the text goes value by value; it must arrive whole there too.
+        const SqlResult mixed = cnn->query(QStringLiteral("select cacc_name,iyear from ua_account"));
+        QVERIFY(mixed.ok());
+        QCOMPARE(mixed.rows, QList<QVariantList>({{name, QVariant()}}));
+    }
+
+    // Beside other types every value keeps its type and every character, however long.
+    void everyTypeArrivesAsStored() {
+        const QString longText = QString(QStringLiteral("账")).repeated(4000);
+        QVERIFY(server->engine().execRaw(
+            "CREATE TABLE typed (i int, b bigint, s smallint, f float, d datetime, t bit, n nvarchar(4000));"
+            "INSERT INTO typed VALUES (-7, 9007199254740993, 3, 0.1, '2003-01-31 23:59:59.997', 1, '" +
+            longText.toStdString() + "'), (NULL, NULL, NULL, NULL, NULL, NULL, '');"));
+        const SqlResult r = cnn->query(QStringLiteral("select i,b,s,f,d,t,n from typed"));
+        QVERIFY2(r.ok(), qPrintable(r.error.message));
+        QCOMPARE(r.rowCount(), 2);
+        const QVariantList& a = r.rows[0];
+        QCOMPARE(a[0], QVariant(-7));
+        QCOMPARE(a[1], QVariant(qlonglong(9007199254740993LL)));
+        QCOMPARE(a[2], QVariant(3));
+        QCOMPARE(a[3].toDouble(), 0.1);
+        QCOMPARE(a[4].toDateTime(), QDateTime(QDate(2003, 1, 31), QTime(23, 59, 59, 997)));
+        QCOMPARE(a[5].toInt(), 1);
+        QCOMPARE(a[6].toString().size(), longText.size());
+        QCOMPARE(a[6].toString(), longText);
+        for (int c = 0; c < 6; ++c)
+            QVERIFY2(!r.rows[1][c].isValid(), qPrintable(QString::number(c)));
+        QCOMPARE(r.rows[1][6], QVariant(QString()));
     }
 };
 

@@ -1,0 +1,120 @@
+// A close asked for by the window manager (Alt+F4, the frame's close box) while the window waits
+// for the server or runs a deletion: carried out once that work has ended and its boxes are
+// answered. The boxes are put up modal, as shown boxes block the window the close is for.
+#include <QtTest>
+
+#include <QLineEdit>
+
+#include "app/FrmMain.h"
+#include "app/FrmShowDel.h"
+#include "app/MessageBox.h"
+#include "sandbox/Sandbox.h"
+#include "support/ExpectedText.h"
+#include "support/FakeSqlClient.h"
+#include "support/WindowDriver.h"
+
+using namespace Expected;
+
+class CloseRequestTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        MessageBox::setTestMode(true);
+        MessageBox::setTestModal(true);
+    }
+    void cleanup() {
+        MessageBox::setTestMode(false);
+        FrmShowDel::Close();
+    }
+
+    // Asked for while the catalogue is purged: the deletion runs once, its outcome is shown,
+    // then the window goes.
+    void duringTheDeletion() {
+        auto script = std::make_shared<FakeScript>();
+        WindowDriver d(script);
+        FrmMain& w = d.window();
+        QVERIFY(d.show());
+
+        QList<QVariantList> tables;
+        for (const QString& t : kPurgeTables)
+            tables << QVariantList{t};
+        script->answer(kTables, FakeScript::rows({"name"}, tables));
+        script->answer(kList, FakeScript::rows({"cacc_id", "cacc_name"}, {{"001", "甲"}}));
+        static const QRegularExpression lookup001(
+            QStringLiteral("(?i)^select \\* from ua_account where cacc_id='001'$"));
+        bool purged = false;
+        bool asked = false;
+        script->onStatement = [&](const QString& sql) {
+            if (FrmShowDel::current() && !asked) {
+                asked = true;
+                d.closeFromWindowManager();
+            }
+            if (sql.startsWith(QLatin1String("DELETE FROM UA_account "), Qt::CaseInsensitive))
+                purged = true;
+            if (lookup001.match(sql).hasMatch()) {
+                const QList<QVariantList> row{{"001", "甲"}};
+                script->answer(
+                    sql, FakeScript::rows({"cacc_id", "cacc_name"}, purged ? QList<QVariantList>{} : row), 1);
+            }
+        };
+
+        d.connectAs(QStringLiteral("srv"));
+        d.prepareDelete(QStringLiteral("001"));
+        QVERIFY(MessageBox::takeShown().isEmpty());
+        d.pressDelete();
+        QVERIFY(asked);
+        const auto shown = MessageBox::takeShown();
+        QVERIFY(!shown.isEmpty());
+        QCOMPARE(shown.last().text, QStringLiteral("空帐套号001已成功删除!"));
+        QCOMPARE(
+            script->log.filter(QRegularExpression(QStringLiteral("(?i)^delete from ua_account "))).size(), 1);
+        QCOMPARE(script->log.last(), kList);
+        QTRY_VERIFY(!w.isVisible());
+        QVERIFY(!FrmShowDel::current());
+    }
+
+    // Asked for while the connect waits for a slow or silent server.
+    void duringTheConnect_data() {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<bool>("connects");
+        QTest::newRow("slow, refused") << "wrong" << false << false;
+        QTest::newRow("slow, accepted") << "sandbox" << false << true;
+        QTest::newRow("silent") << "sandbox" << true << false;
+    }
+    void duringTheConnect() {
+        QFETCH(QString, password);
+        QFETCH(bool, silent);
+        QFETCH(bool, connects);
+        sandbox::Server server;
+        std::string error;
+        QVERIFY2(server.start(&error), error.c_str());
+        server.engine().seedDemo();
+        server.setRoundTripDelay(std::chrono::milliseconds(100));
+        server.setNeverAnswer(silent);
+
+        WindowDriver d;
+        FrmMain& w = d.window();
+        QVERIFY(d.show());
+        // Asked for as soon as the connect waits for the server.
+        connect(&w, &FrmMain::eventRaised, &w, [&d](const QString& rule) {
+            if (rule == QLatin1String("CmdLink_Click"))
+                QTimer::singleShot(0, [&d] { d.closeFromWindowManager(); });
+        });
+        d.connectAs(QString::fromStdString(server.serverName()), password);
+
+        const auto shown = MessageBox::takeShown();
+        if (connects) {
+            QVERIFY(shown.isEmpty());
+            QCOMPARE(w.ComAccList->count(), 4);
+        } else {
+            QCOMPARE(shown.size(), 1);
+            QCOMPARE(shown[0].text, kConnectFailed);
+        }
+        QTRY_VERIFY(!w.isVisible());
+    }
+};
+
+QTEST_MAIN(CloseRequestTest)
+#include "close_request_test.moc"
