@@ -139,7 +139,7 @@ private slots:
         // One entry per batch the server received.
         QStringList counts;
         for (const QString& t : kPurgeTables) {
-            counts << (t == "EAILog" ? "select count(*) from EAILog where Ea_Account like 'tqdata[_]001' or "
+            counts << (t == "EAILog" ? "select count(*) from EAILog where Ea_Account = 'tqdata_001' or "
                                        "Ea_Account like 'tqdata[_]001[_]%'"
                                      : "select count(*) from " + t + " where cacc_id='001'");
         }
