@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -19,12 +21,31 @@ int usage() {
                  "  --seed      the installation to hold: demo, empty, or a file of SQLite SQL run\n"
                  "              on the empty catalogue (as sandbox/seeds/demo.sql is); default demo\n"
                  "  --db        keep the data in this SQLite file instead of in memory; an existing\n"
-                 "              file keeps its data unless --seed is given\n");
+                 "              file keeps its data unless --seed is given\n"
+                 "  --db-state NAME=STATE   a database's state (ONLINE, OFFLINE, RESTORING, RECOVERING,\n"
+                 "              RECOVERY_PENDING, SUSPECT, EMERGENCY) or user access (MULTI_USER,\n"
+                 "              SINGLE_USER, RESTRICTED_USER); e.g. --db-state tqdata_001_2003=OFFLINE\n"
+                 "  --db-hazard NAME=HAZARD what makes DROP DATABASE refuse it: snapshot (adds the\n"
+                 "              snapshot snap_NAME), published, mirrored or ag; both may repeat\n");
     return 2;
 }
 
+// NAME=VALUE settings of databases, applied after the seed.
+struct DatabaseSettings {
+    std::vector<std::pair<std::string, std::string>> states, hazards;
+};
+
+bool addSetting(std::vector<std::pair<std::string, std::string>>& to, const std::string& value) {
+    const size_t eq = value.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == value.size())
+        return false;
+    to.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+    return true;
+}
+
 // Reads the options into options and seed; -1 when they are good, else the exit status.
-int parseArguments(int argc, char** argv, sandbox::Options& options, std::string& seed) {
+int parseArguments(int argc, char** argv, sandbox::Options& options, std::string& seed,
+                   DatabaseSettings& databases) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h")
@@ -44,6 +65,9 @@ int parseArguments(int argc, char** argv, sandbox::Options& options, std::string
             seed = value;
         } else if (arg == "--db") {
             options.sqlitePath = value;
+        } else if (arg == "--db-state" || arg == "--db-hazard") {
+            if (!addSetting(arg == "--db-state" ? databases.states : databases.hazards, value))
+                return usage();
         } else {
             return usage();
         }
@@ -56,6 +80,22 @@ int parseArguments(int argc, char** argv, sandbox::Options& options, std::string
             seed = "demo";
     }
     return -1;
+}
+
+bool applySettings(sandbox::Engine& engine, const DatabaseSettings& databases) {
+    for (const auto& [name, state] : databases.states)
+        if (!engine.setDatabaseState(name, state)) {
+            std::fprintf(stderr, "acctset-sandbox: --db-state %s=%s: no such database or state\n",
+                         name.c_str(), state.c_str());
+            return false;
+        }
+    for (const auto& [name, hazard] : databases.hazards)
+        if (!engine.setDatabaseHazard(name, hazard)) {
+            std::fprintf(stderr, "acctset-sandbox: --db-hazard %s=%s: no such database or hazard\n",
+                         name.c_str(), hazard.c_str());
+            return false;
+        }
+    return true;
 }
 
 bool loadSeed(sandbox::Engine& engine, const std::string& seed) {
@@ -80,7 +120,8 @@ int main(int argc, char** argv) {
     sandbox::Options options;
     options.port = 14333;
     std::string seed;
-    if (int status = parseArguments(argc, argv, options, seed); status >= 0)
+    DatabaseSettings databases;
+    if (int status = parseArguments(argc, argv, options, seed, databases); status >= 0)
         return status;
 
     // Block the stop signals before any thread starts, so that only sigwait below receives them.
@@ -97,7 +138,7 @@ int main(int argc, char** argv) {
                      why.c_str());
         return 1;
     }
-    if (!loadSeed(server.engine(), seed))
+    if (!loadSeed(server.engine(), seed) || !applySettings(server.engine(), databases))
         return 1;
     std::string error;
     if (!server.start(&error)) {

@@ -17,7 +17,15 @@
 
 namespace sandbox::sql {
 
+class Executor;
 extern const char* const kSystemDb;  // the one database whose tables the store holds
+
+// sys.databases' codes of a state (0 ONLINE ... 6 OFFLINE) and of a user access; -1 for another word.
+int stateCode(const std::string& state);
+int userAccessCode(const std::string& access);
+// The catalogue views of databases' states and hazards (Databases.cpp), rows of the table of views.
+void sysDatabasesView(Executor& x, Source& src, const Session& self, const std::string& database);
+void sysDatabaseMirroringView(Executor& x, Source& src, const Session& self, const std::string& database);
 
 class Executor {
 public:
@@ -81,6 +89,14 @@ public:
     void use(const Statement& st, Session& s, Piece& p, BatchResult& out);
     void set(const Statement& st, Session& s, Piece& p);
     void execProc(const Statement& st, Piece& p);
+
+    // Databases.cpp
+    void refuseHazards(const DbRow& d);                // 3709, 3724, 3743, 3752
+    void removeDatabase(const DbRow& d);               // an OFFLINE one leaves its files on disk
+    void checkOpen(const DbRow& d, const Session& s);  // what USE meets in each state
+    bool setDatabaseState(const std::string& name, const std::string& word);  // a state or a user access
+    bool setDatabaseHazard(const std::string& name, const std::string& hazard);
+    std::vector<std::string> orphanedFiles();
 
     // Transactions.cpp
     // The store holds one transaction at a time: a session's transaction takes it at its first

@@ -70,6 +70,8 @@ Cell objectId(Executor& x, const Session& s, const Args& a) {
     return intCell(objectIdFor(r->table));
 }
 
+// DATABASEPROPERTYEX: Status, UserAccess, Updateability and Recovery come from the catalogue in
+// every state; Collation is NULL while the database is not started (DATABASEPROPERTYEX, Note).
 Cell databasePropertyEx(Executor& x, const Session&, const Args& a) {
     auto d = x.store.findDatabase(cellText(a[0]));
     if (!d)
@@ -78,13 +80,13 @@ Cell databasePropertyEx(Executor& x, const Session&, const Args& a) {
     if (p == "status")
         return textCell(d->state);
     if (p == "collation")
-        return textCell("Chinese_PRC_CI_AS");
+        return d->state == "ONLINE" ? textCell("Chinese_PRC_CI_AS") : nullCell(ColType::NVarChar);
     if (p == "recovery")
         return textCell(d->dbid <= 4 ? "SIMPLE" : "FULL");
     if (p == "useraccess")
-        return textCell("MULTI_USER");
+        return textCell(d->userAccess);
     if (p == "updateability")
-        return textCell("READ_WRITE");
+        return textCell(d->readOnly ? "READ_ONLY" : "READ_WRITE");
     if (p == "version")
         return textCell("661");
     return nullCell(ColType::NVarChar);

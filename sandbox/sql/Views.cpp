@@ -125,6 +125,8 @@ const CatalogView kViews[] = {
     {"sysaltfiles", -206, &sysaltfiles},
     {"sysprocesses", -224, &sysprocesses},
     {"sysobjects", -385, &sysobjects},
+    {"databases", -267, &sysDatabasesView},                   // sys.databases (Databases.cpp)
+    {"database_mirroring", -310, &sysDatabaseMirroringView},  // sys.database_mirroring
 };
 
 const CatalogView* findView(const std::string& name) {
