@@ -17,6 +17,7 @@ struct Column {
     ColType type = ColType::NVarChar;
     int maxChars = 255;  // for NVarChar
     bool nullable = true;
+    bool variant = false;  // sql_variant, its values of base type `type` (DATABASEPROPERTYEX, SERVERPROPERTY)
 };
 
 struct Value {

@@ -92,6 +92,23 @@ Cell databasePropertyEx(Executor& x, const Session&, const Args& a) {
     return nullCell(ColType::NVarChar);
 }
 
+// SERVERPROPERTY: the properties whose base type is nvarchar(128); others are NULL here.
+Cell serverProperty(Executor&, const Session&, const Args& a) {
+    const std::string p = lower(trimSpaces(cellText(a[0])));
+    const std::pair<const char*, const char*> known[] = {
+        {"productversion", "10.50.1600.1"},
+        {"productlevel", "RTM"},
+        {"edition", "Standard Edition (64-bit)"},
+        {"servername", "SANDBOX"},
+        {"machinename", "SANDBOX"},
+        {"collation", "Chinese_PRC_CI_AS"},
+    };
+    for (const auto& [name, value] : known)
+        if (p == name)
+            return textCell(value);
+    return nullCell(ColType::NVarChar);
+}
+
 Cell isNull(Executor&, const Session&, const Args& a) {
     return a[0].v.null ? a[1] : a[0];
 }
@@ -132,12 +149,17 @@ constexpr ResultType kSameAsArg{.sameAsFirstArg = true};
 constexpr ResultType returns(ColType t, int maxChars = 0) {
     return {.sameAsFirstArg = false, .type = t, .maxChars = maxChars};
 }
+// "The return type is sql_variant" (DATABASEPROPERTYEX, SERVERPROPERTY), base type nvarchar(128).
+constexpr ResultType kVariantNVarChar{
+    .sameAsFirstArg = false, .type = ColType::NVarChar, .maxChars = 128, .variant = true};
 
 const BuiltinFunction kFunctions[] = {
     {"db_id", 0, 1, returns(ColType::SmallInt), &dbId, true},
     {"db_name", 0, 1, returns(ColType::NVarChar, 128), &dbName, true},
     {"object_id", 1, 2, returns(ColType::Int), &objectId, true},
-    {"databasepropertyex", 2, 2, returns(ColType::NVarChar, 128), &databasePropertyEx, true},
+    {"databasepropertyex", 2, 2, kVariantNVarChar, &databasePropertyEx, true},
+    {"serverproperty", 1, 1, kVariantNVarChar, &serverProperty, true},
+    {"convert", 1, 2, kSameAsArg, nullptr, false},  // CONVERT and CAST: typed and run from castTo
     {"isnull", 2, 2, kSameAsArg, &isNull, false},
     {"len", 1, 1, returns(ColType::Int), &len, true},
     {"upper", 1, 1, kSameAsArg, &upperCase, true},
@@ -200,6 +222,8 @@ bool hasAggregate(const Expr& e) {
 Cell Executor::function(const Expr& e, const Ctx& c) {
     if (isAggregate(e.s))
         return aggregate(e, c);
+    if (e.s == "convert")
+        return convertCell(eval(*e.args[0], c), e.castTo);
     const BuiltinFunction* f = findFunction(e.s);
     std::vector<Cell> a;
     for (auto& x : e.args)
