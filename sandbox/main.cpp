@@ -16,6 +16,7 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: acctset-sandbox [--port N] [--password PW] [--seed demo|empty|FILE] [--db PATH]\n"
+                 "                       [--db-state NAME=STATE]... [--db-hazard NAME=HAZARD]...\n"
                  "  --port      TCP port on 127.0.0.1 (default 14333; 0 picks a free one)\n"
                  "  --password  the sa password (default \"sandbox\")\n"
                  "  --seed      the installation to hold: demo, empty, or a file of SQLite SQL run\n"

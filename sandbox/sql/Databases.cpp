@@ -36,6 +36,19 @@ int userAccessCode(const std::string& access) {
     return indexOf(kUserAccess, std::size(kUserAccess), access);
 }
 
+// sys.sysdatabases (Transact-SQL), status: 32 loading, 128 recovering, 256 not recovered, 512
+// offline, 1024 read only, 2048 dbo use only, 4096 single user, 32768 emergency mode.
+int64_t legacyStatus(const DbRow& d) {
+    const std::pair<const char*, int64_t> bits[] = {
+        {"RESTORING", 32},         {"RECOVERING", 128},   {"SUSPECT", 256},    {"OFFLINE", 512},
+        {"RESTRICTED_USER", 2048}, {"SINGLE_USER", 4096}, {"EMERGENCY", 32768}};
+    int64_t status = d.status | (d.readOnly ? 1024 : 0);
+    for (const auto& [word, bit] : bits)
+        if (d.state == word || d.userAccess == word)
+            status |= bit;
+    return status;
+}
+
 // Message texts as sys.messages holds them (Database Engine events and errors 3000 to 3999; 3752 from
 // "Troubleshoot Always On availability databases in Recovery Pending or Suspect state", KB 2857849).
 // A database in any state may be dropped (DROP DATABASE, Remarks: "regardless of its state:

@@ -23,6 +23,8 @@ extern const char* const kSystemDb;  // the one database whose tables the store 
 // sys.databases' codes of a state (0 ONLINE ... 6 OFFLINE) and of a user access; -1 for another word.
 int stateCode(const std::string& state);
 int userAccessCode(const std::string& access);
+// sysdatabases.status: the stored bits with those of the state and user access set.
+int64_t legacyStatus(const DbRow& d);
 // The catalogue views of databases' states and hazards (Databases.cpp), rows of the table of views.
 void sysDatabasesView(Executor& x, Source& src, const Session& self, const std::string& database);
 void sysDatabaseMirroringView(Executor& x, Source& src, const Session& self, const std::string& database);

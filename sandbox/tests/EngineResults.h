@@ -1,7 +1,9 @@
 #pragma once
-// Reading an engine's answer in tests: the first error's number and text, the rows as text.
+// Engine tests' helpers: the demo installation with one session, the first error's number and text, the rows
+// as text.
 
 #include <QStringList>
+#include <memory>
 
 #include "sandbox/Engine.h"
 
@@ -51,5 +53,17 @@ inline QStringList resultRows(const BatchResult& r) {
     }
     return out;
 }
+
+// The demo installation and one session in TQSystem, as the tool opens it.
+struct DemoEngine {
+    Engine engine;
+    std::unique_ptr<Session> s;
+    DemoEngine() {
+        engine.seedDemo();
+        s = engine.openSession("TQSystem", "sa", "desk-01", "acctset-remover");
+    }
+    BatchResult run(const std::string& sql) { return engine.execBatch(*s, sql); }
+    QStringList rows(const std::string& sql) { return resultRows(run(sql)); }
+};
 
 }  // namespace sandbox::testing

@@ -13,14 +13,7 @@ using namespace sandbox::testing;
 
 namespace {
 
-struct Fixture {
-    Engine engine;
-    std::unique_ptr<Session> s;
-    Fixture() {
-        engine.seedDemo();
-        s = engine.openSession("TQSystem");
-    }
-    QStringList rows(const std::string& sql) { return resultRows(engine.execBatch(*s, sql)); }
+struct Fixture : DemoEngine {
     // Whether the condition holds, asked of the one registration row of account set 002.
     bool holds(const std::string& condition) {
         return rows("select count(*) from ua_account where cacc_id = '002' and " + condition) ==

@@ -11,14 +11,7 @@ using namespace sandbox::testing;
 
 namespace {
 
-struct Fixture {
-    Engine engine;
-    std::unique_ptr<Session> s;
-    Fixture() {
-        engine.seedDemo();
-        s = engine.openSession("TQSystem", "sa", "desk-01", "acctset-remover");
-    }
-    BatchResult run(const std::string& sql) { return engine.execBatch(*s, sql); }
+struct Fixture : DemoEngine {
     bool exists(const std::string& name) { return engine.databaseExists(name); }
 };
 
@@ -172,6 +165,9 @@ private slots:
                                   "DATABASEPROPERTYEX('tqdata_001_2003','Recovery'), "
                                   "DATABASEPROPERTYEX('tqdata_001_2003','Collation')")),
                  QStringList({"OFFLINE|RESTRICTED_USER|READ_WRITE|FULL|NULL"}));
+        // 65544 as stored, with 512 (offline) and 2048 (dbo use only).
+        QCOMPARE(f.rows("select status from master.dbo.sysdatabases where name = 'tqdata_001_2003'"),
+                 QStringList({QString::number(65544 | 512 | 2048)}));
     }
 
     // A seed file sets the same columns (sandbox/seeds/schema.sql documents them).
