@@ -4,31 +4,49 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 
-#include "Sandbox.h"
+#include "sandbox/Sandbox.h"
 
 namespace {
 
 int usage() {
     std::fprintf(stderr,
                  "usage: acctset-sandbox [--port N] [--password PW] [--seed demo|empty|FILE] [--db PATH]\n"
+                 "                       [--db-state NAME=STATE]... [--db-hazard NAME=HAZARD]...\n"
                  "  --port      TCP port on 127.0.0.1 (default 14333; 0 picks a free one)\n"
                  "  --password  the sa password (default \"sandbox\")\n"
                  "  --seed      the installation to hold: demo, empty, or a file of SQLite SQL run\n"
                  "              on the empty catalogue (as sandbox/seeds/demo.sql is); default demo\n"
                  "  --db        keep the data in this SQLite file instead of in memory; an existing\n"
-                 "              file keeps its data unless --seed is given\n");
+                 "              file keeps its data unless --seed is given\n"
+                 "  --db-state NAME=STATE   a database's state (ONLINE, OFFLINE, RESTORING, RECOVERING,\n"
+                 "              RECOVERY_PENDING, SUSPECT, EMERGENCY) or user access (MULTI_USER,\n"
+                 "              SINGLE_USER, RESTRICTED_USER); e.g. --db-state tqdata_001_2003=OFFLINE\n"
+                 "  --db-hazard NAME=HAZARD what makes DROP DATABASE refuse it: snapshot (adds the\n"
+                 "              snapshot snap_NAME), published, mirrored or ag; both may repeat\n");
     return 2;
 }
 
-}  // namespace
+// NAME=VALUE settings of databases, applied after the seed.
+struct DatabaseSettings {
+    std::vector<std::pair<std::string, std::string>> states, hazards;
+};
 
-int main(int argc, char** argv) {
-    sandbox::Options options;
-    options.port = 14333;
-    std::string seed;
+bool addSetting(std::vector<std::pair<std::string, std::string>>& to, const std::string& value) {
+    const size_t eq = value.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == value.size())
+        return false;
+    to.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+    return true;
+}
+
+// Reads the options into options and seed; -1 when they are good, else the exit status.
+int parseArguments(int argc, char** argv, sandbox::Options& options, std::string& seed,
+                   DatabaseSettings& databases) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h")
@@ -48,10 +66,64 @@ int main(int argc, char** argv) {
             seed = value;
         } else if (arg == "--db") {
             options.sqlitePath = value;
+        } else if (arg == "--db-state" || arg == "--db-hazard") {
+            if (!addSetting(arg == "--db-state" ? databases.states : databases.hazards, value))
+                return usage();
         } else {
             return usage();
         }
     }
+    if (seed.empty()) {
+        struct stat st {};
+        const bool existing = options.sqlitePath != ":memory:" &&
+                              ::stat(options.sqlitePath.c_str(), &st) == 0 && st.st_size > 0;
+        if (!existing)
+            seed = "demo";
+    }
+    return -1;
+}
+
+bool applySettings(sandbox::Engine& engine, const DatabaseSettings& databases) {
+    for (const auto& [name, state] : databases.states)
+        if (!engine.setDatabaseState(name, state)) {
+            std::fprintf(stderr, "acctset-sandbox: --db-state %s=%s: no such database or state\n",
+                         name.c_str(), state.c_str());
+            return false;
+        }
+    for (const auto& [name, hazard] : databases.hazards)
+        if (!engine.setDatabaseHazard(name, hazard)) {
+            std::fprintf(stderr, "acctset-sandbox: --db-hazard %s=%s: no such database or hazard\n",
+                         name.c_str(), hazard.c_str());
+            return false;
+        }
+    return true;
+}
+
+bool loadSeed(sandbox::Engine& engine, const std::string& seed) {
+    if (seed == "demo") {
+        engine.seedDemo();
+    } else if (seed == "empty") {
+        engine.seedEmpty();
+    } else if (!seed.empty()) {
+        engine.seedEmpty();
+        std::string error;
+        if (!engine.seedFile(seed, &error)) {
+            std::fprintf(stderr, "acctset-sandbox: cannot load %s: %s\n", seed.c_str(), error.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    sandbox::Options options;
+    options.port = 14333;
+    std::string seed;
+    DatabaseSettings databases;
+    if (int status = parseArguments(argc, argv, options, seed, databases); status >= 0)
+        return status;
 
     // Block the stop signals before any thread starts, so that only sigwait below receives them.
     sigset_t stopSignals;
@@ -61,31 +133,14 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    if (seed.empty()) {
-        struct stat st {};
-        const bool existing = options.sqlitePath != ":memory:" &&
-                              ::stat(options.sqlitePath.c_str(), &st) == 0 && st.st_size > 0;
-        if (!existing)
-            seed = "demo";
-    }
     sandbox::Server server(options);
     if (const std::string why = server.engine().storeError(); !why.empty()) {
         std::fprintf(stderr, "acctset-sandbox: cannot open %s: %s\n", options.sqlitePath.c_str(),
                      why.c_str());
         return 1;
     }
-    if (seed == "demo") {
-        server.engine().seedDemo();
-    } else if (seed == "empty") {
-        server.engine().seedEmpty();
-    } else if (!seed.empty()) {
-        server.engine().seedEmpty();
-        std::string error;
-        if (!server.engine().seedFile(seed, &error)) {
-            std::fprintf(stderr, "acctset-sandbox: cannot load %s: %s\n", seed.c_str(), error.c_str());
-            return 1;
-        }
-    }
+    if (!loadSeed(server.engine(), seed) || !applySettings(server.engine(), databases))
+        return 1;
     std::string error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "acctset-sandbox: cannot listen on 127.0.0.1,%u: %s\n", unsigned(options.port),

@@ -1,42 +1,12 @@
-#include "sqlText.h"
+// The collation's string rules: comparison without case, width, kana and trailing spaces, DISTINCT keys,
+// LIKE.
+#include "sandbox/sql/Collation.h"
 
-#include "utf8.h"
+#include "sandbox/Text.h"
 
 #include <vector>
 
 namespace sandbox::sql {
-
-std::u32string decodeUtf8(std::string_view s) {
-    std::u32string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
-        auto c = static_cast<unsigned char>(s[i]);
-        size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 99;
-        char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-        bool ok = extra != 99 && i + extra < s.size();
-        for (size_t k = 1; ok && k <= extra; ++k) {
-            auto n = static_cast<unsigned char>(s[i + k]);
-            ok = (n & 0xC0) == 0x80;
-            cp = (cp << 6) | (n & 0x3F);
-        }
-        if (!ok) {  // a stray byte stands for itself rather than swallowing what follows
-            out.push_back(c);
-            ++i;
-            continue;
-        }
-        out.push_back(cp);
-        i += extra + 1;
-    }
-    return out;
-}
-
-std::string encodeUtf8(std::u32string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (char32_t c : s)
-        appendUtf8(out, c);
-    return out;
-}
 
 char32_t foldCase(char32_t c) {
     if (c >= 'A' && c <= 'Z')
@@ -46,42 +16,29 @@ char32_t foldCase(char32_t c) {
     return c;
 }
 
+char32_t foldChar(char32_t c) {
+    if (c >= 0xFF01 && c <= 0xFF5E)
+        c -= 0xFEE0;
+    else if (c == 0x3000)
+        c = U' ';
+    else if (c >= 0x30A1 && c <= 0x30F6)
+        c -= 0x60;
+    return foldCase(c);
+}
+
 static std::u32string_view trimRight(std::u32string_view s) {
     while (!s.empty() && s.back() == U' ')
         s.remove_suffix(1);
     return s;
 }
 
-namespace {
-// Reads one code point of UTF-8 at i, as decodeUtf8 does, without building a string.
-char32_t nextCodePoint(std::string_view s, size_t& i) {
-    auto c = static_cast<unsigned char>(s[i]);
-    size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 99;
-    if (extra == 0 || extra == 99 || i + extra >= s.size()) {
-        ++i;
-        return c;
-    }
-    char32_t cp = c & (0x3F >> extra);
-    for (size_t k = 1; k <= extra; ++k) {
-        auto n = static_cast<unsigned char>(s[i + k]);
-        if ((n & 0xC0) != 0x80) {
-            ++i;
-            return c;
-        }
-        cp = (cp << 6) | (n & 0x3F);
-    }
-    i += extra + 1;
-    return cp;
-}
-}  // namespace
-
 // The shorter text is compared as if padded with spaces, which is what makes trailing spaces
 // count for nothing.
 int compareText(std::string_view a, std::string_view b) {
     size_t i = 0, j = 0;
     while (i < a.size() || j < b.size()) {
-        char32_t x = i < a.size() ? foldCase(nextCodePoint(a, i)) : U' ';
-        char32_t y = j < b.size() ? foldCase(nextCodePoint(b, j)) : U' ';
+        char32_t x = i < a.size() ? foldChar(nextCodePoint(a, i)) : U' ';
+        char32_t y = j < b.size() ? foldChar(nextCodePoint(b, j)) : U' ';
         if (x != y)
             return x < y ? -1 : 1;
     }
@@ -90,9 +47,9 @@ int compareText(std::string_view a, std::string_view b) {
 
 std::string collationKey(std::string_view s) {
     std::u32string u = decodeUtf8(s);
-    u.resize(trimRight(u).size());
     for (auto& c : u)
-        c = foldCase(c);
+        c = foldChar(c);
+    u.resize(trimRight(u).size());
     return encodeUtf8(u);
 }
 
@@ -111,12 +68,12 @@ struct PatternItem {
             case Kind::One:
                 return true;
             case Kind::Literal:
-                return foldCase(v) == foldCase(c);
+                return foldChar(v) == foldChar(c);
             case Kind::Class: {
-                char32_t fv = foldCase(v);
+                char32_t fv = foldChar(v);
                 bool found = false;
                 for (auto [lo, hi] : ranges)
-                    if ((fv >= foldCase(lo) && fv <= foldCase(hi)) || (v >= lo && v <= hi))
+                    if ((fv >= foldChar(lo) && fv <= foldChar(hi)) || (v >= lo && v <= hi))
                         found = true;
                 return found != negate;
             }
@@ -199,13 +156,16 @@ bool matchItems(const std::vector<PatternItem>& p, std::u32string_view v) {
 
 }  // namespace
 
-bool likeMatch(std::string_view value, std::string_view pattern, std::optional<char32_t> escape) {
+bool likeMatch(std::string_view value, std::string_view pattern, std::optional<char32_t> escape,
+               bool unicode) {
     std::u32string v = decodeUtf8(value), p = decodeUtf8(pattern);
     auto items = compilePattern(p, escape);
     if (!items)
         return false;
     if (matchItems(*items, v))
         return true;
+    if (unicode)
+        return false;
     std::u32string_view trimmed = trimRight(v);
     return trimmed.size() != v.size() && matchItems(*items, trimmed);
 }

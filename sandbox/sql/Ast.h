@@ -1,6 +1,5 @@
 #pragma once
-// Tokenizer and parser for the T-SQL this server answers. A batch parses as a whole before any of it
-// runs, as on the real server: a syntax error anywhere means nothing runs.
+// The syntax tree of a batch: expressions, table references, select lists and statements.
 
 #include <cstdint>
 #include <memory>
@@ -8,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Engine.h"
+#include "sandbox/Engine.h"
 
 namespace sandbox::sql {
 
@@ -47,6 +46,7 @@ struct Expr {
     std::vector<std::string> parts;
     std::vector<ExprPtr> args;
     bool distinctArg = false;  // count(distinct x)
+    Column castTo;             // Func "convert" (CONVERT and CAST): the target type, name in lower case
     mutable int column = -1;   // Column: its index in the source, set when the statement is bound
 };
 
@@ -103,11 +103,5 @@ struct ParseResult {
     std::vector<Statement> statements;
     std::vector<Message> errors;  // non-empty: the batch does not run
 };
-
-ParseResult parseBatch(const std::string& sql);
-
-// Compares two identifiers the way the server compares names: without regard to case.
-bool sameName(const std::string& a, const std::string& b);
-std::string lower(std::string s);
 
 }  // namespace sandbox::sql
