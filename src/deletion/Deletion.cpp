@@ -139,7 +139,7 @@ private:
     bool stopOnQueryFailure(const SqlError& e) {
         if (timedOut(e))
             host_.notice(
-                text::lockWaitStopped(checks::lockHolderLines(sql_.query(DeletionSql::lockHolders()))),
+                text::lockWaitStopped(checks::lockHolderLines(sql_.batch(DeletionSql::lockHolders()))),
                 serverWords(e));
         else
             host_.notice(text::queryFailed(), serverWords(e));
@@ -277,7 +277,7 @@ private:
         if (!e.isError())
             return std::nullopt;
         if (timedOut(e))
-            lockHolders_ = checks::lockHolderLines(sql_.query(DeletionSql::lockHolders()));
+            lockHolders_ = checks::lockHolderLines(sql_.batch(DeletionSql::lockHolders()));
         // With XACT_ABORT the server has usually rolled back already; the explicit rollback covers
         // errors that end the batch but leave the transaction open: compile errors such as an
         // unknown name are not affected by XACT_ABORT

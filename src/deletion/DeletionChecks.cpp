@@ -148,14 +148,19 @@ int majorVersion(const SqlResult& version) {
     return version.rows[0].first().toString().section(QLatin1Char('.'), 0, 0).toInt();
 }
 
-QString lockHolderLines(const SqlResult& holders) {
-    if (!holders.ok())
-        return QStringLiteral("无法查明占用锁的会话: ") + holders.error.message;
-    if (holders.rowCount() == 0)
+QString lockHolderLines(const QList<SqlResult>& holders) {
+    const SqlResult open = holders.value(0);
+    const SqlResult locking = holders.value(1);
+    const bool exact = locking.ok() && locking.rowCount() > 0;
+    const SqlResult& shown = exact ? locking : open;
+    if (!shown.ok())
+        return QStringLiteral("无法查明占用锁的会话: ") + shown.error.message;
+    if (shown.rowCount() == 0)
         return QStringLiteral("占用锁的会话在查询时已经结束,无法查明是哪个会话。");
-    QStringList lines{QStringLiteral("占用锁的会话:")};
-    for (qsizetype i = 0; i < holders.rowCount(); ++i)
-        lines << sessionLine(holders, i);
+    QStringList lines{exact ? QStringLiteral("占用锁的会话:")
+                            : QStringLiteral("持有未提交事务的会话(占用锁的会话在其中):")};
+    for (qsizetype i = 0; i < shown.rowCount(); ++i)
+        lines << sessionLine(shown, i);
     lines.removeDuplicates();
     return lines.join(QLatin1Char('\n'));
 }

@@ -39,8 +39,8 @@ QStringList sessionsOf(const SqlResult& sessions, const QString& database);
 // The major version of "10.50.1600.1"; 0 when unreadable.
 int majorVersion(const SqlResult& version);
 
-// Who held the locks a statement gave up waiting for, for a message; says so when the query found
-// no one (the holder may have ended since) or could not run.
-QString lockHolderLines(const SqlResult& holders);
+// Who held the locks a statement gave up waiting for, from the results of DeletionSql::lockHolders,
+// for a message; says so when no one was found (the holder may have ended since).
+QString lockHolderLines(const QList<SqlResult>& holders);
 
 }  // namespace deletion::checks

@@ -105,19 +105,24 @@ QStringList databaseHazards(const QStringList& databaseNames, bool availabilityG
                 idList(databaseNames) + QLatin1Char(')')};
 }
 
-QString lockHolders() {
-    // Who holds a lock on a catalogue table: after a lock time-out the waiting request is gone, so
-    // blocking_session_id no longer points at anyone; the holder's locks are still there (unless it
-    // ended meanwhile). Every writer holds at least an intent lock on the table's OBJECT.
+QStringList lockHolders() {
+    // After a lock time-out the waiting request is gone, so blocked / blocking_session_id no longer
+    // point at anyone; the holder's locks are still there (unless it ended meanwhile). Every writer
+    // holds at least an intent lock on the table's OBJECT. The sessions with an open transaction
+    // come first: the lock rows name the holder exactly where the server lists them, the open
+    // transactions (sysprocesses.open_tran, 2008 R2 on) narrow it down where it does not.
+    // https://learn.microsoft.com/sql/relational-databases/system-compatibility-views/sys-sysprocesses-transact-sql
     QStringList ids;
     for (const QString& table : purgeTables())
         ids << QStringLiteral("OBJECT_ID('") + table + QStringLiteral("')");
-    return QStringLiteral(
-               "select distinct l.request_session_id as spid,s.login_name,s.host_name,s.program_name from "
-               "sys.dm_tran_locks l join sys.dm_exec_sessions s on s.session_id=l.request_session_id where "
-               "l.resource_type='OBJECT' and l.resource_database_id=DB_ID() and "
-               "l.resource_associated_entity_id in (") +
-           ids.join(QLatin1Char(',')) + QStringLiteral(") and l.request_session_id<>@@SPID");
+    return {QStringLiteral("select spid,loginame as login_name,hostname as host_name,program_name from "
+                           "master.dbo.sysprocesses where open_tran>0 and spid<>@@SPID"),
+            QStringLiteral(
+                "select distinct l.request_session_id as spid,s.login_name,s.host_name,s.program_name from "
+                "sys.dm_tran_locks l join sys.dm_exec_sessions s on s.session_id=l.request_session_id where "
+                "l.resource_type='OBJECT' and l.resource_database_id=DB_ID() and "
+                "l.resource_associated_entity_id in (") +
+                ids.join(QLatin1Char(',')) + QStringLiteral(") and l.request_session_id<>@@SPID")};
 }
 
 QString databaseSize(const QString& databaseName) {

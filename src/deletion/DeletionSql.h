@@ -17,9 +17,9 @@ QString dropDatabase(const QString& databaseName);
 // The other sessions using any of these databases, each once per database: columns spid, dbname,
 // login_name, host_name, program_name.
 QString databaseSessions(const QStringList& databaseNames);
-// The other sessions holding a lock on a catalogue table of the current database: spid,
-// login_name, host_name, program_name.
-QString lockHolders();
+// One batch: the other sessions with an open transaction, then those holding a lock on a catalogue
+// table of the current database; each with spid, login_name, host_name, program_name.
+QStringList lockHolders();
 // "10.50.1600.1" and the like; the major version decides which columns sys.databases has.
 QString serverVersion();
 // One batch: the listed databases' rows of sys.databases (name, state_desc, user_access_desc,

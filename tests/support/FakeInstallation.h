@@ -19,12 +19,13 @@ struct FakeInstallation {
     QMap<QString, QString> states;                // database -> state_desc (ONLINE when absent)
     QStringList singleUser;                       // user_access_desc SINGLE_USER
     QStringList published, mergePublished, subscribed, mirrored, inAvailabilityGroup;
-    QMap<QString, QString> snapshots;  // snapshot -> its source database
-    QList<QVariantList> lockHolders;   // spid, login, host, program: holding catalogue locks
-    QMap<QString, SqlError> failures;  // exact statement -> the server's refusal
-    QStringList keptBy;                // tables whose deletes quietly keep the rows
-    QStringList keptDatabases;         // databases a drop quietly leaves in place
-    QSet<QString> purged;              // "table/account" whose rows are gone
+    QMap<QString, QString> snapshots;      // snapshot -> its source database
+    QList<QVariantList> lockHolders;       // spid, login, host, program: holding catalogue locks
+    QList<QVariantList> openTransactions;  // spid, login, host, program
+    QMap<QString, SqlError> failures;      // exact statement -> the server's refusal
+    QStringList keptBy;                    // tables whose deletes quietly keep the rows
+    QStringList keptDatabases;             // databases a drop quietly leaves in place
+    QSet<QString> purged;                  // "table/account" whose rows are gone
     bool inTransaction = false;
     QList<QPair<QString, QString>> pending;  // deletes of the open transaction
 
@@ -145,6 +146,8 @@ private:
         }
         if (match(sql, ".*from sys\\.dm_tran_locks .*l\\.resource_type='OBJECT'.*").hasMatch())
             return FakeScript::rows({"spid", "login_name", "host_name", "program_name"}, lockHolders);
+        if (match(sql, ".*from master\\.dbo\\.sysprocesses where open_tran>0 and spid<>@@SPID").hasMatch())
+            return FakeScript::rows({"spid", "login_name", "host_name", "program_name"}, openTransactions);
         if (sql == "select convert(nvarchar(128),SERVERPROPERTY('ProductVersion'))")
             return FakeScript::rows({""}, {{version}});
         if (auto r = hazards(sql))

@@ -262,41 +262,56 @@ private slots:
     // it; a purge that does is rolled back and reported, never claimed.
     void lockTimeOuts_data() {
         QTest::addColumn<QString>("failing");
-        QTest::addColumn<bool>("holderLeft");
-        QTest::newRow("preview count") << "select count(*) from UA_log where cacc_id='001'" << false;
+        QTest::addColumn<QString>("holder");  // "lock", "transaction" or none
+        const QString count = "select count(*) from UA_log where cacc_id='001'";
+        const QString purge = "DELETE FROM UA_log WHERE cacc_id = '001'";
+        QTest::newRow("preview count") << count << "lock";
         QTest::newRow("existence check")
-            << "select * from master.dbo.sysdatabases where name='tqdata_001_2002'" << false;
-        QTest::newRow("purge") << "DELETE FROM UA_log WHERE cacc_id = '001'" << false;
-        QTest::newRow("purge, holder gone") << "DELETE FROM UA_log WHERE cacc_id = '001'" << true;
+            << "select * from master.dbo.sysdatabases where name='tqdata_001_2002'"
+            << "lock";
+        QTest::newRow("purge") << purge << "lock";
+        QTest::newRow("purge, lock rows not listed") << purge << "transaction";
+        QTest::newRow("purge, holder gone") << purge << "";
     }
     void lockTimeOuts() {
         QFETCH(QString, failing);
-        QFETCH(bool, holderLeft);
+        QFETCH(QString, holder);
         inst.failures[failing] =
             FakeInstallation::serverError(1222, "Lock request time out period exceeded.");
-        if (!holderLeft)
-            inst.lockHolders = {{58, "sa", "PC-FIN3", "帐务处理"}};
+        const QVariantList session{58, "sa", "PC-FIN3", "帐务处理"};
+        inst.openTransactions = {{60, "sa", "PC-X", "x"}};
+        if (holder == "lock")
+            inst.lockHolders = {session};
+        else if (holder == "transaction")
+            inst.openTransactions << session;
+        else
+            inst.openTransactions.clear();
         const bool purge = failing.startsWith("DELETE");
         QCOMPARE(run(request("001", "2002")), purge ? Outcome::Failed : Outcome::Stopped);
-        const QString holder = holderLeft ? "占用锁的会话在查询时已经结束,无法查明是哪个会话。"
-                                          : "占用锁的会话:\n会话58(登录名 sa, 主机 PC-FIN3, 程序 帐务处理)";
+        const QString named = holder == "lock"
+                                  ? "占用锁的会话:\n会话58(登录名 sa, 主机 PC-FIN3, 程序 帐务处理)"
+                              : holder == "transaction"
+                                  ? "持有未提交事务的会话(占用锁的会话在其中):\n会话60(登录名 sa, 主机 PC-X, "
+                                    "程序 x)\n会话58(登录名 sa, 主机 PC-FIN3, 程序 帐务处理)"
+                                  : "占用锁的会话在查询时已经结束,无法查明是哪个会话。";
         const QString notice = host->shown.last();
         QCOMPARE(host->lastDetails, "Lock request time out period exceeded. (1222)");
         QVERIFY(inst.accounts.contains("001"));
         if (!purge) {
-            QCOMPARE(notice, "等待其他会话释放锁超时,删除操作已停止,没有删除任何数据!\n" + holder);
+            QCOMPARE(notice, "等待其他会话释放锁超时,删除操作已停止,没有删除任何数据!\n" + named);
             QCOMPARE(host->confirmations, failing.startsWith("select count") ? 0 : 2);
             verifyUntouched();
             return;
         }
         QVERIFY2(
             notice.startsWith(kDeleteFailed + "\n等待其他会话释放锁超时,系统数据库中的删除已全部撤销。\n" +
-                              holder + "\n以下内容仍在服务器上:\n"),
+                              named + "\n以下内容仍在服务器上:\n"),
             qPrintable(notice));
         // The holders are asked for at once, before anything else is sent.
         const qsizetype failed = script->log.indexOf(failing);
-        QVERIFY(script->log.at(failed + 1).contains("sys.dm_tran_locks"));
-        QCOMPARE(script->log.at(failed + 2), "ROLLBACK TRANSACTION");
+        QVERIFY(script->log.at(failed + 1).contains("open_tran>0"));
+        QVERIFY(script->log.at(failed + 2).contains("sys.dm_tran_locks"));
+        QCOMPARE(script->log.at(failed + 3), "ROLLBACK TRANSACTION");
     }
 
     // No more round trips than the plain sequence without the window's number check (12 + 2 per
