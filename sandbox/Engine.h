@@ -1,7 +1,9 @@
 #pragma once
 // The engine: an accounting installation in SQLite answering one batch at a time as SQL Server would.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -73,6 +75,8 @@ struct BatchResult {
     std::vector<Piece> pieces;
     bool useDatabaseChanged = false;  // a USE changed the session's database
     std::string database;             // the session's database after the batch
+    bool cancelled = false;           // an ATTENTION stopped it: answer with its acknowledgement
+    bool killed = false;              // a KILL from another session ended it: close the connection
 };
 
 // One client connection's state inside the engine.
@@ -89,6 +93,12 @@ struct Session {
     bool implicitTransactions = false;
     int64_t lastRowCount = 0;  // @@ROWCOUNT
     int lastError = 0;         // @@ERROR
+    int lockTimeoutMs = -1;    // SET LOCK_TIMEOUT: -1 waits for ever, 0 does not wait
+    bool readUncommitted = false;
+    // Filled in by the protocol side. interrupted: polled by a statement waiting for a lock, true
+    // once the client sent an ATTENTION or left. close: ends the connection (KILL of an idle session).
+    std::function<bool()> interrupted;
+    std::function<void()> close;
 };
 
 // A session that is not a real connection, listed in sysprocesses as using a database.
@@ -138,6 +148,16 @@ public:
     bool databaseExists(const std::string& name);
     void closeSession(Session& s);  // rolls back an open transaction
     void addForeignSession(ForeignSession s);
+    // A session of the server's own that opens a transaction and holds an exclusive lock on a
+    // table of the installation, as another program's open transaction would; it lists in
+    // sysprocesses and the dm views under these names. Ends after hold (negative: when killed or
+    // released). Returns its spid, or 0 when the table does not exist.
+    int holdLock(const std::string& table, std::chrono::milliseconds hold = std::chrono::milliseconds(-1),
+                 const std::string& login = "sa", const std::string& host = "SANDBOX-HOLDER",
+                 const std::string& program = "acctset-sandbox lock holder");
+    void releaseLock(int spid);  // commits a holder's transaction, as if it ended by itself
+    // What sys.dm_exec_requests.percent_complete shows for the session's running statement.
+    void setPercentComplete(int spid, double percent);
 
     // Faults: a statement that matches this ECMAScript regex (case-insensitive, the whole text of
     // one statement of a batch, without its ";") fails with this message instead of running;

@@ -56,6 +56,13 @@ struct TableRef {
     std::string alias;
 };
 
+// [INNER] JOIN or LEFT [OUTER] JOIN, with its ON condition.
+struct JoinClause {
+    TableRef table;
+    ExprPtr on;
+    bool left = false;
+};
+
 struct SelectItem {
     ExprPtr expr;  // null for *
     std::string alias;
@@ -78,7 +85,8 @@ struct Statement {
         BeginTran,
         CommitTran,
         RollbackTran,
-        Exec
+        Exec,
+        Kill
     };
     Kind kind = Kind::Select;
     std::string text;  // the statement as written, without a closing ";"
@@ -88,7 +96,8 @@ struct Statement {
     bool distinct = false;
     std::optional<int64_t> top;
     std::vector<SelectItem> items;
-    std::optional<TableRef> from;  // the target of a Delete
+    std::optional<TableRef> from;   // the target of a Delete
+    std::vector<JoinClause> joins;  // Select: the tables joined to from
     ExprPtr where;
     std::vector<OrderItem> order;
 
@@ -97,6 +106,7 @@ struct Statement {
     std::string optionValue;         // Set: ON / OFF / a number / a word
     std::string proc;                // Exec: procedure name as written
     std::vector<ExprPtr> procArgs;
+    int64_t killSpid = 0;  // Kill
 };
 
 struct ParseResult {
