@@ -10,6 +10,7 @@ struct TestState {
     bool on = false;
     QList<MessageBox::Answer> answers;
     QList<MessageBox::Shown> shown;
+    std::function<void(const MessageBox::Shown&)> onShown;
 };
 TestState& testState() {
     static TestState s;
@@ -63,6 +64,10 @@ void MessageBox::queueAnswers(const QList<Answer>& answers) {
     testState().answers += answers;
 }
 
+void MessageBox::setOnShown(std::function<void(const Shown&)> onShown) {
+    testState().onShown = std::move(onShown);
+}
+
 QList<MessageBox::Shown> MessageBox::takeShown() {
     return std::exchange(testState().shown, {});
 }
@@ -101,6 +106,8 @@ MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& t
     auto& ts = testState();
     if (ts.on) {
         ts.shown.append({kind, text, details});
+        if (ts.onShown)
+            ts.onShown(ts.shown.last());
         if (kind == Notice)
             return Ok;
         return ts.answers.isEmpty() ? Ok : ts.answers.takeFirst();
