@@ -1,7 +1,10 @@
 // Database states and hazards: what DROP DATABASE refuses, what it leaves on disk, who may open a database.
 #include "sandbox/sql/Executor.h"
 
+#include <cctype>
 #include <cstdio>
+#include <iterator>
+#include <utility>
 
 #include "sandbox/Text.h"
 #include "sandbox/sql/Collation.h"
