@@ -19,6 +19,7 @@ struct Column {
     ColType type = ColType::NVarChar;
     int maxChars = 255;  // for NVarChar
     bool nullable = true;
+    bool variant = false;  // sql_variant, its values of base type `type` (DATABASEPROPERTYEX, SERVERPROPERTY)
 };
 
 struct Value {
@@ -140,8 +141,15 @@ public:
     // First column of every row of a SQLite query, as text ("" for Null).
     std::vector<std::string> queryRaw(const std::string& sqliteSql);
     void addDatabase(const std::string& name);
-    // What DATABASEPROPERTYEX(name, 'Status') answers: ONLINE, OFFLINE, RESTORING, ...
-    void setDatabaseState(const std::string& name, const std::string& state);
+    // A database's state (ONLINE, OFFLINE, RESTORING, RECOVERING, RECOVERY_PENDING, SUSPECT,
+    // EMERGENCY) or its user access (MULTI_USER, SINGLE_USER, RESTRICTED_USER), as sys.databases and
+    // DATABASEPROPERTYEX report it. False for an unknown database or word.
+    bool setDatabaseState(const std::string& name, const std::string& state);
+    // A hazard that makes DROP DATABASE refuse it: "snapshot" (adds the database snapshot
+    // snap_<name> of it: 3709), "published" (3724), "mirrored" (3743), "ag" (3752).
+    bool setDatabaseHazard(const std::string& name, const std::string& hazard);
+    // The files DROP DATABASE left on the server's disk (those of a database dropped while OFFLINE).
+    std::vector<std::string> orphanedFiles();
     std::vector<std::string> databases();
     void dropTable(const std::string& name);  // fault: an installation without this table
     void setProduct(Product p);

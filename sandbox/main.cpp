@@ -44,7 +44,13 @@ int usage() {
         "                             it lists as host SANDBOX-HOLDER, program\n"
         "                             \"acctset-sandbox lock holder\" (may be repeated)\n"
         "  --use-database DB          another program's session whose current database is DB\n"
-        "                             (host SANDBOX-USER; may be repeated)\n");
+        "                             (host SANDBOX-USER; may be repeated)\n"
+        "  --db-state NAME=STATE      a database's state (ONLINE, OFFLINE, RESTORING, RECOVERING,\n"
+        "                             RECOVERY_PENDING, SUSPECT, EMERGENCY) or user access\n"
+        "                             (MULTI_USER, SINGLE_USER, RESTRICTED_USER), e.g.\n"
+        "                             --db-state tqdata_001_2003=OFFLINE (may be repeated)\n"
+        "  --db-hazard NAME=HAZARD    what makes DROP DATABASE refuse it: snapshot (adds the\n"
+        "                             snapshot snap_NAME), published, mirrored or ag (may be repeated)\n");
     return 2;
 }
 
@@ -56,7 +62,16 @@ struct Faults {
     bool neverAnswer = false;
     std::vector<std::pair<std::string, long>> holds;  // table, seconds (-1: until killed)
     std::vector<std::string> usedDatabases;
+    std::vector<std::pair<std::string, std::string>> states, hazards;  // NAME=VALUE of databases
 };
+
+bool addSetting(std::vector<std::pair<std::string, std::string>>& to, const std::string& value) {
+    const size_t eq = value.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == value.size())
+        return false;
+    to.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+    return true;
+}
 
 bool number(const std::string& text, long low, long& out) {
     char* end = nullptr;
@@ -78,6 +93,8 @@ bool faultOption(const std::string& arg, const std::string& value, Faults& fault
         faults.usedDatabases.push_back(value);
         return true;
     }
+    if (arg == "--db-state" || arg == "--db-hazard")
+        return addSetting(arg == "--db-state" ? faults.states : faults.hazards, value);
     if (arg == "--hold-lock") {
         const size_t colon = value.find(':');
         long seconds = -1;
@@ -156,6 +173,25 @@ int parseArguments(int argc, char** argv, sandbox::Options& options, std::string
     return -1;
 }
 
+// Database states and hazards, after seeding: they name its databases.
+bool applySettings(sandbox::Engine& engine, const Faults& faults) {
+    for (const auto& [name, state] : faults.states) {
+        if (!engine.setDatabaseState(name, state)) {
+            std::fprintf(stderr, "acctset-sandbox: --db-state %s=%s: no such database or state\n",
+                         name.c_str(), state.c_str());
+            return false;
+        }
+    }
+    for (const auto& [name, hazard] : faults.hazards) {
+        if (!engine.setDatabaseHazard(name, hazard)) {
+            std::fprintf(stderr, "acctset-sandbox: --db-hazard %s=%s: no such database or hazard\n",
+                         name.c_str(), hazard.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 // After seeding: a lock holder needs its table.
 bool applyFaults(sandbox::Server& server, const Faults& faults) {
     sandbox::Engine& engine = server.engine();
@@ -181,7 +217,7 @@ bool applyFaults(sandbox::Server& server, const Faults& faults) {
                                   .login = "sa",
                                   .host = "SANDBOX-USER",
                                   .program = "acctset-sandbox --use-database"});
-    return true;
+    return applySettings(engine, faults);
 }
 
 bool loadSeed(sandbox::Engine& engine, const std::string& seed) {

@@ -8,15 +8,24 @@
 -- tables of its own with the same conventions, or remove one with Engine::dropTable.
 --
 -- The server's own lists:
---   sandbox_databases(dbid, name, status, crdate, cmptlevel, filename, state)
---       one row per database; master.dbo.sysdatabases, DB_ID() and DATABASEPROPERTYEX read it.
---       state is what DATABASEPROPERTYEX(name, 'Status') answers: ONLINE, OFFLINE, RESTORING, ...
+--   sandbox_databases(dbid, name, status, crdate, cmptlevel, filename, state, user_access,
+--                     source_dbid, is_published, is_mirrored, in_ag, is_read_only)
+--       one row per database; master.dbo.sysdatabases, sys.databases, sys.database_mirroring,
+--       DB_ID() and DATABASEPROPERTYEX read it.
+--       state: ONLINE, OFFLINE, RESTORING, RECOVERING, RECOVERY_PENDING, SUSPECT or EMERGENCY.
+--       user_access: MULTI_USER, SINGLE_USER or RESTRICTED_USER.
+--       The hazards that make DROP DATABASE refuse: source_dbid set makes the row a database
+--       snapshot of that database (3709 for its source); is_published 1 (3724), is_mirrored 1
+--       (3743), in_ag 1 (3752). is_read_only 1: READ_ONLY (a snapshot always is).
+--   sandbox_orphaned_files(database_name, filename)
+--       files a DROP DATABASE left on disk: those of a database dropped while OFFLINE.
 --   sandbox_files(dbid, fileid, name, filename, size)
 --       the files of each database, size in 8 KB pages; master.dbo.sysaltfiles reads it.
 -- Sessions (master.dbo.sysprocesses) live in the engine, not here.
 
 DROP TABLE IF EXISTS sandbox_databases;
 DROP TABLE IF EXISTS sandbox_files;
+DROP TABLE IF EXISTS sandbox_orphaned_files;
 DROP TABLE IF EXISTS ua_account;
 DROP TABLE IF EXISTS ua_period;
 DROP TABLE IF EXISTS UA_holdauth;
@@ -35,7 +44,13 @@ CREATE TABLE sandbox_databases (
     crdate TEXT NOT NULL DEFAULT '2003-06-01 09:00:00.000',
     cmptlevel INTEGER NOT NULL DEFAULT 80,
     filename TEXT,
-    state TEXT NOT NULL DEFAULT 'ONLINE'
+    state TEXT NOT NULL DEFAULT 'ONLINE',
+    user_access TEXT NOT NULL DEFAULT 'MULTI_USER',
+    source_dbid INTEGER,
+    is_published INTEGER NOT NULL DEFAULT 0,
+    is_mirrored INTEGER NOT NULL DEFAULT 0,
+    in_ag INTEGER NOT NULL DEFAULT 0,
+    is_read_only INTEGER NOT NULL DEFAULT 0
 );
 CREATE TABLE sandbox_files (
     dbid INTEGER NOT NULL,
@@ -44,6 +59,7 @@ CREATE TABLE sandbox_files (
     filename TEXT NOT NULL,
     size INTEGER NOT NULL
 );
+CREATE TABLE sandbox_orphaned_files (database_name TEXT NOT NULL, filename TEXT NOT NULL);
 
 CREATE TABLE ua_account (
     cacc_id nvarchar(12) NOT NULL,

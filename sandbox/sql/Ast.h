@@ -46,6 +46,7 @@ struct Expr {
     std::vector<std::string> parts;
     std::vector<ExprPtr> args;
     bool distinctArg = false;  // count(distinct x)
+    Column castTo;             // Func "convert" (CONVERT and CAST): the target type, name in lower case
     mutable int column = -1;   // Column: its index in the source, set when the statement is bound
 };
 

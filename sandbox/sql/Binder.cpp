@@ -173,9 +173,17 @@ Column Executor::typeOf(const Expr& e, const Source* src) {
         case Expr::Kind::Func: {
             if (e.s == "count")
                 return col("", ColType::Int, 0, false);
+            if (e.s == "convert") {
+                Column t = e.castTo;
+                t.name.clear();
+                return t;
+            }
             const BuiltinFunction* f = findFunction(e.s);
-            if (f && !f->result.sameAsFirstArg)
-                return col("", f->result.type, f->result.maxChars, true);
+            if (f && !f->result.sameAsFirstArg) {
+                Column t = col("", f->result.type, f->result.maxChars, true);
+                t.variant = f->result.variant;
+                return t;
+            }
             Column a = typeOf(*e.args[0], src);
             a.name.clear();
             a.nullable = true;

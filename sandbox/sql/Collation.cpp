@@ -1,4 +1,5 @@
-// The collation's string rules: comparison without case and trailing spaces, DISTINCT keys, LIKE.
+// The collation's string rules: comparison without case, width, kana and trailing spaces, DISTINCT keys,
+// LIKE.
 #include "sandbox/sql/Collation.h"
 
 #include "sandbox/Text.h"
@@ -15,6 +16,16 @@ char32_t foldCase(char32_t c) {
     return c;
 }
 
+char32_t foldChar(char32_t c) {
+    if (c >= 0xFF01 && c <= 0xFF5E)
+        c -= 0xFEE0;
+    else if (c == 0x3000)
+        c = U' ';
+    else if (c >= 0x30A1 && c <= 0x30F6)
+        c -= 0x60;
+    return foldCase(c);
+}
+
 static std::u32string_view trimRight(std::u32string_view s) {
     while (!s.empty() && s.back() == U' ')
         s.remove_suffix(1);
@@ -26,8 +37,8 @@ static std::u32string_view trimRight(std::u32string_view s) {
 int compareText(std::string_view a, std::string_view b) {
     size_t i = 0, j = 0;
     while (i < a.size() || j < b.size()) {
-        char32_t x = i < a.size() ? foldCase(nextCodePoint(a, i)) : U' ';
-        char32_t y = j < b.size() ? foldCase(nextCodePoint(b, j)) : U' ';
+        char32_t x = i < a.size() ? foldChar(nextCodePoint(a, i)) : U' ';
+        char32_t y = j < b.size() ? foldChar(nextCodePoint(b, j)) : U' ';
         if (x != y)
             return x < y ? -1 : 1;
     }
@@ -36,9 +47,9 @@ int compareText(std::string_view a, std::string_view b) {
 
 std::string collationKey(std::string_view s) {
     std::u32string u = decodeUtf8(s);
-    u.resize(trimRight(u).size());
     for (auto& c : u)
-        c = foldCase(c);
+        c = foldChar(c);
+    u.resize(trimRight(u).size());
     return encodeUtf8(u);
 }
 
@@ -57,12 +68,12 @@ struct PatternItem {
             case Kind::One:
                 return true;
             case Kind::Literal:
-                return foldCase(v) == foldCase(c);
+                return foldChar(v) == foldChar(c);
             case Kind::Class: {
-                char32_t fv = foldCase(v);
+                char32_t fv = foldChar(v);
                 bool found = false;
                 for (auto [lo, hi] : ranges)
-                    if ((fv >= foldCase(lo) && fv <= foldCase(hi)) || (v >= lo && v <= hi))
+                    if ((fv >= foldChar(lo) && fv <= foldChar(hi)) || (v >= lo && v <= hi))
                         found = true;
                 return found != negate;
             }
@@ -145,13 +156,16 @@ bool matchItems(const std::vector<PatternItem>& p, std::u32string_view v) {
 
 }  // namespace
 
-bool likeMatch(std::string_view value, std::string_view pattern, std::optional<char32_t> escape) {
+bool likeMatch(std::string_view value, std::string_view pattern, std::optional<char32_t> escape,
+               bool unicode) {
     std::u32string v = decodeUtf8(value), p = decodeUtf8(pattern);
     auto items = compilePattern(p, escape);
     if (!items)
         return false;
     if (matchItems(*items, v))
         return true;
+    if (unicode)
+        return false;
     std::u32string_view trimmed = trimRight(v);
     return trimmed.size() != v.size() && matchItems(*items, trimmed);
 }

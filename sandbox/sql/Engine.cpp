@@ -22,6 +22,19 @@ struct Engine::Impl : sql::Executor {
     bool closing = false;
 };
 
+// A store written before databases had states and hazards gains their columns; each ALTER fails
+// harmlessly where the column is there already.
+static void addStateColumns(sql::Store& store) {
+    for (const char* column :
+         {"user_access TEXT NOT NULL DEFAULT 'MULTI_USER'", "source_dbid INTEGER",
+          "is_published INTEGER NOT NULL DEFAULT 0", "is_mirrored INTEGER NOT NULL DEFAULT 0",
+          "in_ag INTEGER NOT NULL DEFAULT 0", "is_read_only INTEGER NOT NULL DEFAULT 0"})
+        store.exec(std::string("ALTER TABLE sandbox_databases ADD COLUMN ") + column);
+    store.exec(
+        "CREATE TABLE IF NOT EXISTS sandbox_orphaned_files (database_name TEXT NOT NULL, filename TEXT NOT "
+        "NULL)");
+}
+
 Engine::Engine(const std::string& sqlitePath) : d(std::make_unique<Impl>(sqlitePath)) {
     // A store that has never been seeded still answers as an empty installation.
     try {
@@ -29,6 +42,7 @@ Engine::Engine(const std::string& sqlitePath) : d(std::make_unique<Impl>(sqliteP
                      "SELECT count(*) FROM sqlite_master WHERE name = 'sandbox_databases'");
         if (q.step() && q.i(0) == 0)
             d->store.run(seeds::schemaSql);
+        addStateColumns(d->store);
     } catch (const sql::StoreFailure& f) {
         d->store.giveUp(f.text);  // a file that is not a store
         d->store.exec(seeds::schemaSql);
@@ -118,13 +132,19 @@ void Engine::addDatabase(const std::string& name) {
     b.bind(4, dbid).bind(5, name + "_Log").bind(6, file + "_log.ldf").step();
 }
 
-void Engine::setDatabaseState(const std::string& name, const std::string& state) {
+bool Engine::setDatabaseState(const std::string& name, const std::string& state) {
     std::lock_guard lock(m_);
-    auto db = d->store.findDatabase(name);
-    if (!db)
-        return;
-    sql::Query q(d->store.handle(), "UPDATE sandbox_databases SET state = ? WHERE dbid = ?");
-    q.bind(1, state).bind(2, db->dbid).step();
+    return d->setDatabaseState(name, state);
+}
+
+bool Engine::setDatabaseHazard(const std::string& name, const std::string& hazard) {
+    std::lock_guard lock(m_);
+    return d->setDatabaseHazard(name, hazard);
+}
+
+std::vector<std::string> Engine::orphanedFiles() {
+    std::lock_guard lock(m_);
+    return d->orphanedFiles();
 }
 
 std::vector<std::string> Engine::databases() {

@@ -135,8 +135,10 @@ Cell Executor::predicate(const Expr& e, const Ctx& c) {
 Cell Executor::like(const Expr& e, const Ctx& c) {
     Cell v = eval(*e.args[0], c), p = eval(*e.args[1], c);
     std::optional<char32_t> escape;
+    bool unicode = !v.ansi || !p.ansi;  // any nchar/nvarchar operand: Unicode pattern matching
     if (e.args.size() > 2) {
         Cell x = eval(*e.args[2], c);
+        unicode = unicode || !x.ansi;
         if (!x.v.null) {
             std::u32string esc = decodeUtf8(cellText(x));
             if (esc.size() != 1)
@@ -150,7 +152,7 @@ Cell Executor::like(const Expr& e, const Ctx& c) {
     }
     if (v.v.null || p.v.null)
         return boolCell(std::nullopt);
-    bool m = sql::likeMatch(cellText(v), cellText(p), escape);
+    bool m = sql::likeMatch(cellText(v), cellText(p), escape, unicode);
     return boolCell(m != e.negated);
 }
 

@@ -24,7 +24,17 @@
 
 namespace sandbox::sql {
 
+class Executor;
 extern const char* const kSystemDb;  // the one database whose tables the store holds
+
+// sys.databases' codes of a state (0 ONLINE ... 6 OFFLINE) and of a user access; -1 for another word.
+int stateCode(const std::string& state);
+int userAccessCode(const std::string& access);
+// sysdatabases.status: the stored bits with those of the state and user access set.
+int64_t legacyStatus(const DbRow& d);
+// The catalogue views of databases' states and hazards (Databases.cpp), rows of the table of views.
+void sysDatabasesView(Executor& x, Source& src, const Session& self, const std::string& database);
+void sysDatabaseMirroringView(Executor& x, Source& src, const Session& self, const std::string& database);
 
 class Executor {
 public:
@@ -136,6 +146,14 @@ public:
                  const std::string& program);
     bool endHolder(int spid);  // false: no such holder
     void setPercentComplete(int spid, double percent);
+
+    // Databases.cpp
+    void refuseHazards(const DbRow& d);                // 3709, 3724, 3743, 3752
+    void removeDatabase(const DbRow& d);               // an OFFLINE one leaves its files on disk
+    void checkOpen(const DbRow& d, const Session& s);  // what USE meets in each state
+    bool setDatabaseState(const std::string& name, const std::string& word);  // a state or a user access
+    bool setDatabaseHazard(const std::string& name, const std::string& hazard);
+    std::vector<std::string> orphanedFiles();
 
     // Transactions.cpp
     // The store holds one transaction at a time: a session's transaction takes it at its first

@@ -70,6 +70,8 @@ Cell objectId(Executor& x, const Session& s, const Args& a) {
     return intCell(objectIdFor(r->table));
 }
 
+// DATABASEPROPERTYEX: Status, UserAccess, Updateability and Recovery come from the catalogue in
+// every state; Collation is NULL while the database is not started (DATABASEPROPERTYEX, Note).
 Cell databasePropertyEx(Executor& x, const Session&, const Args& a) {
     auto d = x.store.findDatabase(cellText(a[0]));
     if (!d)
@@ -78,13 +80,13 @@ Cell databasePropertyEx(Executor& x, const Session&, const Args& a) {
     if (p == "status")
         return textCell(d->state);
     if (p == "collation")
-        return textCell("Chinese_PRC_CI_AS");
+        return d->state == "ONLINE" ? textCell("Chinese_PRC_CI_AS") : nullCell(ColType::NVarChar);
     if (p == "recovery")
         return textCell(d->dbid <= 4 ? "SIMPLE" : "FULL");
     if (p == "useraccess")
-        return textCell("MULTI_USER");
+        return textCell(d->userAccess);
     if (p == "updateability")
-        return textCell("READ_WRITE");
+        return textCell(d->readOnly ? "READ_ONLY" : "READ_WRITE");
     if (p == "version")
         return textCell(std::to_string(x.product.databaseVersion));
     return nullCell(ColType::NVarChar);
@@ -101,6 +103,23 @@ Cell serverProperty(Executor& x, const Session&, const Args& a) {
         return textCell(x.product.edition);
     if (p == "servername" || p == "machinename")
         return textCell("SANDBOX");
+    return nullCell(ColType::NVarChar);
+}
+
+// SERVERPROPERTY: the properties whose base type is nvarchar(128); others are NULL here.
+Cell serverProperty(Executor&, const Session&, const Args& a) {
+    const std::string p = lower(trimSpaces(cellText(a[0])));
+    const std::pair<const char*, const char*> known[] = {
+        {"productversion", "10.50.1600.1"},
+        {"productlevel", "RTM"},
+        {"edition", "Standard Edition (64-bit)"},
+        {"servername", "SANDBOX"},
+        {"machinename", "SANDBOX"},
+        {"collation", "Chinese_PRC_CI_AS"},
+    };
+    for (const auto& [name, value] : known)
+        if (p == name)
+            return textCell(value);
     return nullCell(ColType::NVarChar);
 }
 
@@ -144,12 +163,17 @@ constexpr ResultType kSameAsArg{.sameAsFirstArg = true};
 constexpr ResultType returns(ColType t, int maxChars = 0) {
     return {.sameAsFirstArg = false, .type = t, .maxChars = maxChars};
 }
+// "The return type is sql_variant" (DATABASEPROPERTYEX, SERVERPROPERTY), base type nvarchar(128).
+constexpr ResultType kVariantNVarChar{
+    .sameAsFirstArg = false, .type = ColType::NVarChar, .maxChars = 128, .variant = true};
 
 const BuiltinFunction kFunctions[] = {
     {"db_id", 0, 1, returns(ColType::SmallInt), &dbId, true},
     {"db_name", 0, 1, returns(ColType::NVarChar, 128), &dbName, true},
     {"object_id", 1, 2, returns(ColType::Int), &objectId, true},
-    {"databasepropertyex", 2, 2, returns(ColType::NVarChar, 128), &databasePropertyEx, true},
+    {"databasepropertyex", 2, 2, kVariantNVarChar, &databasePropertyEx, true},
+    {"serverproperty", 1, 1, kVariantNVarChar, &serverProperty, true},
+    {"convert", 1, 2, kSameAsArg, nullptr, false},  // CONVERT and CAST: typed and run from castTo
     {"isnull", 2, 2, kSameAsArg, &isNull, false},
     {"len", 1, 1, returns(ColType::Int), &len, true},
     {"upper", 1, 1, kSameAsArg, &upperCase, true},
@@ -215,6 +239,8 @@ bool hasAggregate(const Expr& e) {
 Cell Executor::function(const Expr& e, const Ctx& c) {
     if (isAggregate(e.s))
         return aggregate(e, c);
+    if (e.s == "convert")
+        return convertCell(eval(*e.args[0], c), e.castTo);
     const BuiltinFunction* f = findFunction(e.s);
     std::vector<Cell> a;
     for (auto& x : e.args)

@@ -16,6 +16,7 @@ struct ResultType {
     bool sameAsFirstArg = false;  // ISNULL, UPPER, ...: the first argument's type, nullable
     ColType type = ColType::Int;
     int maxChars = 0;
+    bool variant = false;  // sql_variant of base type `type`
 };
 
 struct BuiltinFunction {

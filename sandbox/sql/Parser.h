@@ -50,6 +50,8 @@ private:
     ExprPtr primary();
     ExprPtr number(const std::string& text);
     ExprPtr function();
+    ExprPtr conversion(ExprPtr e);  // CONVERT(type, x [, style]) and CAST(x AS type)
+    Column dataType();
 
     const std::string& sql_;
     std::vector<Token> t_;

@@ -5,6 +5,7 @@
 
 #include "sandbox/Text.h"
 #include "sandbox/sql/Parse.h"
+#include "sandbox/sql/Value.h"
 
 namespace sandbox::sql {
 
@@ -217,6 +218,8 @@ ExprPtr Parser::function() {
     ExprPtr e = make(Expr::Kind::Func);
     e->s = lower(peek().value);
     k_ += 2;  // name (
+    if (e->s == "convert" || e->s == "cast")
+        return conversion(std::move(e));
     if (acceptOp(")"))
         return e;
     if (e->s == "count" && acceptOp("*")) {
@@ -233,6 +236,52 @@ ExprPtr Parser::function() {
     while (acceptOp(","));
     expectOp(")");
     return e;
+}
+
+// Both forms become "convert" with the target in castTo; a style argument is kept but not applied.
+ExprPtr Parser::conversion(ExprPtr e) {
+    if (e->s == "cast") {
+        e->args.push_back(expr());
+        expectWord("as");
+        e->castTo = dataType();
+    } else {
+        e->castTo = dataType();
+        expectOp(",");
+        e->args.push_back(expr());
+        if (acceptOp(","))
+            e->args.push_back(expr());
+    }
+    e->s = "convert";
+    expectOp(")");
+    return e;
+}
+
+// A type name with its length: "When n isn't specified with the CAST and CONVERT functions, the
+// default length is 30" (nchar and nvarchar (Transact-SQL)).
+Column Parser::dataType() {
+    const Token& t = peek();
+    const std::string type = lower(name());
+    int length = 30;
+    if (acceptOp("(")) {
+        if (acceptWord("max")) {
+            length = 4000;
+        } else {
+            if (peek().kind != Token::Kind::Number)
+                fail();
+            length = std::max(1, std::min(4000, std::atoi(peek().value.c_str())));
+            ++k_;
+        }
+        expectOp(")");
+    }
+    std::optional<Column> c = castTarget(type, length);
+    if (!c)
+        throw ParseError{Message{.number = 243,
+                                 .state = 2,
+                                 .severity = 16,
+                                 .text = "Type " + t.value + " is not a defined system type.",
+                                 .line = t.line},
+                         {}};
+    return *c;
 }
 
 ParseResult parseBatch(const std::string& sql) {

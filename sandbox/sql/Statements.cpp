@@ -62,6 +62,7 @@ void Executor::dropDatabase(const Statement& st, Session& s) {
                      .state = 1,
                      .severity = 16,
                      .text = "Cannot drop the database '" + d->name + "' because it is a system database."});
+            refuseHazards(*d);
             bool inUse = sameName(s.database, d->name);
             for (const auto& lock : databaseLocks())
                 if (lock.spid != s.spid && sql::compareText(lock.database, d->name) == 0)
@@ -72,12 +73,7 @@ void Executor::dropDatabase(const Statement& st, Session& s) {
                        .severity = 16,
                        .text = "Cannot drop database \"" + d->name + "\" because it is currently in use."});
             waitForStore(s);
-            StatementScope scope(store);
-            Query a(store.handle(), "DELETE FROM sandbox_files WHERE dbid = ?");
-            a.bind(1, d->dbid).step();
-            Query b(store.handle(), "DELETE FROM sandbox_databases WHERE dbid = ?");
-            b.bind(1, d->dbid).step();
-            scope.release();
+            removeDatabase(*d);
         } catch (const SqlError& e) {
             if (!first)
                 first = e;
@@ -98,11 +94,7 @@ void Executor::use(const Statement& st, Session& s, Piece& p, BatchResult& out) 
                .severity = 16,
                .text = "Database '" + st.names[0] +
                        "' does not exist. Make sure that the name is entered correctly."});
-    if (d->state != "ONLINE")
-        raise({.number = 942,
-               .state = 4,
-               .severity = 14,
-               .text = "Database '" + d->name + "' cannot be opened because it is offline."});
+    checkOpen(*d, s);
     s.database = d->name;
     out.useDatabaseChanged = true;
     p.messages.push_back(Message{

@@ -125,8 +125,9 @@ bool Store::exec(const std::string& text, std::string* error) {
 std::vector<DbRow> Store::allDatabases() {
     std::vector<DbRow> out;
     Query q(db_,
-            "SELECT dbid, name, state, crdate, filename, status, cmptlevel FROM sandbox_databases ORDER "
-            "BY dbid");
+            "SELECT dbid, name, state, crdate, filename, status, cmptlevel, user_access, "
+            "coalesce(source_dbid, 0), is_published, is_mirrored, in_ag, is_read_only FROM sandbox_databases "
+            "ORDER BY dbid");
     while (q.step()) {
         DbRow r;
         r.dbid = q.i(0);
@@ -136,6 +137,12 @@ std::vector<DbRow> Store::allDatabases() {
         r.filename = q.s(4);
         r.status = q.i(5);
         r.cmptlevel = q.i(6);
+        r.userAccess = q.s(7);
+        r.sourceDbid = q.i(8);
+        r.published = q.i(9) != 0;
+        r.mirrored = q.i(10) != 0;
+        r.inAvailabilityGroup = q.i(11) != 0;
+        r.readOnly = q.i(12) != 0 || r.sourceDbid != 0;
         out.push_back(r);
     }
     return out;

@@ -51,6 +51,9 @@ struct DbRow {
     int64_t dbid = 0;
     std::string name, state, crdate, filename;
     int64_t status = 0, cmptlevel = 80;
+    std::string userAccess = "MULTI_USER";
+    int64_t sourceDbid = 0;  // a database snapshot: the database it is a snapshot of
+    bool published = false, mirrored = false, inAvailabilityGroup = false, readOnly = false;
 };
 
 class Store {

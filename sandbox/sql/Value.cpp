@@ -228,4 +228,53 @@ Value convertOut(Cell&& c, ColType t) {
     return std::move(c.v);
 }
 
+
+
+std::optional<Column> castTarget(const std::string& name, int length) {
+    if (name == "nvarchar" || name == "varchar" || name == "nchar" || name == "char")
+        return col(name, ColType::NVarChar, length, true);
+    if (name == "sysname")
+        return col(name, ColType::NVarChar, 128, true);
+    if (name == "sql_variant") {
+        Column c = col(name, ColType::NVarChar, 4000, true);
+        c.variant = true;
+        return c;
+    }
+    const std::pair<const char*, ColType> fixed[] = {
+        {"int", ColType::Int},       {"smallint", ColType::SmallInt}, {"tinyint", ColType::SmallInt},
+        {"bigint", ColType::BigInt}, {"bit", ColType::Bit},           {"float", ColType::Float},
+        {"real", ColType::Float},    {"datetime", ColType::DateTime},
+    };
+    for (const auto& [n, t] : fixed)
+        if (name == n)
+            return col(name, t, 0, true);
+    return std::nullopt;
+}
+
+Cell convertCell(const Cell& c, const Column& target) {
+    if (c.v.null)
+        return nullCell(target.type);
+    if (isIntType(target.type)) {
+        int64_t v = toInt(c, target.type);
+        return intCell(target.type == ColType::Bit ? (v != 0) : v, target.type);
+    }
+    if (target.type == ColType::Float) {
+        Cell r = nullCell(ColType::Float);
+        r.v.null = false;
+        r.v.f = toFloat(c);
+        return r;
+    }
+    Cell r = textCell(cellText(c));
+    r.t = target.type;
+    r.ansi = target.name == "varchar" || target.name == "char";
+    if (target.type != ColType::NVarChar)
+        return r;
+    std::u32string u = decodeUtf8(r.v.text);
+    if (u.size() > static_cast<size_t>(target.maxChars))
+        r.v.text = encodeUtf8(u.substr(0, static_cast<size_t>(target.maxChars)));
+    if (target.name == "nchar" || target.name == "char")
+        r.v.text = padRight(r.v.text, static_cast<size_t>(target.maxChars));
+    return r;
+}
+
 }  // namespace sandbox::sql

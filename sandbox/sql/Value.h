@@ -34,6 +34,12 @@ double toFloat(const Cell& c);
 // The value as a column of type t carries it to the client.
 Value convertOut(Cell&& c, ColType t);
 
+// The type CONVERT and CAST name, by its name in lower case and its length (characters); nullopt
+// for a name that is not a type. char and nchar keep their name: their values are padded.
+std::optional<Column> castTarget(const std::string& name, int length);
+// CONVERT(target, c): a text longer than the target's length is cut to it, as the server does.
+Cell convertCell(const Cell& c, const Column& target);
+
 // Compares two non-null values after the conversion the server applies by type precedence.
 int compareCells(const Cell& a, const Cell& b);
 int orderCells(const Cell& a, const Cell& b);  // nulls first, as ORDER BY sorts them

@@ -28,7 +28,7 @@ void sysdatabases(Executor& x, Source& src, const Session&, const std::string&) 
                 col("version", ColType::SmallInt, 0, true)};
     for (auto& d : x.store.allDatabases()) {
         src.rows.push_back({Value::ofText(d.name), Value::ofInt(d.dbid), Value::ofNull(), Value::ofInt(0),
-                            Value::ofInt(d.status), Value::ofInt(1090520064), Value::ofText(d.crdate),
+                            Value::ofInt(legacyStatus(d)), Value::ofInt(1090520064), Value::ofText(d.crdate),
                             Value::ofText("1900-01-01 00:00:00.000"), Value::ofInt(0),
                             Value::ofInt(d.cmptlevel), Value::ofText(d.filename),
                             Value::ofInt(x.product.databaseVersion)});
@@ -81,6 +81,8 @@ const CatalogView kViews[] = {
     {"sysaltfiles", -206, &sysaltfiles},
     {"sysprocesses", -224, &sysprocesses},
     {"sysobjects", -385, &sysobjects},
+    {"databases", -267, &sysDatabasesView},                   // sys.databases (Databases.cpp)
+    {"database_mirroring", -310, &sysDatabaseMirroringView},  // sys.database_mirroring
     {"dm_exec_sessions", -404, &dmExecSessions},
     {"dm_exec_requests", -405, &dmExecRequests},
     {"dm_tran_locks", -411, &dmTranLocks},

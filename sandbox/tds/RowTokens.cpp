@@ -51,9 +51,36 @@ bool encodeDateTime(const std::string& text, int32_t* days, uint32_t* ticks) {
     return true;
 }
 
+// A sql_variant column's TYPE_INFO: SSVARIANTTYPE is a LONGLEN type; a server declares 8009 bytes.
+constexpr uint32_t kVariantMaxBytes = 8009;
+
 }  // namespace
 
+// A sql_variant value ([MS-TDS] 2.2.5.5.4): a 4-byte length (0 for NULL), then the instance: base
+// type, 7 property bytes for NVARCHARTYPE (5-byte collation, 2-byte max length), the data.
+void TokenWriter::variantValue(const Column& c, const Value& v) {
+    if (v.null) {
+        w_.u32(0);
+        return;
+    }
+    auto s = utf8ToUtf16(v.text);
+    const size_t maxChars = nvarcharBytes(c) / 2;
+    if (s.size() > maxChars)
+        s.resize(maxChars);
+    w_.u32(static_cast<uint32_t>(2 + 7 + s.size() * 2));
+    w_.u8(kNVarChar);
+    w_.u8(7);
+    w_.bytes(kCollation, 5);
+    w_.u16(nvarcharBytes(c));
+    w_.utf16(s);
+}
+
 void TokenWriter::typeInfo(const Column& c) {
+    if (c.variant) {
+        w_.u8(kSsVariant);
+        w_.u32(kVariantMaxBytes);
+        return;
+    }
     switch (c.type) {
         case ColType::Int:
         case ColType::SmallInt:
@@ -97,6 +124,8 @@ void TokenWriter::colMetadata(const std::vector<Column>& cols) {
 }
 
 void TokenWriter::value(const Column& c, const Value& v) {
+    if (c.variant)
+        return variantValue(c, v);
     const bool isText = c.type == ColType::NVarChar;
     if (v.null) {
         if (isText) {

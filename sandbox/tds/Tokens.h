@@ -22,6 +22,7 @@ enum DataType : uint8_t {
     kFltN = 0x6D,
     kDateTimeN = 0x6F,
     kNVarChar = 0xE7,
+    kSsVariant = 0x62,
 };
 
 enum Token : uint8_t {
@@ -83,6 +84,7 @@ public:
 private:
     void typeInfo(const Column& c);
     void value(const Column& c, const Value& v);
+    void variantValue(const Column& c, const Value& v);  // c.variant: base type NVARCHAR only
     Dialect d_;
     Writer w_;
 };

@@ -128,7 +128,7 @@ void FrmMain::ComAccList_Click() {
         return;
     const QString piece = AccountCatalogue::numberOfItem(item);
     TxtAccNo->setText(piece);
-    const QString accNo = AccountCatalogue::trimSpaces(piece);
+    const QString accNo = AccountCatalogue::boxValue(piece);
     const auto years = AccountCatalogue::readYearList(Cnn(), accNo);
     if (!years.ok()) {
         MessageBox::notice(this,
@@ -141,11 +141,11 @@ void FrmMain::ComAccList_Click() {
 }
 
 void FrmMain::TxtAccNo_Change() {
-    CmdDel->setEnabled(!AccountCatalogue::trimSpaces(TxtAccNo->text()).isEmpty());
+    CmdDel->setEnabled(!AccountCatalogue::boxValue(TxtAccNo->text()).isEmpty());
 }
 
 void FrmMain::TxtAccNo_LostFocus() {
-    const QString accNo = AccountCatalogue::trimSpaces(TxtAccNo->text());
+    const QString accNo = AccountCatalogue::boxValue(TxtAccNo->text());
     if (accNo.isEmpty())
         return;
     const auto found = AccountCatalogue::countAccounts(Cnn(), accNo);

@@ -100,8 +100,8 @@ void FrmMain::CmdDel_Click() {
     {
         InputGuard guard(this);
         // The run works from what the window showed at the press; the guard keeps it so.
-        const deletion::Request request{AccountCatalogue::trimSpaces(TxtAccNo->text()), ChkDelDB->isChecked(),
-                                        YearList::fromText(AccountCatalogue::trimSpaces(txtYear->text()))};
+        const deletion::Request request{AccountCatalogue::boxValue(TxtAccNo->text()), ChkDelDB->isChecked(),
+                                        YearList::fromText(AccountCatalogue::boxValue(txtYear->text()))};
         TxtAccNo_LostFocus();
         WindowHost host(*this);
         if (deletion::run(request, host) != deletion::Outcome::Stopped) {

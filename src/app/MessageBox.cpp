@@ -12,6 +12,7 @@ struct TestState {
     bool modal = false;
     QList<MessageBox::Answer> answers;
     QList<MessageBox::Shown> shown;
+    std::function<void(const MessageBox::Shown&)> onShown;
 };
 TestState& testState() {
     static TestState s;
@@ -93,6 +94,10 @@ void MessageBox::queueAnswers(const QList<Answer>& answers) {
     testState().answers += answers;
 }
 
+void MessageBox::setOnShown(std::function<void(const Shown&)> onShown) {
+    testState().onShown = std::move(onShown);
+}
+
 QList<MessageBox::Shown> MessageBox::takeShown() {
     return std::exchange(testState().shown, {});
 }
@@ -132,6 +137,8 @@ MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& t
     auto& ts = testState();
     if (ts.on) {
         ts.shown.append({kind, text, details});
+        if (ts.onShown)
+            ts.onShown(ts.shown.last());
         if (ts.modal) {
             const auto box = build(parent, kind, text, details);
             box->open();

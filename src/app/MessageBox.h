@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QList>
@@ -35,6 +36,9 @@ public:
     static void setTestModal(bool on);
     static void queueAnswers(const QList<Answer>& answers);
     static QList<Shown> takeShown();
+    // Runs as each box is recorded, before it is answered: what happens on the server while the
+    // operator reads it.
+    static void setOnShown(std::function<void(const Shown&)> onShown);
 
     // The box as it would be shown, not yet shown, and the answer a closed box gives; open for
     // tests of the box itself (buttons, Esc, details).

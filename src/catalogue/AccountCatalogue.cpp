@@ -21,19 +21,22 @@ QString trimSpaces(const QString& text) {
     return text.mid(begin, end - begin);
 }
 
+QString boxValue(const QString& text) {
+    return trimSpaces(text.normalized(QString::NormalizationForm_KC));
+}
+
 QString accountListStatement() {
     return QStringLiteral("select cacc_id,cacc_name from ua_account");
 }
 
 QString yearsStatement(const QString& accNo) {
     return QStringLiteral(
-               "select distinct(iyear) from tqsystem.dbo.ua_period where iyear<>'9999' and cacc_id='") +
-           SqlText::literal(accNo) + QStringLiteral("' order by iyear desc");
+               "select distinct(iyear) from tqsystem.dbo.ua_period where iyear<>'9999' and cacc_id=") +
+           SqlText::quoted(accNo) + QStringLiteral(" order by iyear desc");
 }
 
 QString lookupStatement(const QString& accNo) {
-    return QStringLiteral("select * from ua_account where cacc_id='") + SqlText::literal(accNo) +
-           QLatin1Char('\'');
+    return QStringLiteral("select * from ua_account where cacc_id=") + SqlText::quoted(accNo);
 }
 
 QString itemText(const QVariant& id, const QVariant& name) {

@@ -13,6 +13,11 @@ namespace AccountCatalogue {
 // Every value read from a box loses its leading and trailing spaces (spaces only, as the operator's
 // manual says: a tab or a full-width space is part of the value).
 QString trimSpaces(const QString& text);
+// A number or year list as typed: full-width digits, letters, ";" and spaces (a Chinese input
+// method's defaults) read as their ordinary forms (Unicode NFKC), then trimmed. The server's
+// collation is width-insensitive, so '００１' names account set 001 there; every statement and
+// message must agree with it.
+QString boxValue(const QString& text);
 
 QString accountListStatement();
 // The distinct years of an account set other than 9999, largest first.

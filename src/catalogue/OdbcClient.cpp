@@ -20,6 +20,7 @@
 #include "catalogue/ConnectFailure.h"
 #include "catalogue/ConnectionString.h"
 #include "catalogue/OdbcRows.h"
+#include "catalogue/SessionOptions.h"
 
 namespace {
 
@@ -225,6 +226,14 @@ private:
             return e;
         }
         db.setDatabaseName(QString());
+        // Without these no statement may wait for another session's locks without end.
+        QSqlQuery setup(db);
+        SqlResult r;
+        if (!start(setup, SessionOptions::statement(), r) || (r.error = drain(setup)).isError()) {
+            setup = QSqlQuery();
+            db.close();
+            return {SqlError::Kind::Connection, r.error.nativeCode, r.error.message};
+        }
         open_ = true;
         return SqlError::none();
     }

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "catalogue/AccountCatalogue.h"
+#include "deletion/DeletionChecks.h"
 #include "deletion/DeletionSql.h"
 
 namespace deletion {
@@ -27,19 +28,8 @@ bool hasTable(const SqlResult& tables, const QString& table) {
     return false;
 }
 
-// The sessions of one database, from the one query that lists those of every database.
-QStringList sessionsOf(const SqlResult& sessions, const QString& db) {
-    QStringList out;
-    for (qsizetype i = 0; i < sessions.rowCount(); ++i) {
-        if (field(sessions, i, QStringLiteral("dbname")).compare(db, Qt::CaseInsensitive) != 0)
-            continue;
-        out << QStringLiteral("会话%1(登录名 %2, 主机 %3, 程序 %4)")
-                   .arg(field(sessions, i, QStringLiteral("spid")),
-                        field(sessions, i, QStringLiteral("loginame")),
-                        field(sessions, i, QStringLiteral("hostname")),
-                        field(sessions, i, QStringLiteral("program_name")));
-    }
-    return out;
+bool timedOut(const SqlError& e) {
+    return e.nativeCode == checks::kLockTimedOut;
 }
 
 // Entry i of a batch of queries; one the batch never reached carries the error that ended it.
@@ -62,9 +52,15 @@ QString databaseSummary(const QString& db, const SqlResult& size, const SqlResul
         return db + QStringLiteral(": 不存在");
     QStringList parts;
     parts << QString::number(pages.toLongLong() * 8.0 / 1024.0, 'f', 1) + QStringLiteral(" MB");
-    parts << (state.ok() && state.rowCount() == 1 ? state.rows[0].value(0).toString()
-                                                  : QStringLiteral("状态未知"));
-    const QStringList using_ = sessionsOf(sessions, db);
+    const QString status =
+        state.ok() && state.rowCount() == 1 ? state.rows[0].value(0).toString() : QString();
+    if (status.isEmpty())
+        parts << QStringLiteral("状态未知");
+    else if (status == QLatin1String("ONLINE"))
+        parts << status;
+    else
+        parts << status + QStringLiteral("(注意: 数据库未联机)");
+    const QStringList using_ = checks::sessionsOf(sessions, db);
     if (!sessions.ok())
         parts << QStringLiteral("连接未知");
     else if (using_.isEmpty())
@@ -120,7 +116,10 @@ private:
             host_.notice(text::accountMissing(n_));
             return false;
         }
-        if (!host_.confirm(text::confirmAccount(n_), preview()))
+        const QString details = preview();
+        if (previewError_.isError())
+            return stopOnQueryFailure(previewError_);
+        if (!host_.confirm(text::confirmAccount(n_), details))
             return false;
         if (!req_.deleteDatabases)
             return true;
@@ -136,8 +135,14 @@ private:
         return true;
     }
 
+    // A time-out names who holds the lock, asked at once: the holder may end any moment.
     bool stopOnQueryFailure(const SqlError& e) {
-        host_.notice(text::queryFailed(), serverWords(e));
+        if (timedOut(e))
+            host_.notice(
+                text::lockWaitStopped(checks::lockHolderLines(sql_.batch(DeletionSql::lockHolders()))),
+                serverWords(e));
+        else
+            host_.notice(text::queryFailed(), serverWords(e));
         return false;
     }
 
@@ -151,6 +156,8 @@ private:
         const SqlResult tables = sql_.query(DeletionSql::existingTables());
         if (!tables.ok())
             lines << QStringLiteral("    (无法查询: %1)").arg(serverWords(tables.error));
+        if (timedOut(tables.error))
+            previewError_ = tables.error;
         for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
             if (tables.ok() && hasTable(tables, p.table)) {
                 statements << p.count;
@@ -167,6 +174,9 @@ private:
         if (!dbs.isEmpty())
             statements << DeletionSql::databaseSessions(dbs);
         const QList<SqlResult> results = statements.isEmpty() ? QList<SqlResult>{} : sql_.batch(statements);
+        // A count that waited out the lock time-out would wait again in the purge: stop here.
+        if (const SqlError e = firstError(results); timedOut(e))
+            previewError_ = e;
 
         for (qsizetype i = 0; i < counted.size(); ++i) {
             const SqlResult count = resultAt(results, i);
@@ -203,7 +213,7 @@ private:
             }
             names << db;
         }
-        if (!freeOfSessions(names))
+        if (!safeToDrop(names))
             return false;
         host_.yield();
         for (const QString& db : names) {
@@ -217,23 +227,39 @@ private:
         return true;
     }
 
-    // One query for the sessions of every listed database; any session stops the request.
-    bool freeOfSessions(const QStringList& names) {
-        const SqlResult r = sql_.query(DeletionSql::databaseSessions(names));
-        if (!r.ok())
-            return stopOnQueryFailure(r.error);
-        if (r.rowCount() == 0)
-            return true;
-        QStringList inUse;
-        for (qsizetype i = 0; i < r.rowCount(); ++i) {
-            const QString db = field(r, i, QStringLiteral("dbname"));
-            const QString line =
-                QStringLiteral("数据库%1: ").arg(db) + sessionsOf(r, db).join(QStringLiteral("; "));
-            if (!inUse.contains(line))
-                inUse << line;
+    // One batch for the state, the hazards and the sessions of every listed database: a hazard or
+    // a session stops the request before the first drop.
+    bool safeToDrop(const QStringList& names) {
+        const SqlResult version = sql_.query(DeletionSql::serverVersion());
+        if (!version.ok())
+            return stopOnQueryFailure(version.error);
+        // replica_id arrived with 2012 (11); 2008 R2 (10) has no availability groups.
+        const int major = checks::majorVersion(version);
+        QStringList statements = DeletionSql::databaseHazards(names, major == 0 || major >= 11);
+        statements << DeletionSql::databaseSessions(names);
+        const QList<SqlResult> results = sql_.batch(statements);
+        for (qsizetype i = 0; i < statements.size(); ++i) {
+            if (const SqlResult r = resultAt(results, i); !r.ok())
+                return stopOnQueryFailure(r.error);
         }
-        host_.notice(text::databasesInUse(inUse));
-        return false;
+        const SqlResult& sessions = results[statements.size() - 1];
+        const checks::DatabaseStates states = checks::judge(names, results.mid(0, 3), sessions);
+        if (!states.hazards.isEmpty()) {
+            QStringList lines;
+            QStringList raw;
+            for (const checks::Hazard& h : states.hazards) {
+                lines << QStringLiteral("数据库%1: ").arg(h.database) + h.reasons.join(QStringLiteral("; "));
+                raw << h.database + QStringLiteral(": ") + h.raw;
+            }
+            host_.notice(text::databasesUnsafe(lines), raw.join(QLatin1Char('\n')));
+            return false;
+        }
+        if (sessions.rowCount() > 0) {
+            host_.notice(text::databasesInUse(checks::sessionsByDatabase(sessions)));
+            return false;
+        }
+        offline_ = states.offline;
+        return true;
     }
 
     // Stage 3: every delete of a table that exists, in one batch and one transaction, so no
@@ -250,6 +276,8 @@ private:
         const SqlError e = firstError(sql_.batch(statements));
         if (!e.isError())
             return std::nullopt;
+        if (timedOut(e))
+            lockHolders_ = checks::lockHolderLines(sql_.batch(DeletionSql::lockHolders()));
         // With XACT_ABORT the server has usually rolled back already; the explicit rollback covers
         // errors that end the batch but leave the transaction open: compile errors such as an
         // unknown name are not affected by XACT_ABORT
@@ -312,18 +340,21 @@ private:
 
         if (!purgeError && left.none()) {
             if (failedDrops_.isEmpty()) {
-                host_.notice(req_.deleteDatabases ? text::successWithYears(n_, req_.years.text())
-                                                  : text::successEmpty(n_));
+                host_.notice((req_.deleteDatabases ? text::successWithYears(n_, req_.years.text())
+                                                   : text::successEmpty(n_)) +
+                             offlineNote());
                 return Outcome::Succeeded;
             }
             QString msg = QStringLiteral("帐套%1已从系统数据库中删除,但以下年度数据库未能删除:\n").arg(n_) +
                           failedNames().join(QLatin1Char('\n'));
             if (!gone.isEmpty())
                 msg += QStringLiteral("\n已删除的年度数据库:\n") + gone.join(QLatin1Char('\n'));
-            host_.notice(msg, reasons.join(QLatin1Char('\n')));
+            host_.notice(msg + offlineNote(), reasons.join(QLatin1Char('\n')));
             return Outcome::PartlyFailed;
         }
         QString msg = text::failure();
+        if (purgeError && timedOut(*purgeError))
+            msg += QStringLiteral("\n等待其他会话释放锁超时,系统数据库中的删除已全部撤销。\n") + lockHolders_;
         QStringList still = left.rows;
         for (const QString& db : left.databases)
             still << QStringLiteral("数据库") + db;
@@ -333,8 +364,24 @@ private:
             msg += QStringLiteral("\n以下年度数据库已删除,无法恢复:\n") + gone.join(QLatin1Char('\n'));
         if (!failedDrops_.isEmpty())
             msg += QStringLiteral("\n以下年度数据库未能删除:\n") + failedNames().join(QLatin1Char('\n'));
-        host_.notice(msg, reasons.join(QLatin1Char('\n')));
+        host_.notice(msg + offlineNote(), reasons.join(QLatin1Char('\n')));
         return Outcome::Failed;
+    }
+
+    // A database dropped while OFFLINE leaves its files behind:
+    // https://learn.microsoft.com/sql/t-sql/statements/drop-database-transact-sql
+    QString offlineNote() const {
+        QStringList left;
+        for (const QString& db : dropped_) {
+            if (offline_.contains(db))
+                left << db;
+        }
+        if (left.isEmpty())
+            return {};
+        return QStringLiteral(
+                   "\n注意: 以下数据库删除时处于脱机状态(OFFLINE),其数据文件仍留在服务器的磁盘上,"
+                   "需要手工删除:\n") +
+               left.join(QLatin1Char('\n'));
     }
 
     QStringList failedNames() const {
@@ -351,6 +398,9 @@ private:
     QStringList entries_;
     QStringList dropped_;
     QList<FailedDrop> failedDrops_;
+    SqlError previewError_;  // the preview waited out a lock
+    QStringList offline_;    // listed databases that were OFFLINE at the check
+    QString lockHolders_;    // who held the lock the purge waited for
 };
 
 }  // namespace

@@ -40,6 +40,8 @@ QString enterYears();
 QString databaseMissing(const QString& accountNo, const QString& year);
 QString queryFailed();
 QString databasesInUse(const QStringList& lines);
+QString lockWaitStopped(const QString& holders);
+QString databasesUnsafe(const QStringList& lines);
 QString successEmpty(const QString& accountNo);
 QString successWithYears(const QString& accountNo, const QString& years);
 QString failure();

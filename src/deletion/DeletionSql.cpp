@@ -6,26 +6,38 @@ namespace DeletionSql {
 
 namespace {
 
-QString quoted(const QString& value) {
-    return QLatin1Char('\'') + SqlText::literal(value) + QLatin1Char('\'');
+using SqlText::quoted;
+
+QString idList(const QStringList& databaseNames) {
+    QStringList ids;
+    for (const QString& name : databaseNames)
+        ids << QStringLiteral("DB_ID(") + quoted(name) + QLatin1Char(')');
+    return ids.join(QLatin1Char(','));
+}
+
+QString nameList(const QStringList& databaseNames) {
+    QStringList names;
+    for (const QString& name : databaseNames)
+        names << quoted(name);
+    return names.join(QLatin1Char(','));
 }
 
 struct TableHead {
     const char* table;
-    const char* head;  // the delete up to the opening quote of the number
+    const char* head;  // the delete up to the number
 };
 
 // Heads keep the mixed case and spacing the installations' own scripts use.
 constexpr TableHead kHeads[] = {
-    {"UA_Period", "DELETE FROM UA_Period WHERE cacc_id = '"},
-    {"UA_holdauth", "DELETE FROM UA_holdauth WHERE cacc_id = '"},
-    {"UA_log", "DELETE FROM UA_log WHERE cacc_id = '"},
-    {"Ua_Identity", "Delete from Ua_Identity where cacc_id='"},
-    {"Ua_auth", "Delete from Ua_auth where cacc_id='"},
-    {"UA_BackupPlans", "Delete from UA_BackupPlans where cacc_id='"},
-    {"UA_BackupLog", "Delete from UA_BackupLog where cacc_id='"},
-    {"UA_account_sub", "DELETE FROM UA_account_sub WHERE cacc_id = '"},
-    {"UA_account", "DELETE FROM UA_account WHERE cacc_id = '"},
+    {"UA_Period", "DELETE FROM UA_Period WHERE cacc_id = "},
+    {"UA_holdauth", "DELETE FROM UA_holdauth WHERE cacc_id = "},
+    {"UA_log", "DELETE FROM UA_log WHERE cacc_id = "},
+    {"Ua_Identity", "Delete from Ua_Identity where cacc_id="},
+    {"Ua_auth", "Delete from Ua_auth where cacc_id="},
+    {"UA_BackupPlans", "Delete from UA_BackupPlans where cacc_id="},
+    {"UA_BackupLog", "Delete from UA_BackupLog where cacc_id="},
+    {"UA_account_sub", "DELETE FROM UA_account_sub WHERE cacc_id = "},
+    {"UA_account", "DELETE FROM UA_account WHERE cacc_id = "},
 };
 
 }  // namespace
@@ -51,21 +63,66 @@ QString dropDatabase(const QString& databaseName) {
 }
 
 QString databaseSessions(const QStringList& databaseNames) {
-    QStringList ids;
-    for (const QString& name : databaseNames)
-        ids << QStringLiteral("DB_ID(") + quoted(name) + QLatin1Char(')');
+    // Every session using a database holds a shared DATABASE lock on it, whether it is the
+    // session's current database or only named in three-part names; sysprocesses.dbid sees only
+    // the former and lists parallel workers once each. sys.dm_tran_locks and sys.dm_exec_sessions
+    // exist from 2005 on:
+    // https://learn.microsoft.com/sql/relational-databases/system-dynamic-management-views/sys-dm-tran-locks-transact-sql
     return QStringLiteral(
-               "select spid,loginame,hostname,program_name,db_name(dbid) as dbname from "
-               "master.dbo.sysprocesses where dbid in (") +
-           ids.join(QLatin1Char(',')) + QStringLiteral(") and spid<>@@SPID");
+               "select distinct l.request_session_id as spid,db_name(l.resource_database_id) as dbname,"
+               "s.login_name,s.host_name,s.program_name from sys.dm_tran_locks l join sys.dm_exec_sessions s "
+               "on s.session_id=l.request_session_id where l.resource_type='DATABASE' and "
+               "l.resource_database_id in (") +
+           idList(databaseNames) + QStringLiteral(") and l.request_session_id<>@@SPID");
 }
 
 QString databasesListed(const QStringList& databaseNames) {
-    QStringList names;
-    for (const QString& name : databaseNames)
-        names << quoted(name);
     return QStringLiteral("select name from master.dbo.sysdatabases where name in (") +
-           names.join(QLatin1Char(',')) + QLatin1Char(')');
+           nameList(databaseNames) + QLatin1Char(')');
+}
+
+QString serverVersion() {
+    // SERVERPROPERTY returns sql_variant, which the driver stack cannot read back whole.
+    return QStringLiteral("select convert(nvarchar(128),SERVERPROPERTY('ProductVersion'))");
+}
+
+QStringList databaseHazards(const QStringList& databaseNames, bool availabilityGroups) {
+    // Columns of sys.databases (2008 R2 on; replica_id from 2012):
+    // https://learn.microsoft.com/sql/relational-databases/system-catalog-views/sys-databases-transact-sql
+    // Mirroring:
+    // https://learn.microsoft.com/sql/relational-databases/system-catalog-views/sys-database-mirroring-transact-sql
+    return {QStringLiteral("select name,state_desc,user_access_desc,is_published,is_subscribed,"
+                           "is_merge_published") +
+                (availabilityGroups ? QStringLiteral(",convert(nvarchar(36),replica_id) as replica_id")
+                                    : QString()) +
+                QStringLiteral(" from sys.databases where name in (") + nameList(databaseNames) +
+                QLatin1Char(')'),
+            QStringLiteral("select name,db_name(source_database_id) as source from sys.databases where "
+                           "source_database_id in (") +
+                idList(databaseNames) + QLatin1Char(')'),
+            QStringLiteral("select db_name(database_id) as name,mirroring_role_desc from "
+                           "sys.database_mirroring where mirroring_guid is not null and database_id in (") +
+                idList(databaseNames) + QLatin1Char(')')};
+}
+
+QStringList lockHolders() {
+    // After a lock time-out the waiting request is gone, so blocked / blocking_session_id no longer
+    // point at anyone; the holder's locks are still there (unless it ended meanwhile). Every writer
+    // holds at least an intent lock on the table's OBJECT. The sessions with an open transaction
+    // come first: the lock rows name the holder exactly where the server lists them, the open
+    // transactions (sysprocesses.open_tran, 2008 R2 on) narrow it down where it does not.
+    // https://learn.microsoft.com/sql/relational-databases/system-compatibility-views/sys-sysprocesses-transact-sql
+    QStringList ids;
+    for (const QString& table : purgeTables())
+        ids << QStringLiteral("OBJECT_ID('") + table + QStringLiteral("')");
+    return {QStringLiteral("select spid,loginame as login_name,hostname as host_name,program_name from "
+                           "master.dbo.sysprocesses where open_tran>0 and spid<>@@SPID"),
+            QStringLiteral(
+                "select distinct l.request_session_id as spid,s.login_name,s.host_name,s.program_name from "
+                "sys.dm_tran_locks l join sys.dm_exec_sessions s on s.session_id=l.request_session_id where "
+                "l.resource_type='OBJECT' and l.resource_database_id=DB_ID() and "
+                "l.resource_associated_entity_id in (") +
+                ids.join(QLatin1Char(',')) + QStringLiteral(") and l.request_session_id<>@@SPID")};
 }
 
 QString databaseSize(const QString& databaseName) {
@@ -74,7 +131,9 @@ QString databaseSize(const QString& databaseName) {
 }
 
 QString databaseState(const QString& databaseName) {
-    return QStringLiteral("select DATABASEPROPERTYEX(") + quoted(databaseName) + QStringLiteral(",'Status')");
+    // DATABASEPROPERTYEX returns sql_variant; the driver stack reads only its first letter.
+    return QStringLiteral("select convert(nvarchar(128),DATABASEPROPERTYEX(") + quoted(databaseName) +
+           QStringLiteral(",'Status'))");
 }
 
 QString likeEscaped(const QString& text) {
@@ -91,10 +150,13 @@ QString likeEscaped(const QString& text) {
 
 QString eaiLogCondition(const QString& accountNo) {
     // The "_" after tqdata and after N must be literal: the plain pattern tqdata_N% also took the
-    // rows of account set N0 (tqdata_0010_…) and of names like tqdataX001.
-    const QString head = QStringLiteral("tqdata[_]") + SqlText::literal(likeEscaped(accountNo));
-    return QStringLiteral("Ea_Account like '") + head + QStringLiteral("' or Ea_Account like '") + head +
-           QStringLiteral("[_]%'");
+    // rows of account set N0 (tqdata_0010_…) and of names like tqdataX001. The bare name is matched
+    // with "=", which ignores trailing blanks; LIKE with a Unicode operand does not, and would leave
+    // 'tqdata_001 ' or a padded nchar value behind:
+    // https://learn.microsoft.com/sql/t-sql/language-elements/like-transact-sql (Pattern match with LIKE)
+    return QStringLiteral("Ea_Account = ") + quoted(QStringLiteral("tqdata_") + accountNo) +
+           QStringLiteral(" or Ea_Account like ") +
+           quoted(QStringLiteral("tqdata[_]") + likeEscaped(accountNo) + QStringLiteral("[_]%"));
 }
 
 QList<PurgeStatement> purgeStatements(const QString& accountNo) {
@@ -102,21 +164,27 @@ QList<PurgeStatement> purgeStatements(const QString& accountNo) {
     const QString eai = eaiLogCondition(accountNo);
     out.append({QStringLiteral("EAILog"), QStringLiteral("Delete from EAILog where ") + eai,
                 QStringLiteral("select count(*) from EAILog where ") + eai});
-    const QString value = SqlText::literal(accountNo) + QLatin1Char('\'');
+    const QString value = quoted(accountNo);
     for (const TableHead& t : kHeads) {
         const QString table = QString::fromLatin1(t.table);
         out.append(
             {table, QString::fromLatin1(t.head) + value,
-             QStringLiteral("select count(*) from ") + table + QStringLiteral(" where cacc_id='") + value});
+             QStringLiteral("select count(*) from ") + table + QStringLiteral(" where cacc_id=") + value});
     }
     return out;
 }
 
+QStringList purgeTables() {
+    QStringList names{QStringLiteral("EAILog")};
+    for (const TableHead& t : kHeads)
+        names << QString::fromLatin1(t.table);
+    return names;
+}
+
 QString existingTables() {
     QStringList names;
-    names << QStringLiteral("'EAILog'");
-    for (const TableHead& t : kHeads)
-        names << QLatin1Char('\'') + QString::fromLatin1(t.table) + QLatin1Char('\'');
+    for (const QString& table : purgeTables())
+        names << QLatin1Char('\'') + table + QLatin1Char('\'');
     return QStringLiteral("select name from sysobjects where xtype='U' and name in (") +
            names.join(QLatin1Char(',')) + QLatin1Char(')');
 }

@@ -14,14 +14,25 @@ QString accountLookup(const QString& accountNo);        // stage-1 look-up (cAcc
 QString accountVerification(const QString& accountNo);  // after the purge (cacc_id)
 QString databaseExists(const QString& databaseName);
 QString dropDatabase(const QString& databaseName);
-// The other sessions using any of these databases; the column dbname names the database.
+// The other sessions using any of these databases, each once per database: columns spid, dbname,
+// login_name, host_name, program_name.
 QString databaseSessions(const QStringList& databaseNames);
+// One batch: the other sessions with an open transaction, then those holding a lock on a catalogue
+// table of the current database; each with spid, login_name, host_name, program_name.
+QStringList lockHolders();
+// "10.50.1600.1" and the like; the major version decides which columns sys.databases has.
+QString serverVersion();
+// One batch: the listed databases' rows of sys.databases (name, state_desc, user_access_desc,
+// is_published, is_subscribed, is_merge_published, and replica_id when asked for), the snapshots
+// of any of them (name, source) and the mirrored ones (name, mirroring_role_desc).
+QStringList databaseHazards(const QStringList& databaseNames, bool availabilityGroups);
 // Which of these databases the server still lists (column "name").
 QString databasesListed(const QStringList& databaseNames);
 QString databaseSize(const QString& databaseName);  // 8 KB pages
 QString databaseState(const QString& databaseName);
 
-// The integration-log condition: values equal to tqdata_N or beginning with tqdata_N_.
+// The integration-log condition: values equal to tqdata_N (trailing blanks aside) or beginning with
+// tqdata_N_.
 QString eaiLogCondition(const QString& accountNo);
 // N with LIKE's wildcard characters turned into one-character classes.
 QString likeEscaped(const QString& text);
@@ -34,6 +45,8 @@ struct PurgeStatement {
 // The ten catalogue deletes in the order they must run: the integration log first, the
 // registration row last.
 QList<PurgeStatement> purgeStatements(const QString& accountNo);
+// The ten tables, in purge order.
+QStringList purgeTables();
 // Which of the ten tables this installation has (column "name").
 QString existingTables();
 

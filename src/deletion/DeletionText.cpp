@@ -32,6 +32,13 @@ QString databasesInUse(const QStringList& lines) {
     return QStringLiteral("以下数据库正在被其他连接使用,删除操作已停止,没有删除任何数据!\n") +
            lines.join(QLatin1Char('\n')) + QStringLiteral("\n请断开这些连接后重试。");
 }
+QString lockWaitStopped(const QString& holders) {
+    return QStringLiteral("等待其他会话释放锁超时,删除操作已停止,没有删除任何数据!\n") + holders;
+}
+QString databasesUnsafe(const QStringList& lines) {
+    return QStringLiteral("以下年度数据库目前不能删除,删除操作已停止,没有删除任何数据!\n") +
+           lines.join(QLatin1Char('\n')) + QStringLiteral("\n请在服务器上处理后重试。");
+}
 QString successEmpty(const QString& n) {
     return QStringLiteral("空帐套号") + n + QStringLiteral("已成功删除!");
 }

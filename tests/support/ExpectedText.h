@@ -7,6 +7,8 @@
 
 namespace Expected {
 
+// Sent once right after every log-in.
+inline const QString kSessionSetup = QStringLiteral("SET LOCK_TIMEOUT 10000;\nSET XACT_ABORT ON");
 inline const QString kList = QStringLiteral("select cacc_id,cacc_name from ua_account");
 inline const QString kConnectFailed =
     QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!");
@@ -36,11 +38,48 @@ inline QString lookup(const QString& accNo) {
     return QStringLiteral("select * from ua_account where cacc_id='") + accNo + QLatin1Char('\'');
 }
 
+inline const QString kVersion =
+    QStringLiteral("select convert(nvarchar(128),SERVERPROPERTY('ProductVersion'))");
+
+inline QString idsOf(const QStringList& dbs) {
+    return "DB_ID('" + dbs.join("'),DB_ID('") + "')";
+}
+
+// The other sessions holding a database lock on any of these databases.
+inline QString sessionsOf(const QStringList& dbs) {
+    return "select distinct l.request_session_id as spid,db_name(l.resource_database_id) as "
+           "dbname,s.login_name,"
+           "s.host_name,s.program_name from sys.dm_tran_locks l join sys.dm_exec_sessions s on "
+           "s.session_id=l.request_session_id where l.resource_type='DATABASE' and l.resource_database_id in "
+           "(" +
+           idsOf(dbs) + ") and l.request_session_id<>@@SPID";
+}
+
+inline QString stateOf(const QString& db) {
+    return "select convert(nvarchar(128),DATABASEPROPERTYEX('" + db + "','Status'))";
+}
+
+// The one check before the first drop: states, snapshots, mirroring, then the sessions.
+inline QString checksOf(const QStringList& dbs, bool availabilityGroups = true) {
+    return QStringList{
+        "select name,state_desc,user_access_desc,is_published,is_subscribed,is_merge_published" +
+            QString(availabilityGroups ? ",convert(nvarchar(36),replica_id) as replica_id" : "") +
+            " from sys.databases where name in ('" + dbs.join("','") + "')",
+        "select name,db_name(source_database_id) as source from sys.databases where "
+        "source_database_id in (" +
+            idsOf(dbs) + ")",
+        "select db_name(database_id) as name,mirroring_role_desc from sys.database_mirroring where "
+        "mirroring_guid is not null and database_id in (" +
+            idsOf(dbs) + ")",
+        sessionsOf(dbs)}
+        .join(";\n");
+}
+
 // The deletes of account set 001 that reach the server, in order, for the tables that exist.
 inline QStringList purgeOf001(const QStringList& tables = kPurgeTables) {
     const QList<QPair<QString, QString>> all{
         {"EAILog",
-         "Delete from EAILog where Ea_Account like 'tqdata[_]001' or Ea_Account like 'tqdata[_]001[_]%'"},
+         "Delete from EAILog where Ea_Account = 'tqdata_001' or Ea_Account like 'tqdata[_]001[_]%'"},
         {"UA_Period", "DELETE FROM UA_Period WHERE cacc_id = '001'"},
         {"UA_holdauth", "DELETE FROM UA_holdauth WHERE cacc_id = '001'"},
         {"UA_log", "DELETE FROM UA_log WHERE cacc_id = '001'"},

@@ -15,10 +15,17 @@ struct FakeInstallation {
     QStringList databases;
     QStringList tables = Expected::kPurgeTables;
     QMap<QString, QList<QVariantList>> sessions;  // database -> spid, login, host, program
-    QMap<QString, SqlError> failures;             // exact statement -> the server's refusal
-    QStringList keptBy;                           // tables whose deletes quietly keep the rows
-    QStringList keptDatabases;                    // databases a drop quietly leaves in place
-    QSet<QString> purged;                         // "table/account" whose rows are gone
+    QString version = "16.0.1000.6";              // SERVERPROPERTY('ProductVersion')
+    QMap<QString, QString> states;                // database -> state_desc (ONLINE when absent)
+    QStringList singleUser;                       // user_access_desc SINGLE_USER
+    QStringList published, mergePublished, subscribed, mirrored, inAvailabilityGroup;
+    QMap<QString, QString> snapshots;      // snapshot -> its source database
+    QList<QVariantList> lockHolders;       // spid, login, host, program: holding catalogue locks
+    QList<QVariantList> openTransactions;  // spid, login, host, program
+    QMap<QString, SqlError> failures;      // exact statement -> the server's refusal
+    QStringList keptBy;                    // tables whose deletes quietly keep the rows
+    QStringList keptDatabases;             // databases a drop quietly leaves in place
+    QSet<QString> purged;                  // "table/account" whose rows are gone
     bool inTransaction = false;
     QList<QPair<QString, QString>> pending;  // deletes of the open transaction
 
@@ -57,10 +64,10 @@ private:
     static QRegularExpressionMatch match(const QString& sql, const QString& pattern) {
         return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(sql);
     }
-    static QString lit() { return QStringLiteral("'((?:[^']|'')*)'"); }
-    // The account set of an integration-log pattern: tqdata[_]N with N's wildcards as classes.
-    static QString accountOfPattern(const QString& escaped) {
-        return unquote(escaped, '\'').replace(QRegularExpression("\\[(.)\\]"), "\\1");
+    static QString lit() { return QStringLiteral("N?'((?:[^']|'')*)'"); }
+    static QString eaiCondition() {
+        return QStringLiteral(
+            "Ea_Account = N?'tqdata_((?:[^']|'')*)' or Ea_Account like N?'tqdata\\[_\\].*\\[_\\]%'");
     }
     static QStringList literals(const QString& list) {
         QStringList out;
@@ -89,10 +96,8 @@ private:
                 rows << QVariantList{t};
             return FakeScript::rows({"name"}, rows);
         }
-        if (auto m = match(
-                sql, "select count\\(\\*\\) from EAILog where Ea_Account like 'tqdata\\[_\\](.*)' or .*");
-            m.hasMatch())
-            return FakeScript::rows({""}, {{rowsIn("EAILog", accountOfPattern(m.captured(1)))}});
+        if (auto m = match(sql, "select count\\(\\*\\) from EAILog where " + eaiCondition()); m.hasMatch())
+            return FakeScript::rows({""}, {{rowsIn("EAILog", unquote(m.captured(1), '\''))}});
         if (auto m = match(sql, "select count\\(\\*\\) from (\\w+) where cacc_id=" + lit()); m.hasMatch())
             return FakeScript::rows({""}, {{rowsIn(m.captured(1), unquote(m.captured(2), '\''))}});
         return std::nullopt;
@@ -127,31 +132,98 @@ private:
                 databases.removeAll(db);
             return r;
         }
-        if (auto m =
-                match(sql, ".*from master\\.dbo\\.sysprocesses where dbid in \\((.*)\\) and spid<>@@SPID");
+        if (auto m = match(sql,
+                           ".*from sys\\.dm_tran_locks l join sys\\.dm_exec_sessions s .*"
+                           "l\\.resource_type='DATABASE' and l\\.resource_database_id in \\((.*)\\) and "
+                           "l\\.request_session_id<>@@SPID");
             m.hasMatch()) {
             QList<QVariantList> rows;
             for (const QString& db : literals(m.captured(1))) {
                 for (QVariantList row : sessions.value(db))
-                    rows << (row << db);
+                    rows << (row.insert(1, db), row);
             }
-            return FakeScript::rows({"spid", "loginame", "hostname", "program_name", "dbname"}, rows);
+            return FakeScript::rows({"spid", "dbname", "login_name", "host_name", "program_name"}, rows);
         }
+        if (match(sql, ".*from sys\\.dm_tran_locks .*l\\.resource_type='OBJECT'.*").hasMatch())
+            return FakeScript::rows({"spid", "login_name", "host_name", "program_name"}, lockHolders);
+        if (match(sql, ".*from master\\.dbo\\.sysprocesses where open_tran>0 and spid<>@@SPID").hasMatch())
+            return FakeScript::rows({"spid", "login_name", "host_name", "program_name"}, openTransactions);
+        if (sql == "select convert(nvarchar(128),SERVERPROPERTY('ProductVersion'))")
+            return FakeScript::rows({""}, {{version}});
+        if (auto r = hazards(sql))
+            return *r;
         if (auto m = match(sql, ".*from master\\.dbo\\.sysaltfiles where dbid=DB_ID\\(" + lit() + "\\)");
             m.hasMatch()) {
             const bool exists = databases.contains(unquote(m.captured(1), '\''));
             return FakeScript::rows({""}, {{exists ? QVariant(2560) : QVariant()}});
         }
-        if (auto m = match(sql, "select DATABASEPROPERTYEX\\(" + lit() + ",'Status'\\)"); m.hasMatch())
-            return FakeScript::rows({""}, {{QStringLiteral("ONLINE")}});
+        if (auto m = match(
+                sql, "select convert\\(nvarchar\\(128\\),DATABASEPROPERTYEX\\(" + lit() + ",'Status'\\)\\)");
+            m.hasMatch())
+            return FakeScript::rows({""}, {{states.value(unquote(m.captured(1), '\''), "ONLINE")}});
+        return std::nullopt;
+    }
+
+    std::optional<SqlResult> hazards(const QString& sql) {
+        if (auto m = match(sql,
+                           "select name,state_desc,user_access_desc,is_published,is_subscribed,"
+                           "is_merge_published(,convert\\(nvarchar\\(36\\),replica_id\\) as replica_id)? "
+                           "from sys\\.databases where name in \\((.*)\\)");
+            m.hasMatch()) {
+            const bool ag = !m.captured(1).isEmpty();
+            QStringList columns{"name",         "state_desc",    "user_access_desc",
+                                "is_published", "is_subscribed", "is_merge_published"};
+            if (ag)
+                columns << "replica_id";
+            QList<QVariantList> rows;
+            for (const QString& db : literals(m.captured(2))) {
+                if (!databases.contains(db))
+                    continue;
+                QVariantList row{db,
+                                 states.value(db, "ONLINE"),
+                                 singleUser.contains(db) ? "SINGLE_USER" : "MULTI_USER",
+                                 published.contains(db),
+                                 subscribed.contains(db),
+                                 mergePublished.contains(db)};
+                if (ag)
+                    row << (inAvailabilityGroup.contains(db)
+                                ? QVariant("8B1C2D3E-0000-0000-0000-000000000001")
+                                : QVariant());
+                rows << row;
+            }
+            return FakeScript::rows(columns, rows);
+        }
+        if (auto m = match(sql,
+                           "select name,db_name\\(source_database_id\\) as source from sys\\.databases where "
+                           "source_database_id in \\((.*)\\)");
+            m.hasMatch()) {
+            QList<QVariantList> rows;
+            const QStringList listed = literals(m.captured(1));
+            for (auto it = snapshots.cbegin(); it != snapshots.cend(); ++it) {
+                if (listed.contains(it.value()))
+                    rows << QVariantList{it.key(), it.value()};
+            }
+            return FakeScript::rows({"name", "source"}, rows);
+        }
+        if (auto m = match(
+                sql,
+                "select db_name\\(database_id\\) as name,mirroring_role_desc from "
+                "sys\\.database_mirroring where mirroring_guid is not null and database_id in \\((.*)\\)");
+            m.hasMatch()) {
+            QList<QVariantList> rows;
+            for (const QString& db : literals(m.captured(1))) {
+                if (mirrored.contains(db))
+                    rows << QVariantList{db, "PRINCIPAL"};
+            }
+            return FakeScript::rows({"name", "mirroring_role_desc"}, rows);
+        }
         return std::nullopt;
     }
 
     SqlResult transaction(const QString& sql) {
         SqlResult r;
-        if (auto m = match(sql, "Delete from EAILog where Ea_Account like 'tqdata\\[_\\](.*)' or .*");
-            m.hasMatch()) {
-            pending.append({"EAILog", accountOfPattern(m.captured(1))});
+        if (auto m = match(sql, "Delete from EAILog where " + eaiCondition()); m.hasMatch()) {
+            pending.append({"EAILog", unquote(m.captured(1), '\'')});
         } else if (auto d = match(sql, "(?i)delete from (\\w+) where cacc_id ?= ?" + lit()); d.hasMatch()) {
             pending.append({d.captured(1), unquote(d.captured(2), '\'')});
             if (!inTransaction)

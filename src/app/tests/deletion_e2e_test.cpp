@@ -139,19 +139,16 @@ private slots:
         // One entry per batch the server received.
         QStringList counts;
         for (const QString& t : kPurgeTables) {
-            counts << (t == "EAILog" ? "select count(*) from EAILog where Ea_Account like 'tqdata[_]001' or "
+            counts << (t == "EAILog" ? "select count(*) from EAILog where Ea_Account = 'tqdata_001' or "
                                        "Ea_Account like 'tqdata[_]001[_]%'"
                                      : "select count(*) from " + t + " where cacc_id='001'");
         }
-        const QString sessions =
-            "select spid,loginame,hostname,program_name,db_name(dbid) as dbname from master.dbo.sysprocesses "
-            "where dbid in (DB_ID('tqdata_001_2002'),DB_ID('tqdata_001_2003')) and spid<>@@SPID";
+        const QStringList dbs{"tqdata_001_2002", "tqdata_001_2003"};
         QStringList preview = counts;
-        for (const QString db : {"tqdata_001_2002", "tqdata_001_2003"}) {
+        for (const QString& db : dbs)
             preview << "select sum(size) from master.dbo.sysaltfiles where dbid=DB_ID('" + db + "')"
-                    << "select DATABASEPROPERTYEX('" + db + "','Status')";
-        }
-        preview << sessions;
+                    << stateOf(db);
+        preview << sessionsOf(dbs);
         QStringList verification{lookup("001")};
         verification << counts.mid(0, 9)
                      << "select name from master.dbo.sysdatabases where name in "
@@ -163,7 +160,8 @@ private slots:
             preview.join(";\n"),
             "select * from master.dbo.sysdatabases where name='tqdata_001_2002'",
             "select * from master.dbo.sysdatabases where name='tqdata_001_2003'",
-            sessions,
+            kVersion,
+            checksOf(dbs, false),  // the sandbox answers as 2008 R2 does
             "drop database [tqdata_001_2002]",
             "drop database [tqdata_001_2003]",
             kTables,
@@ -177,9 +175,9 @@ private slots:
         QCOMPARE(got.last(), "select cacc_id,cacc_name from ua_account");  // the refresh
 
         QCOMPARE(rowsOf("001"), 0);
-        const QString dbs = snapshot().last();
-        QVERIFY2(!dbs.contains("tqdata_001_2002") && !dbs.contains("tqdata_001_2003"), qPrintable(dbs));
-        QVERIFY2(dbs.contains("tqdata_001_2004") && dbs.contains("tqdata_0010_2003"), qPrintable(dbs));
+        const QString left = snapshot().last();
+        QVERIFY2(!left.contains("tqdata_001_2002") && !left.contains("tqdata_001_2003"), qPrintable(left));
+        QVERIFY2(left.contains("tqdata_001_2004") && left.contains("tqdata_0010_2003"), qPrintable(left));
         QVERIFY(w->TxtAccNo->text().isEmpty() && !w->ChkDelDB->isChecked() && w->txtYear->isHidden());
     }
 
@@ -194,6 +192,110 @@ private slots:
         QCOMPARE(snapshot(), before);
         for (const QString& s : log())
             QVERIFY2(!s.startsWith("drop") && !s.startsWith("Delete", Qt::CaseInsensitive), qPrintable(s));
+    }
+
+    // Another program's transaction on UA_log, begun while the operator reads the confirmation:
+    // the purge gives up after the lock time-out, is rolled back whole and the holder is named.
+    void purgeBlockedByAnotherSession() {
+        const QStringList before = snapshot();
+        prepare("001");
+        int holder = 0;
+        MessageBox::setOnShown([&](const MessageBox::Shown& s) {
+            if (s.kind == MessageBox::Confirmation && holder == 0)
+                holder =
+                    engine().holdLock("UA_log", std::chrono::milliseconds(-1), "fin", "PC-FIN3", "fin-app");
+        });
+        const QString outcome = pressDelete();
+        MessageBox::setOnShown({});
+        QVERIFY(holder != 0);
+        QVERIFY2(
+            outcome.startsWith(kDeleteFailed + "\n等待其他会话释放锁超时,系统数据库中的删除已全部撤销。\n") &&
+                outcome.contains("(登录名 fin, 主机 PC-FIN3, 程序 fin-app)"),
+            qPrintable(outcome));
+        QVERIFY2(shown.last().details.contains("(1222)"), qPrintable(shown.last().details));
+        engine().releaseLock(holder);
+        QCOMPARE(snapshot(), before);
+    }
+
+    // Hazards stop the run before the first drop; the OFFLINE database is flagged beforehand.
+    void hazardsStopBeforeAnyDrop() {
+        QVERIFY(engine().setDatabaseHazard("tqdata_001_2002", "snapshot"));
+        QVERIFY(engine().setDatabaseHazard("tqdata_001_2003", "published"));
+        QVERIFY(engine().setDatabaseState("tqdata_001_2004", "OFFLINE"));
+        const QStringList before = snapshot();
+        prepare("001", true, "2002;2003;2004");
+        const QString notice = pressDelete();
+        QVERIFY2(notice.startsWith("以下年度数据库目前不能删除,删除操作已停止,没有删除任何数据!\n") &&
+                     notice.contains("数据库tqdata_001_2002: 是数据库快照snap_tqdata_001_2002的源数据库") &&
+                     notice.contains("数据库tqdata_001_2003: 已发布用于复制") &&
+                     !notice.contains("tqdata_001_2004"),
+                 qPrintable(notice));
+        const QString details = shown.first().details;
+        QVERIFY2(details.contains(
+                     QRegularExpression("tqdata_001_2004: [0-9.]+ MB, OFFLINE\\(注意: 数据库未联机\\)")),
+                 qPrintable(details));
+        QCOMPARE(snapshot(), before);
+        for (const QString& s : log())
+            QVERIFY2(!s.startsWith("drop") && !s.contains("Delete", Qt::CaseInsensitive), qPrintable(s));
+    }
+
+    void offlineDatabaseIsDroppedAndItsFilesNamed() {
+        QVERIFY(engine().setDatabaseState("tqdata_001_2003", "OFFLINE"));
+        prepare("001", true, "2002;2003");
+        QCOMPARE(pressDelete(),
+                 "帐套001(2002;2003年)已成功删除!\n注意: 以下数据库删除时处于脱机状态(OFFLINE),"
+                 "其数据文件仍留在服务器的磁盘上,需要手工删除:\ntqdata_001_2003");
+        QVERIFY(!engine().orphanedFiles().empty());
+    }
+
+    // A session elsewhere that names a listed database in three-part names holds it too.
+    void sessionUsingADatabaseByThreePartNames() {
+        auto other = engine().openSession("TQSystem", "li", "PC-LI", "report-tool");
+        const auto opened =
+            engine().execBatch(*other, "BEGIN TRAN select count(*) from tqdata_001_2003.dbo.sysobjects");
+        for (const auto& piece : opened.pieces)
+            QVERIFY(piece.messages.empty());
+        const QStringList before = snapshot();
+        prepare("001", true, "2002;2003");
+        const QString notice = pressDelete();
+        QVERIFY2(
+            notice.startsWith("以下数据库正在被其他连接使用") &&
+                notice.contains("(登录名 li, 主机 PC-LI, 程序 report-tool) 正在使用数据库tqdata_001_2003\n"),
+            qPrintable(notice));
+        QCOMPARE(snapshot(), before);
+        engine().closeSession(*other);
+    }
+
+    // A number typed in full width finds account set 001, as the server's collation does, and
+    // deletes its rows and databases only.
+    void fullWidthNumberDeletesItsOwnAccountSet() {
+        const int rows0010 = rowsOf("0010");
+        prepare("1", true);
+        // Typed through an input method: the test's key clicks carry ASCII only.
+        w->TxtAccNo->setText("\uFF10\uFF10\uFF11");
+        w->txtYear->setText("\uFF12\uFF10\uFF10\uFF12\uFF1B\uFF12\uFF10\uFF10\uFF13");
+        MessageBox::takeShown();
+        QCOMPARE(pressDelete(), "帐套001(2002;2003年)已成功删除!");
+        QCOMPARE(rowsOf("001"), 0);
+        QCOMPARE(rowsOf("0010"), rows0010);
+        const QString dbs = snapshot().last();
+        QVERIFY2(!dbs.contains("tqdata_001_2002") && !dbs.contains("tqdata_001_2003"), qPrintable(dbs));
+        QVERIFY2(dbs.contains("tqdata_001_2004") && dbs.contains("tqdata_0010_2003"), qPrintable(dbs));
+    }
+
+    // The bare name is matched with "=", which ignores trailing blanks (LIKE on a Unicode value
+    // would not): the padded row goes, and the preview counted it.
+    void integrationLogRowWithTrailingBlank() {
+        exec("INSERT INTO EAILog (id, Ea_Account) VALUES (200, 'tqdata_001 ')");
+        const int before = raw("SELECT count(*) FROM EAILog").value(0).toInt();
+        prepare("001");
+        QCOMPARE(pressDelete(), "空帐套号001已成功删除!");
+        QCOMPARE(raw("SELECT count(*) FROM EAILog WHERE id = 200").value(0), "0");
+        QCOMPARE(raw("SELECT Ea_Account FROM EAILog ORDER BY id"),
+                 (QStringList{"tqdata_0010_2003", "tqdataX001", "tqdata_002_2004", "tqdata_003_2004"}));
+        const int deleted = before - raw("SELECT count(*) FROM EAILog").value(0).toInt();
+        QVERIFY2(shown.first().details.contains("EAILog: " + QString::number(deleted) + " 行"),
+                 qPrintable(shown.first().details));
     }
 
     void installationWithoutIntegrationLog() {

@@ -23,15 +23,10 @@ const QString kNotQueried = QStringLiteral("无法查询数据库服务器,删�
 SqlError serverError(int code, const QString& message) {
     return FakeInstallation::serverError(code, message);
 }
-QString sessionsOf(const QStringList& dbs) {
-    return "select spid,loginame,hostname,program_name,db_name(dbid) as dbname from master.dbo.sysprocesses "
-           "where dbid in (DB_ID('" +
-           dbs.join("'),DB_ID('") + "')) and spid<>@@SPID";
-}
 
 QStringList previewCountsOf001() {
     return {kTables,
-            "select count(*) from EAILog where Ea_Account like 'tqdata[_]001' or Ea_Account like "
+            "select count(*) from EAILog where Ea_Account = 'tqdata_001' or Ea_Account like "
             "'tqdata[_]001[_]%'",
             "select count(*) from UA_Period where cacc_id='001'",
             "select count(*) from UA_holdauth where cacc_id='001'",
@@ -48,8 +43,7 @@ QStringList previewCountsOf001() {
 QStringList databasePreview(const QStringList& dbs) {
     QStringList out;
     for (const QString& db : dbs)
-        out << "select sum(size) from master.dbo.sysaltfiles where dbid=DB_ID('" + db + "')"
-            << "select DATABASEPROPERTYEX('" + db + "','Status')";
+        out << "select sum(size) from master.dbo.sysaltfiles where dbid=DB_ID('" + db + "')" << stateOf(db);
     out << sessionsOf(dbs);
     return out;
 }
@@ -268,8 +262,8 @@ private slots:
         const QStringList dbs{"tqdata_001_2002", "tqdata_001_2003"};
         expected << previewCountsOf001() << databasePreview(dbs)
                  << "select * from master.dbo.sysdatabases where name='tqdata_001_2002'"
-                 << "select * from master.dbo.sysdatabases where name='tqdata_001_2003'" << sessionsOf(dbs)
-                 << "drop database [tqdata_001_2002]"
+                 << "select * from master.dbo.sysdatabases where name='tqdata_001_2003'" << kVersion
+                 << checksOf(dbs).split(";\n") << "drop database [tqdata_001_2002]"
                  << "drop database [tqdata_001_2003]" << kTables << "SET XACT_ABORT ON"
                  << "BEGIN TRANSACTION" << purgeOf001() << "COMMIT TRANSACTION" << verificationOf001(dbs)
                  << kReconnect;
@@ -422,12 +416,39 @@ private slots:
             script->log.contains("select * from master.dbo.sysdatabases where name='tqdata_0''1]_20''02'"));
         QVERIFY(script->log.contains("drop database [tqdata_0'1]]_20'02]"));
         QVERIFY(
-            script->log.contains("Delete from EAILog where Ea_Account like 'tqdata[_]0''1]' or "
+            script->log.contains("Delete from EAILog where Ea_Account = 'tqdata_0''1]' or "
                                  "Ea_Account like 'tqdata[_]0''1][_]%'"));
         QVERIFY(script->log.contains("DELETE FROM UA_account WHERE cacc_id = '0''1]'"));
         QCOMPARE(MessageBox::takeShown().last().text, "帐套0'1](20'02年)已成功删除!");
         QCOMPARE(inst.accounts, QStringList({"001", "002"}));
         QVERIFY(inst.databases.isEmpty());
+    }
+
+    // Full-width input, a Chinese input method's default, reads as the server's width-insensitive
+    // collation reads it: in every statement and message, while the boxes keep what was typed.
+    void fullWidthInputIsReadAsOrdinary() {
+        inst.databases = {"tqdata_001_2002", "tqdata_001_2003"};
+        const QString number = "\uFF10\uFF10\uFF11";
+        const QString years = "\uFF12\uFF10\uFF10\uFF12\uFF1B2003";
+        prepare("1", true);
+        // Typed through an input method: the test's key clicks carry ASCII only.
+        w->TxtAccNo->setText(number);
+        w->txtYear->setText(years);
+        QVERIFY(w->CmdDel->isEnabled());
+        script->log.clear();
+        pressDelete({MessageBox::Cancel});
+        QCOMPARE(script->log.first(), lookup("001"));
+        QCOMPARE(
+            MessageBox::takeShown().last().text,
+            "此操作将会从系统数据库TqSystem的关键数据表中删除帐套001的信息,此操作不可恢复,确认删除帐套?");
+        QCOMPARE(w->TxtAccNo->text(), number);
+        QCOMPARE(w->txtYear->text(), years);
+        pressDelete();
+        QVERIFY(script->log.contains("drop database [tqdata_001_2002]"));
+        QVERIFY(script->log.contains("drop database [tqdata_001_2003]"));
+        QVERIFY(script->log.contains("DELETE FROM UA_account WHERE cacc_id = '001'"));
+        QCOMPARE(MessageBox::takeShown().last().text, "帐套001(2002;2003年)已成功删除!");
+        QCOMPARE(inst.accounts, QStringList{"002"});
     }
 
     // No input reaches the window during a run; a close waits for its end.

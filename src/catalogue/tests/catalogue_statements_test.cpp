@@ -30,12 +30,12 @@ private slots:
                                       << "select distinct(iyear) from tqsystem.dbo.ua_period where "
                                          "iyear<>'9999' and cacc_id='' order by iyear desc"
                                       << "select * from ua_account where cacc_id=''";
-        QTest::newRow("Chinese, brackets and semicolons pass unchanged")
+        QTest::newRow("beyond ASCII: a Unicode literal, brackets and semicolons unchanged")
             << "帐[1];--"
             << "select distinct(iyear) from tqsystem.dbo.ua_period where iyear<>'9999' and "
-               "cacc_id='帐[1];--' "
+               "cacc_id=N'帐[1];--' "
                "order by iyear desc"
-            << "select * from ua_account where cacc_id='帐[1];--'";
+            << "select * from ua_account where cacc_id=N'帐[1];--'";
     }
     void statements() {
         QFETCH(QString, accNo);
@@ -92,6 +92,30 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, trimmed);
         QCOMPARE(AccountCatalogue::trimSpaces(text), trimmed);
+    }
+
+    // The number and year boxes read full-width input as the server's width-insensitive
+    // collation does; what is not ASCII after that stays as it is.
+    void boxValue_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("full-width digits") << "\uFF10\uFF10\uFF11"
+                                           << "001";
+        QTest::newRow("full-width letters") << "\uFF21\uFF42\uFF13"
+                                            << "Ab3";
+        QTest::newRow("full-width separator") << "\uFF12\uFF10\uFF10\uFF12\uFF1B2003\uFF1B"
+                                              << "2002;2003;";
+        QTest::newRow("ideographic spaces trimmed") << "\u3000001 \u3000"
+                                                    << "001";
+        QTest::newRow("Chinese stays") << " 帐套1 "
+                                       << "帐套1";
+        QTest::newRow("a tab is not a space") << "\t001"
+                                              << "\t001";
+    }
+    void boxValue() {
+        QFETCH(QString, typed);
+        QFETCH(QString, value);
+        QCOMPARE(AccountCatalogue::boxValue(typed), value);
     }
 
     void numberOfItemWithoutParenthesis() {

@@ -18,7 +18,7 @@ private slots:
         QCOMPARE(dropDatabase(databaseName("001", "2002")), "drop database [tqdata_001_2002]");
 
         const QStringList expected{
-            "Delete from EAILog where Ea_Account like 'tqdata[_]001' or Ea_Account like 'tqdata[_]001[_]%'",
+            "Delete from EAILog where Ea_Account = 'tqdata_001' or Ea_Account like 'tqdata[_]001[_]%'",
             "DELETE FROM UA_Period WHERE cacc_id = '001'",
             "DELETE FROM UA_holdauth WHERE cacc_id = '001'",
             "DELETE FROM UA_log WHERE cacc_id = '001'",
@@ -48,37 +48,51 @@ private slots:
                  "DELETE FROM UA_account WHERE cacc_id = '1'';drop table x--'");
         QCOMPARE(dropDatabase(databaseName("a]b", "2002")), "drop database [tqdata_a]]b_2002]");
         QCOMPARE(dropDatabase("x];drop database y;--"), "drop database [x]];drop database y;--]");
+        // Beyond ASCII a value goes as a Unicode literal; a bracketed name needs none.
+        QCOMPARE(accountLookup("帐1"), "select * from ua_account where cAcc_id=N'帐1'");
+        QCOMPARE(purgeStatements("帐1")[1].statement, "DELETE FROM UA_Period WHERE cacc_id = N'帐1'");
+        QCOMPARE(purgeStatements("帐1")[1].count, "select count(*) from UA_Period where cacc_id=N'帐1'");
+        QCOMPARE(databaseExists(databaseName("帐1", "2002")),
+                 "select * from master.dbo.sysdatabases where name=N'tqdata_帐1_2002'");
+        QCOMPARE(dropDatabase(databaseName("帐1", "2002")), "drop database [tqdata_帐1_2002]");
         QCOMPARE(databaseExists(databaseName("0'1", "20'02")),
                  "select * from master.dbo.sysdatabases where name='tqdata_0''1_20''02'");
-        QCOMPARE(databaseSessions({"tqdata_0'1_2002", "b"}),
-                 "select spid,loginame,hostname,program_name,db_name(dbid) as dbname from "
-                 "master.dbo.sysprocesses where dbid in (DB_ID('tqdata_0''1_2002'),DB_ID('b')) and "
-                 "spid<>@@SPID");
+        QCOMPARE(
+            databaseSessions({"tqdata_0'1_2002", "b"}),
+            "select distinct l.request_session_id as spid,db_name(l.resource_database_id) as dbname,"
+            "s.login_name,s.host_name,s.program_name from sys.dm_tran_locks l join sys.dm_exec_sessions s "
+            "on s.session_id=l.request_session_id where l.resource_type='DATABASE' and "
+            "l.resource_database_id in (DB_ID('tqdata_0''1_2002'),DB_ID('b')) and "
+            "l.request_session_id<>@@SPID");
+        QCOMPARE(databaseHazards({"a'b"}, false).first(),
+                 "select name,state_desc,user_access_desc,is_published,is_subscribed,is_merge_published from "
+                 "sys.databases where name in ('a''b')");
         QCOMPARE(databasesListed({"a'b", "c"}),
                  "select name from master.dbo.sysdatabases where name in ('a''b','c')");
         QCOMPARE(databaseSize("tq'x"),
                  "select sum(size) from master.dbo.sysaltfiles where dbid=DB_ID('tq''x')");
-        QCOMPARE(databaseState("tq'x"), "select DATABASEPROPERTYEX('tq''x','Status')");
+        QCOMPARE(databaseState("tq'x"), "select convert(nvarchar(128),DATABASEPROPERTYEX('tq''x','Status'))");
     }
 
     void integrationLogPatternEscapesWildcards_data() {
         QTest::addColumn<QString>("number");
         QTest::addColumn<QString>("condition");
+        // The bare name with "=" (no wildcards there), the yearly names with LIKE.
         QTest::newRow("plain") << "0010"
-                               << "Ea_Account like 'tqdata[_]0010' or Ea_Account like 'tqdata[_]0010[_]%'";
+                               << "Ea_Account = 'tqdata_0010' or Ea_Account like 'tqdata[_]0010[_]%'";
         QTest::newRow("percent") << "0%"
-                                 << "Ea_Account like 'tqdata[_]0[%]' or Ea_Account like 'tqdata[_]0[%][_]%'";
-        QTest::newRow("underscore")
-            << "_1"
-            << "Ea_Account like 'tqdata[_][_]1' or Ea_Account like 'tqdata[_][_]1[_]%'";
-        QTest::newRow("bracket")
-            << "[a]"
-            << "Ea_Account like 'tqdata[_][[]a]' or Ea_Account like 'tqdata[_][[]a][_]%'";
+                                 << "Ea_Account = 'tqdata_0%' or Ea_Account like 'tqdata[_]0[%][_]%'";
+        QTest::newRow("underscore") << "_1"
+                                    << "Ea_Account = 'tqdata__1' or Ea_Account like 'tqdata[_][_]1[_]%'";
+        QTest::newRow("bracket") << "[a]"
+                                 << "Ea_Account = 'tqdata_[a]' or Ea_Account like 'tqdata[_][[]a][_]%'";
         QTest::newRow("quote") << "0'1"
-                               << "Ea_Account like 'tqdata[_]0''1' or Ea_Account like 'tqdata[_]0''1[_]%'";
+                               << "Ea_Account = 'tqdata_0''1' or Ea_Account like 'tqdata[_]0''1[_]%'";
         QTest::newRow("quote and wildcard")
             << "'%"
-            << "Ea_Account like 'tqdata[_]''[%]' or Ea_Account like 'tqdata[_]''[%][_]%'";
+            << "Ea_Account = 'tqdata_''%' or Ea_Account like 'tqdata[_]''[%][_]%'";
+        QTest::newRow("not ASCII") << "帐1"
+                                   << "Ea_Account = N'tqdata_帐1' or Ea_Account like N'tqdata[_]帐1[_]%'";
     }
     void integrationLogPatternEscapesWildcards() {
         QFETCH(QString, number);
