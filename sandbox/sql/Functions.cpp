@@ -92,7 +92,8 @@ Cell databasePropertyEx(Executor& x, const Session&, const Args& a) {
     return nullCell(ColType::NVarChar);
 }
 
-// The properties a client asks for to learn which release it talks to; others are Null.
+// SERVERPROPERTY: the properties a client asks for to learn which release it talks to, whose base type
+// is nvarchar(128); others are Null.
 Cell serverProperty(Executor& x, const Session&, const Args& a) {
     const std::string p = lower(trimSpaces(cellText(a[0])));
     if (p == "productversion")
@@ -103,23 +104,8 @@ Cell serverProperty(Executor& x, const Session&, const Args& a) {
         return textCell(x.product.edition);
     if (p == "servername" || p == "machinename")
         return textCell("SANDBOX");
-    return nullCell(ColType::NVarChar);
-}
-
-// SERVERPROPERTY: the properties whose base type is nvarchar(128); others are NULL here.
-Cell serverProperty(Executor&, const Session&, const Args& a) {
-    const std::string p = lower(trimSpaces(cellText(a[0])));
-    const std::pair<const char*, const char*> known[] = {
-        {"productversion", "10.50.1600.1"},
-        {"productlevel", "RTM"},
-        {"edition", "Standard Edition (64-bit)"},
-        {"servername", "SANDBOX"},
-        {"machinename", "SANDBOX"},
-        {"collation", "Chinese_PRC_CI_AS"},
-    };
-    for (const auto& [name, value] : known)
-        if (p == name)
-            return textCell(value);
+    if (p == "collation")
+        return textCell("Chinese_PRC_CI_AS");
     return nullCell(ColType::NVarChar);
 }
 
@@ -180,7 +166,6 @@ const BuiltinFunction kFunctions[] = {
     {"lower", 1, 1, kSameAsArg, &lowerCase, true},
     {"ltrim", 1, 1, kSameAsArg, &ltrim, true},
     {"rtrim", 1, 1, kSameAsArg, &rtrim, true},
-    {"serverproperty", 1, 1, returns(ColType::NVarChar, 128), &serverProperty, true},
 };
 
 const GlobalVariable kGlobals[] = {

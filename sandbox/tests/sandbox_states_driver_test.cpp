@@ -86,7 +86,7 @@ private slots:
                  QString("RECOVERY_PENDING"));
         QVERIFY(single(db, "select convert(nvarchar(128), DATABASEPROPERTYEX('nosuch','Status'))").isNull());
         QCOMPARE(single(db, "select convert(nvarchar(128), SERVERPROPERTY('ProductVersion'))").toString(),
-                 QString("10.50.1600.1"));
+                 QString("15.0.2000.5"));  // the release played by default
     }
 
     // tsql prints the variant's value whole.
