@@ -20,6 +20,7 @@ struct Expr {
         Int,
         Float,
         String,
+        Binary,    // 0x...: s holds the bytes
         Column,    // parts: [table.]column
         Star,      // the * of count(*)
         Func,      // name (lower case), args
@@ -70,6 +71,7 @@ struct Statement {
     enum class Kind {
         Select,
         Delete,
+        Insert,
         DropDatabase,
         DropOther,
         Use,
@@ -77,7 +79,9 @@ struct Statement {
         BeginTran,
         CommitTran,
         RollbackTran,
-        Exec
+        Exec,
+        Backup,
+        Restore
     };
     Kind kind = Kind::Select;
     std::string text;  // the statement as written, without a closing ";"
@@ -96,6 +100,12 @@ struct Statement {
     std::string optionValue;         // Set: ON / OFF / a number / a word
     std::string proc;                // Exec: procedure name as written
     std::vector<ExprPtr> procArgs;
+
+    // Insert: the target in from, its column list in names, one list of values per row.
+    std::vector<std::vector<ExprPtr>> values;
+    // Backup / Restore: the database (empty for VERIFYONLY), the file, WITH options in upper case.
+    std::string device;
+    std::vector<std::string> with;
 };
 
 struct ParseResult {

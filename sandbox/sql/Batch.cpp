@@ -21,7 +21,8 @@ void Executor::checkFaults(const Statement& st) {
 
 void Executor::run(const Statement& st, Session& s, Piece& p, BatchResult& out) {
     checkFaults(st);
-    bool touchesTable = (st.kind == Statement::Kind::Select && st.from) || st.kind == Statement::Kind::Delete;
+    bool touchesTable = (st.kind == Statement::Kind::Select && st.from) ||
+                        st.kind == Statement::Kind::Delete || st.kind == Statement::Kind::Insert;
     if (s.implicitTransactions && s.tranCount == 0 && touchesTable)
         begin(s, p);
     switch (st.kind) {
@@ -30,6 +31,15 @@ void Executor::run(const Statement& st, Session& s, Piece& p, BatchResult& out) 
             break;
         case Statement::Kind::Delete:
             remove(st, s, p);
+            break;
+        case Statement::Kind::Insert:
+            insert(st, s, p);
+            break;
+        case Statement::Kind::Backup:
+            backup(st, s, p);
+            break;
+        case Statement::Kind::Restore:
+            restore(st, s, p);
             break;
         case Statement::Kind::DropDatabase:
             dropDatabase(st, s);
@@ -79,7 +89,8 @@ bool Executor::compile(const std::vector<Statement>& statements, Session& s, Bat
     for (const auto& st : statements) {
         if (st.kind == Statement::Kind::Use)
             break;
-        if (st.kind != Statement::Kind::Select && st.kind != Statement::Kind::Delete)
+        if (st.kind != Statement::Kind::Select && st.kind != Statement::Kind::Delete &&
+            st.kind != Statement::Kind::Insert)
             continue;
         Piece p;
         try {
@@ -87,6 +98,8 @@ bool Executor::compile(const std::vector<Statement>& statements, Session& s, Bat
                 continue;
             if (st.kind == Statement::Kind::Select)
                 select(st, s, p, true);
+            else if (st.kind == Statement::Kind::Insert)
+                insert(st, s, p, true);
             else
                 remove(st, s, p, true);
             continue;
@@ -106,6 +119,7 @@ bool Executor::compile(const std::vector<Statement>& statements, Session& s, Bat
 SqlError Executor::storeError(const StoreFailure& f, const Statement& st, const Session& s) {
     static const char* const kVerbs[] = {"SELECT",
                                          "DELETE",
+                                         "INSERT",
                                          "DROP DATABASE",
                                          "DROP",
                                          "USE",
@@ -113,7 +127,9 @@ SqlError Executor::storeError(const StoreFailure& f, const Statement& st, const 
                                          "BEGIN TRANSACTION",
                                          "COMMIT TRANSACTION",
                                          "ROLLBACK TRANSACTION",
-                                         "EXECUTE"};
+                                         "EXECUTE",
+                                         "BACKUP DATABASE",
+                                         "RESTORE DATABASE"};
     StoreFailureSite site{.verb = kVerbs[static_cast<int>(st.kind)],
                           .table = st.from ? st.from->parts.back() : std::string(),
                           .database = st.from && st.from->parts.size() == 3 ? st.from->parts[0] : s.database};

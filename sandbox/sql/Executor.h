@@ -82,6 +82,14 @@ public:
     void set(const Statement& st, Session& s, Piece& p);
     void execProc(const Statement& st, Piece& p);
 
+    // Insert.cpp
+    void insert(const Statement& st, Session& s, Piece& p, bool compileOnly = false);
+    void identityInsert(const Statement& st, Session& s);
+
+    // Backup.cpp, Restore.cpp
+    void backup(const Statement& st, Session& s, Piece& p);
+    void restore(const Statement& st, Session& s, Piece& p);
+
     // Transactions.cpp
     // The store holds one transaction at a time: a session's transaction takes it at its first
     // write. Another session that would write meanwhile times out at once rather than wait.
@@ -94,6 +102,10 @@ public:
 
 private:
     void loadTable(Source& src);
+    std::vector<size_t> insertTargets(const Statement& st, const Source& src);
+    void checkIdentity(const Statement& st, const Source& src, const std::vector<size_t>& target,
+                       const Session& s);
+    void writeRows(const Statement& st, const Source& src, const std::vector<size_t>& target, Session& s);
     void bindColumn(const Expr& e, const Source* src);
     void bindFunction(const Expr& e, const Source* src, bool aggregatesAllowed, bool insideAggregate);
     Cell arith(const Expr& e, const Ctx& c);

@@ -70,6 +70,14 @@ Cell objectId(Executor& x, const Session& s, const Args& a) {
     return intCell(objectIdFor(r->table));
 }
 
+// TYPE_NAME(user_type_id): https://learn.microsoft.com/en-us/sql/t-sql/functions/type-name-transact-sql
+Cell typeName(Executor&, const Session&, const Args& a) {
+    if (a[0].v.null)
+        return nullCell(ColType::NVarChar);
+    const SqlType* t = findType(static_cast<int>(toInt(a[0], ColType::Int)));
+    return t ? textCell(t->name) : nullCell(ColType::NVarChar);
+}
+
 Cell databasePropertyEx(Executor& x, const Session&, const Args& a) {
     auto d = x.store.findDatabase(cellText(a[0]));
     if (!d)
@@ -135,6 +143,7 @@ const BuiltinFunction kFunctions[] = {
     {"db_id", 0, 1, returns(ColType::SmallInt), &dbId, true},
     {"db_name", 0, 1, returns(ColType::NVarChar, 128), &dbName, true},
     {"object_id", 1, 2, returns(ColType::Int), &objectId, true},
+    {"type_name", 1, 1, returns(ColType::NVarChar, 128), &typeName, true},
     {"databasepropertyex", 2, 2, returns(ColType::NVarChar, 128), &databasePropertyEx, true},
     {"isnull", 2, 2, kSameAsArg, &isNull, false},
     {"len", 1, 1, returns(ColType::Int), &len, true},

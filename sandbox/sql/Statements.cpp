@@ -108,6 +108,8 @@ void Executor::use(const Statement& st, Session& s, Piece& p, BatchResult& out) 
 }
 
 void Executor::set(const Statement& st, Session& s, Piece& p) {
+    if (st.option == "IDENTITY_INSERT")
+        identityInsert(st, s);
     if (st.option == "XACT_ABORT")
         s.xactAbort = st.optionValue == "ON";
     if (st.option == "NOCOUNT")

@@ -117,14 +117,51 @@ void sysobjects(Executor& x, Source& src, const Session&, const std::string& dat
                             Value::ofText("2003-06-01 09:00:00.000"), Value::ofText("U ")});
 }
 
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-columns-transact-sql
+void sysColumns(Executor& x, Source& src, const Session&, const std::string& database) {
+    src.cols = {col("object_id", ColType::Int),
+                col("name", ColType::NVarChar, 128, true),
+                col("column_id", ColType::Int),
+                col("system_type_id", ColType::SmallInt),
+                col("user_type_id", ColType::Int),
+                col("max_length", ColType::SmallInt),
+                col("is_nullable", ColType::Bit, 0, true),
+                col("is_identity", ColType::Bit),
+                col("is_computed", ColType::Bit)};
+    if (!x.isSystemDb(database))
+        return;
+    for (auto& t : x.store.userTables()) {
+        int id = 0;
+        for (auto& c : x.store.tableColumns(t)) {
+            int type = typeIdOf(c.type);
+            int length = c.type == ColType::NVarChar    ? (c.maxChars >= 4000 ? -1 : c.maxChars * 2)
+                         : c.type == ColType::VarBinary ? c.maxChars
+                                                        : findType(type)->maxLength;
+            src.rows.push_back({Value::ofInt(objectIdFor(t)), Value::ofText(c.name), Value::ofInt(++id),
+                                Value::ofInt(type), Value::ofInt(type), Value::ofInt(length),
+                                Value::ofInt(c.nullable), Value::ofInt(c.identity), Value::ofInt(0)});
+        }
+    }
+}
+
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-types-transact-sql
+void sysTypes(Executor&, Source& src, const Session&, const std::string&) {
+    src.cols = {col("name", ColType::NVarChar, 128),       col("system_type_id", ColType::SmallInt),
+                col("user_type_id", ColType::Int),         col("max_length", ColType::SmallInt),
+                col("is_nullable", ColType::Bit, 0, true), col("is_user_defined", ColType::Bit)};
+    for (size_t i = 0; i < kTypeCount; ++i)
+        src.rows.push_back({Value::ofText(kTypes[i].name), Value::ofInt(kTypes[i].id),
+                            Value::ofInt(kTypes[i].id), Value::ofInt(kTypes[i].maxLength), Value::ofInt(1),
+                            Value::ofInt(0)});
+}
+
 }  // namespace
 
 // The views a client of this tool reads; the ids are those SQL Server 2008 R2 gives them.
 const CatalogView kViews[] = {
-    {"sysdatabases", -213, &sysdatabases},
-    {"sysaltfiles", -206, &sysaltfiles},
-    {"sysprocesses", -224, &sysprocesses},
-    {"sysobjects", -385, &sysobjects},
+    {"sysdatabases", -213, &sysdatabases}, {"sysaltfiles", -206, &sysaltfiles},
+    {"sysprocesses", -224, &sysprocesses}, {"sysobjects", -385, &sysobjects},
+    {"columns", -410, &sysColumns},        {"types", -391, &sysTypes},
 };
 
 const CatalogView* findView(const std::string& name) {

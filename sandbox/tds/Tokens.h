@@ -22,6 +22,7 @@ enum DataType : uint8_t {
     kFltN = 0x6D,
     kDateTimeN = 0x6F,
     kNVarChar = 0xE7,
+    kBigVarBinary = 0xA5,
 };
 
 enum Token : uint8_t {
