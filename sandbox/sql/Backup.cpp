@@ -49,6 +49,15 @@ SqlError abnormal(Message first, const std::string& verb) {
     return e;
 }
 
+void outsideTransaction(const Session& s, const std::string& verb) {
+    if (s.tranCount > 0)
+        throw abnormal({.number = 3021,
+                        .state = 0,
+                        .severity = 16,
+                        .text = "Cannot perform a backup or restore operation within a transaction."},
+                       verb);
+}
+
 Message processed(const std::string& verb, int64_t pages, double seconds) {
     double mb = static_cast<double>(pages) * 8192.0 / 1048576.0;
     double rate = seconds > 0.0005 ? mb / seconds : mb / 0.001;
@@ -119,12 +128,7 @@ BackupImage Executor::imageOf(const DbRow& d) {
 
 void Executor::backup(const Statement& st, Session& s, Piece& p) {
     const std::string verb = "BACKUP DATABASE";
-    if (s.tranCount > 0)
-        throw abnormal({.number = 3021,
-                        .state = 0,
-                        .severity = 16,
-                        .text = "Cannot perform a backup or restore operation within a transaction."},
-                       verb);
+    outsideTransaction(s, verb);
     auto d = store.findDatabase(st.names[0]);
     if (!d)
         throw abnormal({.number = 911,

@@ -13,6 +13,8 @@ namespace sandbox::sql {
 std::string osErrorText(int err);
 // The error, then 3013 "<verb> is terminating abnormally."
 SqlError abnormal(Message first, const std::string& verb);
+// 3021 with 3013 inside a user transaction.
+void outsideTransaction(const Session& s, const std::string& verb);
 // 3014 "<verb> successfully processed N pages in S seconds (R MB/sec)."
 Message processed(const std::string& verb, int64_t pages, double seconds);
 // 4035 "Processed N pages for database 'db', file 'f' on file 1."

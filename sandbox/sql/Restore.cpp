@@ -63,12 +63,7 @@ BackupImage Executor::readBackup(const std::string& path, const std::string& ver
 void Executor::restore(const Statement& st, Session& s, Piece& p) {
     const bool verify = st.names.empty();
     const std::string verb = verify ? "VERIFY DATABASE" : "RESTORE DATABASE";
-    if (s.tranCount > 0)
-        throw abnormal({.number = 3021,
-                        .state = 0,
-                        .severity = 16,
-                        .text = "Cannot perform a backup or restore operation within a transaction."},
-                       verb);
+    outsideTransaction(s, verb);
     BackupImage m = readBackup(devicePath(st.device), verb);
     if (verify) {
         p.messages.push_back(
