@@ -1,6 +1,7 @@
 #pragma once
 // The engine: an accounting installation in SQLite answering one batch at a time as SQL Server would.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -74,6 +75,8 @@ struct BatchResult {
     std::vector<Piece> pieces;
     bool useDatabaseChanged = false;  // a USE changed the session's database
     std::string database;             // the session's database after the batch
+    bool cancelled = false;           // an ATTENTION stopped it: answer with its acknowledgement
+    bool killed = false;              // a KILL from another session ended it: close the connection
 };
 
 // One client connection's state inside the engine.
@@ -90,10 +93,13 @@ struct Session {
     bool implicitTransactions = false;
     std::string identityInsert;  // the table SET IDENTITY_INSERT is ON for (one per session)
     int64_t lastRowCount = 0;    // @@ROWCOUNT
-    // Asked by a long statement (BACKUP, RESTORE) as it runs: true stops it. The protocol side
-    // answers whether an Attention waits.
-    std::function<bool()> cancelRequested;
-    int lastError = 0;  // @@ERROR
+    int lastError = 0;           // @@ERROR
+    int lockTimeoutMs = -1;      // SET LOCK_TIMEOUT: -1 waits for ever, 0 does not wait
+    bool readUncommitted = false;
+    // Filled in by the protocol side. interrupted: polled by a statement waiting for a lock, true
+    // once the client sent an ATTENTION or left. close: ends the connection (KILL of an idle session).
+    std::function<bool()> interrupted;
+    std::function<void()> close;
 };
 
 // A session that is not a real connection, listed in sysprocesses as using a database.
@@ -136,6 +142,16 @@ public:
     bool databaseExists(const std::string& name);
     void closeSession(Session& s);  // rolls back an open transaction
     void addForeignSession(ForeignSession s);
+    // A session of the server's own that opens a transaction and holds an exclusive lock on a
+    // table of the installation, as another program's open transaction would; it lists in
+    // sysprocesses and the dm views under these names. Ends after hold (negative: when killed or
+    // released). Returns its spid, or 0 when the table does not exist.
+    int holdLock(const std::string& table, std::chrono::milliseconds hold = std::chrono::milliseconds(-1),
+                 const std::string& login = "sa", const std::string& host = "SANDBOX-HOLDER",
+                 const std::string& program = "acctset-sandbox lock holder");
+    void releaseLock(int spid);  // commits a holder's transaction, as if it ended by itself
+    // What sys.dm_exec_requests.percent_complete shows for the session's running statement.
+    void setPercentComplete(int spid, double percent);
 
     // Faults: a statement that matches this ECMAScript regex (case-insensitive, the whole text of
     // one statement of a batch, without its ";") fails with this message instead of running;
@@ -153,11 +169,14 @@ public:
     void setBackupDirectory(const std::string& dir);
     std::string backupDirectory();
     void setBackupSpeed(double pagesPerSecond);
-    // Stops the session's running BACKUP or RESTORE, as KILL does.
+    // Stops the session's running BACKUP or RESTORE as KILL does (the batch ends killed).
     void cancelRunning(int spid);
 
     // Every batch text received, in order.
     std::vector<std::string> statementLog();
+    // Also appends each batch to this file, followed by a line "go" (as tsql reads it); empty:
+    // no longer. False when the file cannot be opened.
+    bool setStatementLogFile(const std::string& path);
     void clearStatementLog();
 
 private:

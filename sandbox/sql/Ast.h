@@ -56,6 +56,13 @@ struct TableRef {
     std::string alias;
 };
 
+// [INNER] JOIN or LEFT [OUTER] JOIN, with its ON condition.
+struct JoinClause {
+    TableRef table;
+    ExprPtr on;
+    bool left = false;
+};
+
 struct SelectItem {
     ExprPtr expr;  // null for *
     std::string alias;
@@ -81,7 +88,8 @@ struct Statement {
         RollbackTran,
         Exec,
         Backup,
-        Restore
+        Restore,
+        Kill
     };
     Kind kind = Kind::Select;
     std::string text;  // the statement as written, without a closing ";"
@@ -91,7 +99,8 @@ struct Statement {
     bool distinct = false;
     std::optional<int64_t> top;
     std::vector<SelectItem> items;
-    std::optional<TableRef> from;  // the target of a Delete
+    std::optional<TableRef> from;   // the target of a Delete
+    std::vector<JoinClause> joins;  // Select: the tables joined to from
     ExprPtr where;
     std::vector<OrderItem> order;
 
@@ -106,6 +115,7 @@ struct Statement {
     // Backup / Restore: the database (empty for VERIFYONLY), the file, WITH options in upper case.
     std::string device;
     std::vector<std::string> with;
+    int64_t killSpid = 0;  // Kill
 };
 
 struct ParseResult {

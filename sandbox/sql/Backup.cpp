@@ -85,32 +85,29 @@ std::string Executor::devicePath(const std::string& device) const {
 bool Executor::paced(Session& s, int64_t pages, const std::function<void(double)>& step) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
-    cancelled.erase(s.spid);
-    percentComplete[s.spid] = 0;
-    if (runningCommand[s.spid].empty())
-        runningCommand[s.spid] = "BACKUP DATABASE";
     bool stopped = false;
     for (int i = 1; i <= 100 && !stopped; ++i) {
         const auto due =
             start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
                         backupSpeed > 0 ? static_cast<double>(pages) * i / 100.0 / backupSpeed : 0));
-        engineLock->unlock();
+        // Other batches set engineLock to their own while this one lets go.
+        auto* mine = engineLock;
+        mine->unlock();
         do {
-            stopped = s.cancelRequested && s.cancelRequested();
+            stopped = s.interrupted && s.interrupted();
             if (!stopped && Clock::now() < due)
                 std::this_thread::sleep_for(
                     std::min<Clock::duration>(due - Clock::now(), std::chrono::milliseconds(20)));
         } while (!stopped && Clock::now() < due);
-        engineLock->lock();
-        stopped = stopped || cancelled.count(s.spid) > 0;
+        mine->lock();
+        engineLock = mine;
+        stopped = stopped || killed.count(s.spid) > 0;
         if (!stopped) {
             step(i / 100.0);
-            percentComplete[s.spid] = i;
+            setPercentComplete(s.spid, i);
         }
     }
-    percentComplete.erase(s.spid);
-    runningCommand.erase(s.spid);
-    cancelled.erase(s.spid);
+    setPercentComplete(s.spid, 0);
     return !stopped;
 }
 
@@ -167,10 +164,8 @@ void Executor::backup(const Statement& st, Session& s, Piece& p) {
     int err = errno;
     if (!full) {
         std::remove(path.c_str());
-        if (!ok)
-            throw abnormal(
-                {.number = 3204, .state = 1, .severity = 16, .text = "The backup or restore was aborted."},
-                verb);
+        if (!ok)  // as a cancelled lock wait: no message, the client's Attention answered
+            throw Interrupted{killed.count(s.spid) > 0};
         throw abnormal({.number = 3202,
                         .state = 1,
                         .severity = 16,

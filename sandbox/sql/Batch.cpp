@@ -7,6 +7,26 @@
 
 namespace sandbox::sql {
 
+namespace {
+
+// What each kind of statement is called in messages and in dm_exec_requests.command.
+const char* const kVerbs[] = {"SELECT",
+                              "DELETE",
+                              "INSERT",
+                              "DROP DATABASE",
+                              "DROP",
+                              "USE",
+                              "SET",
+                              "BEGIN TRANSACTION",
+                              "COMMIT TRANSACTION",
+                              "ROLLBACK TRANSACTION",
+                              "EXECUTE",
+                              "BACKUP DATABASE",
+                              "RESTORE DATABASE",
+                              "KILL"};
+
+}  // namespace
+
 void Executor::checkFaults(const Statement& st) {
     for (auto& f : faults) {
         if (f.remaining == 0)
@@ -68,6 +88,9 @@ void Executor::run(const Statement& st, Session& s, Piece& p, BatchResult& out) 
         case Statement::Kind::Exec:
             execProc(st, p);
             break;
+        case Statement::Kind::Kill:
+            kill(s, static_cast<int>(st.killSpid));
+            break;
     }
 }
 
@@ -117,19 +140,6 @@ bool Executor::compile(const std::vector<Statement>& statements, Session& s, Bat
 }
 
 SqlError Executor::storeError(const StoreFailure& f, const Statement& st, const Session& s) {
-    static const char* const kVerbs[] = {"SELECT",
-                                         "DELETE",
-                                         "INSERT",
-                                         "DROP DATABASE",
-                                         "DROP",
-                                         "USE",
-                                         "SET",
-                                         "BEGIN TRANSACTION",
-                                         "COMMIT TRANSACTION",
-                                         "ROLLBACK TRANSACTION",
-                                         "EXECUTE",
-                                         "BACKUP DATABASE",
-                                         "RESTORE DATABASE"};
     StoreFailureSite site{.verb = kVerbs[static_cast<int>(st.kind)],
                           .table = st.from ? st.from->parts.back() : std::string(),
                           .database = st.from && st.from->parts.size() == 3 ? st.from->parts[0] : s.database};
@@ -174,6 +184,8 @@ bool Executor::failed(const SqlError& e, const Statement& st, Session& s, Piece&
 
 BatchResult Executor::batch(Session& s, const std::string& text) {
     log.push_back(text);
+    if (logFile)
+        *logFile << text << "\ngo\n" << std::flush;
     remember(s);
     BatchResult out;
     sql::ParseResult parsed = sql::parseBatch(text);
@@ -185,25 +197,57 @@ BatchResult Executor::batch(Session& s, const std::string& text) {
     }
     bool stop = !compile(parsed.statements, s, out);
     for (size_t i = 0; i < parsed.statements.size() && !stop; ++i) {
-        const Statement& st = parsed.statements[i];
         Piece p;
-        try {
-            try {
-                run(st, s, p, out);
-            } catch (const StoreFailure& f) {
-                throw storeError(f, st, s);
-            }
-            s.lastError = 0;
-        } catch (const SqlError& e) {
-            stop = failed(e, st, s, p);
-        }
-        out.pieces.push_back(std::move(p));
+        stop = statement(parsed.statements[i], s, p, out);
+        if (!out.cancelled && !out.killed)
+            out.pieces.push_back(std::move(p));
     }
     if (out.pieces.empty())
         out.pieces.emplace_back();
     out.database = s.database;
+    endOfStatement(s);
+    SessionInfo& info = sessions[s.spid];
+    info.command.clear();
+    info.percentComplete = 0;
     remember(s);
     return out;
+}
+
+// Runs one statement of the batch; true: the batch stops. Locks taken outside a transaction last
+// as long as the statement.
+bool Executor::statement(const Statement& st, Session& s, Piece& p, BatchResult& out) {
+    sessions[s.spid].command = kVerbs[static_cast<int>(st.kind)];
+    bool stop = false;
+    try {
+        try {
+            run(st, s, p, out);
+        } catch (const StoreFailure& f) {
+            throw storeError(f, st, s);
+        }
+        s.lastError = 0;
+    } catch (const SqlError& e) {
+        stop = failed(e, st, s, p);
+    } catch (const Interrupted& i) {
+        interrupted(i, s, out);
+        stop = true;
+    }
+    endOfStatement(s);
+    return stop;
+}
+
+// A cancelled statement leaves the transaction open unless XACT_ABORT is on; a killed session's
+// transaction is rolled back and its connection closed.
+void Executor::interrupted(const Interrupted& i, Session& s, BatchResult& out) {
+    out.killed = i.killed;
+    out.cancelled = !i.killed;
+    if (!i.killed && s.xactAbort && s.tranCount > 0) {
+        Piece p;
+        p.tran = TranChange::Rollback;
+        p.tranDescriptor = s.tranDescriptor;
+        out.pieces.push_back(std::move(p));
+    }
+    if (i.killed || s.xactAbort)
+        abandon(s);
 }
 
 }  // namespace sandbox::sql

@@ -43,6 +43,8 @@ void Executor::bindColumn(const Expr& e, const Source* src) {
     if (!src)
         compileError(
             {.number = 207, .state = 1, .severity = 16, .text = "Invalid column name '" + colName + "'."});
+    if (!src->qualifiers.empty())
+        return bindJoinedColumn(e, *src, written);
     if (e.parts.size() > 1) {
         const std::string& q = e.parts[e.parts.size() - 2];
         bool matches = src->alias.empty() ? sameName(q, src->name) : sameName(q, src->alias);
@@ -60,6 +62,37 @@ void Executor::bindColumn(const Expr& e, const Source* src) {
         }
     compileError(
         {.number = 207, .state = 1, .severity = 16, .text = "Invalid column name '" + colName + "'."});
+}
+
+// A column of a join: its table named, or the one table that has it.
+void Executor::bindJoinedColumn(const Expr& e, const Source& src, const std::string& written) {
+    const std::string& colName = e.parts.back();
+    const bool qualified = e.parts.size() > 1;
+    bool tableFound = !qualified;
+    int found = -1;
+    for (size_t i = 0; i < src.cols.size(); ++i) {
+        if (qualified && !sameName(e.parts[e.parts.size() - 2], src.qualifiers[i]))
+            continue;
+        tableFound = true;
+        if (!sameName(src.cols[i].name, colName))
+            continue;
+        if (found >= 0)
+            compileError({.number = 209,
+                          .state = 1,
+                          .severity = 16,
+                          .text = "Ambiguous column name '" + colName + "'."});
+        found = static_cast<int>(i);
+    }
+    if (!tableFound)
+        compileError({.number = 4104,
+                      .state = 1,
+                      .severity = 16,
+                      .text = "The multi-part identifier \"" + written + "\" could not be bound."});
+    if (found < 0)
+        compileError(
+            {.number = 207, .state = 1, .severity = 16, .text = "Invalid column name '" + colName + "'."});
+    e.column = found;
+    src.used[static_cast<size_t>(found)] = 1;
 }
 
 void Executor::bindFunction(const Expr& e, const Source* src, bool aggregatesAllowed, bool insideAggregate) {

@@ -75,6 +75,8 @@ std::optional<Resolved> Executor::resolve(const std::vector<std::string>& parts,
     auto d = store.findDatabase(dbname);
     if (!d)
         return std::nullopt;
+    if (parts.size() == 3 && sessions.count(s.spid))
+        sessions[s.spid].usedDatabases.insert(d->name);
     if (!schema.empty() && !sameName(schema, "dbo") && !sameName(schema, "sys"))
         return std::nullopt;
     if (findView(lower(table)))

@@ -11,6 +11,7 @@ namespace sandbox::sql {
 
 class Executor;
 class Query;
+struct JoinClause;
 
 // The rows a statement reads: a table of TqSystem or one of the server's catalogue views.
 struct Source {
@@ -21,6 +22,11 @@ struct Source {
     std::vector<int64_t> rowids;  // tables only
     bool userTable = false;
     mutable std::vector<char> used;  // columns a statement names; the others are not read
+    // A join: the sources it combines, each column's table (alias or name), and the clauses;
+    // its rows are made when the statement runs (Join.cpp).
+    std::vector<Source> parts;
+    std::vector<std::string> qualifiers;
+    const std::vector<JoinClause>* joins = nullptr;
 };
 
 struct Resolved {

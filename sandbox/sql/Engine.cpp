@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "sandbox/sql/Executor.h"
 
@@ -15,10 +16,13 @@ namespace sandbox {
 
 struct Engine::Impl : sql::Executor {
     using Executor::Executor;
+    // Lock holders that end after a while: one thread each, woken early when the engine closes.
+    std::vector<std::thread> timers;
+    std::condition_variable timerWake;
+    bool closing = false;
 };
 
 Engine::Engine(const std::string& sqlitePath) : d(std::make_unique<Impl>(sqlitePath)) {
-    d->engineLock = &m_;
     // A store that has never been seeded still answers as an empty installation.
     try {
         sql::Query q(d->store.handle(),
@@ -36,7 +40,15 @@ std::string Engine::storeError() const {
     return d->store.openError();
 }
 
-Engine::~Engine() = default;
+Engine::~Engine() {
+    {
+        std::lock_guard lock(m_);
+        d->closing = true;
+    }
+    d->timerWake.notify_all();
+    for (auto& t : d->timers)
+        t.join();
+}
 
 void Engine::seedEmpty() {
     std::lock_guard lock(m_);
@@ -131,6 +143,7 @@ std::unique_ptr<Session> Engine::openSession(const std::string& database, const 
     s->host = host;
     s->program = program;
     d->remember(*s);
+    d->sessions[s->spid].live = s.get();
     return s;
 }
 
@@ -142,7 +155,9 @@ bool Engine::databaseExists(const std::string& name) {
 void Engine::closeSession(Session& s) {
     std::lock_guard lock(m_);
     d->abandon(s);
+    d->releaseLocks(s.spid);
     d->sessions.erase(s.spid);
+    d->killed.erase(s.spid);
 }
 
 void Engine::addForeignSession(ForeignSession s) {
@@ -158,9 +173,43 @@ void Engine::failStatements(const std::string& regex, Message error, int times) 
         {std::regex(regex, std::regex::ECMAScript | std::regex::icase), std::move(error), times});
 }
 
-BatchResult Engine::execBatch(Session& s, const std::string& sql) {
+int Engine::holdLock(const std::string& table, std::chrono::milliseconds hold, const std::string& login,
+                     const std::string& host, const std::string& program) {
     std::lock_guard lock(m_);
-    return d->batch(s, sql);
+    const int spid = d->holdLock(table, login, host, program);
+    if (spid == 0 || hold.count() < 0)
+        return spid;
+    const auto until = std::chrono::steady_clock::now() + hold;
+    d->timers.emplace_back([this, spid, until] {
+        std::unique_lock timer(m_);
+        d->timerWake.wait_until(timer, until, [this] { return d->closing; });
+        d->endHolder(spid);
+    });
+    return spid;
+}
+
+void Engine::releaseLock(int spid) {
+    std::lock_guard lock(m_);
+    d->endHolder(spid);
+}
+
+void Engine::setPercentComplete(int spid, double percent) {
+    std::lock_guard lock(m_);
+    d->setPercentComplete(spid, percent);
+}
+
+// A statement that waits for a lock gives up the engine's lock meanwhile (Locks.cpp).
+BatchResult Engine::execBatch(Session& s, const std::string& sql) {
+    std::unique_lock lock(m_);
+    if (d->killed.count(s.spid)) {
+        BatchResult killed;
+        killed.killed = true;
+        return killed;
+    }
+    d->engineLock = &lock;
+    BatchResult out = d->batch(s, sql);
+    d->engineLock = nullptr;
+    return out;
 }
 
 void Engine::setBackupDirectory(const std::string& dir) {
@@ -180,12 +229,24 @@ void Engine::setBackupSpeed(double pagesPerSecond) {
 
 void Engine::cancelRunning(int spid) {
     std::lock_guard lock(m_);
-    d->cancelled.insert(spid);
+    d->killed.insert(spid);
 }
 
 std::vector<std::string> Engine::statementLog() {
     std::lock_guard lock(m_);
     return d->log;
+}
+
+bool Engine::setStatementLogFile(const std::string& path) {
+    std::lock_guard lock(m_);
+    d->logFile.reset();
+    if (path.empty())
+        return true;
+    auto file = std::make_unique<std::ofstream>(path, std::ios::app | std::ios::binary);
+    if (!*file)
+        return false;
+    d->logFile = std::move(file);
+    return true;
 }
 
 void Engine::clearStatementLog() {

@@ -19,6 +19,12 @@ struct SqlError {
     bool endsTransaction = false;  // the session's transaction is over whatever XACT_ABORT says
 };
 
+// A statement stopped while it waited for a lock: the client cancelled (ATTENTION) or left, or
+// another session killed this one. Not an error of the statement: no message goes back.
+struct Interrupted {
+    bool killed = false;
+};
+
 // Messages are built with designated initialisers, so number, state and severity cannot swap:
 // raise({.number = 208, .state = 1, .severity = 16, .text = "..."}).
 [[noreturn]] inline void raise(Message m, SqlError::Kind kind = SqlError::Kind::Runtime) {

@@ -1,9 +1,13 @@
 #pragma once
 // The engine's state (store, sessions, faults, statement log) and the work on it, one file per concern.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <regex>
@@ -30,9 +34,30 @@ public:
 
     Store store;
     std::vector<std::string> log;
+    std::unique_ptr<std::ofstream> logFile;
     struct SessionInfo {
         std::string database, login, host, program, loginTime;
         int tranCount = 0;
+        Session* live = nullptr;  // null for a session already closed
+        // The running statement (dm_exec_requests): its command, and while it waits for a lock,
+        // who holds it, the wait type and since when.
+        std::string command;
+        int blockedBy = 0;
+        std::string waitType;
+        std::chrono::steady_clock::time_point waitSince;
+        double percentComplete = 0;  // set by long statements through setPercentComplete
+        std::string waitObject;      // the table it waits for
+        // Databases its statements named by three-part names: a shared DATABASE lock on each,
+        // for the statement or, inside a transaction, until the transaction ends.
+        std::set<std::string> usedDatabases;
+    };
+    // A shared DATABASE lock: the session's current database, or one it names.
+    struct DatabaseLock {
+        int spid;
+        std::string database;
+        bool operator<(const DatabaseLock& o) const {
+            return spid != o.spid ? spid < o.spid : database < o.database;
+        }
     };
     std::map<int, SessionInfo> sessions;
     std::vector<ForeignSession> foreign;
@@ -45,16 +70,18 @@ public:
     int nextSpid = 51;
     int nextForeignSpid = 200;
     int txOwner = 0;  // spid whose transaction the store holds open; 0: none
+    // Locks (Locks.cpp): exclusive table locks by table (lower case) and holder; a waiting
+    // statement releases the engine's lock through engineLock and sleeps on lockChanged.
+    std::map<std::string, int> exclusive;
+    std::condition_variable lockChanged;
+    std::unique_lock<std::mutex>* engineLock = nullptr;
+    std::set<int> killed;
+    std::map<int, std::unique_ptr<Session>> holders;  // the server's own lock-holding sessions
     uint64_t nextDescriptor = 0x100000001ull;
 
-    // BACKUP and RESTORE (Backup.cpp): where a bare file name goes, pages a second (0: no pause),
-    // the progress of each session's running one, and those KILL stopped.
+    // BACKUP and RESTORE (Backup.cpp): where a bare file name goes, pages a second (0: no pause).
     std::string backupDir;
     double backupSpeed = 0;
-    std::map<int, double> percentComplete;
-    std::map<int, std::string> runningCommand;  // "BACKUP DATABASE", "RESTORE DATABASE"
-    std::set<int> cancelled;
-    std::mutex* engineLock = nullptr;  // held while a batch runs; let go while a backup waits
 
     // Batch.cpp
     BatchResult batch(Session& s, const std::string& text);
@@ -64,6 +91,7 @@ public:
     bool isSystemDb(const std::string& db) const;
     std::optional<Resolved> resolve(const std::vector<std::string>& parts, const Session& s);
     Source open(const TableRef& ref, const Session& s);
+    Source openJoined(const Statement& st, const Session& s);  // Join.cpp
 
     // Binder.cpp
     void bind(const Expr& e, const Source* src, bool aggregatesAllowed, bool insideAggregate);
@@ -115,10 +143,28 @@ public:
     void putBack(const BackupImage& m, const std::string& target, const std::string& state);
     void keepHistory(const Statement& st, const Session& s, const BackupImage& m, const std::string& path,
                      size_t size, Piece& p);
+    void lockTimeout(const Statement& st, Session& s);
+
+    // Locks.cpp
+    // Before a read of a user table: waits while another session holds it exclusively (READ
+    // COMMITTED), unless the session reads uncommitted.
+    void lockToRead(const Session& s, const std::string& table);
+    // Before a write: waits for the table and for the store's one transaction, then holds the
+    // table exclusively until the transaction ends (the statement, without one).
+    void lockToWrite(Session& s, const std::string& table);
+    void waitForStore(Session& s);  // the store's transaction is free or this session's
+    void releaseLocks(int spid);
+    void endOfStatement(Session& s);  // outside a transaction, its locks go with the statement
+    std::set<DatabaseLock> databaseLocks();
+    void kill(const Session& s, int spid);
+    int holdLock(const std::string& table, const std::string& login, const std::string& host,
+                 const std::string& program);
+    bool endHolder(int spid);  // false: no such holder
+    void setPercentComplete(int spid, double percent);
 
     // Transactions.cpp
     // The store holds one transaction at a time: a session's transaction takes it at its first
-    // write. Another session that would write meanwhile times out at once rather than wait.
+    // write (after waiting for it in lockToWrite).
     void beforeWrite(Session& s);
     void begin(Session& s, Piece& p);
     void commit(Session& s, Piece& p);
@@ -132,7 +178,11 @@ private:
     void checkIdentity(const Statement& st, const Source& src, const std::vector<size_t>& target,
                        const Session& s);
     void writeRows(const Statement& st, const Source& src, const std::vector<size_t>& target, Session& s);
+    void waitWhile(const Session& s, const std::function<int()>& blocker, const char* waitType);
+    [[noreturn]] void stopWaiting(const Session& s, SessionInfo& info);
     void bindColumn(const Expr& e, const Source* src);
+    void bindJoinedColumn(const Expr& e, const Source& src, const std::string& written);
+    void join(Source& src, const Session& s);
     void bindFunction(const Expr& e, const Source* src, bool aggregatesAllowed, bool insideAggregate);
     Cell arith(const Expr& e, const Ctx& c);
     Cell logic(const Expr& e, const Ctx& c);
@@ -145,6 +195,8 @@ private:
     void commitStore(Session& s);
     bool failed(const SqlError& e, const Statement& st, Session& s, Piece& p);
     void run(const Statement& st, Session& s, Piece& p, BatchResult& out);
+    bool statement(const Statement& st, Session& s, Piece& p, BatchResult& out);
+    void interrupted(const Interrupted& i, Session& s, BatchResult& out);
 };
 
 }  // namespace sandbox::sql

@@ -178,6 +178,7 @@ const GlobalVariable kGlobals[] = {
     {"trancount", ColType::Int, 0, false, [](const Session& s) { return intCell(s.tranCount); }},
     {"rowcount", ColType::Int, 0, false, [](const Session& s) { return intCell(s.lastRowCount); }},
     {"error", ColType::Int, 0, false, [](const Session& s) { return intCell(s.lastError); }},
+    {"lock_timeout", ColType::Int, 0, false, [](const Session& s) { return intCell(s.lockTimeoutMs); }},
     {"servername", ColType::NVarChar, 300, true, [](const Session&) { return textCell("SANDBOX"); }},
     {"version", ColType::NVarChar, 300, true, [](const Session&) { return textCell(kVersion); }},
 };

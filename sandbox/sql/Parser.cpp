@@ -148,6 +148,12 @@ Statement Parser::statement(bool first) {
             tranName();
         else
             acceptWord("work");
+    } else if (acceptWord("kill")) {
+        st.kind = Statement::Kind::Kill;
+        if (peek().kind != Token::Kind::Number)
+            fail();
+        st.killSpid = std::stoll(peek().value);
+        ++k_;
     } else if (acceptWord("exec") || acceptWord("execute")) {
         execBody(st);
     } else if (first && t.kind == Token::Kind::Ident && !isReserved(t) && isProcedureLike(t.value)) {
@@ -290,6 +296,28 @@ bool Parser::optionValue(Statement& st) {
     return true;
 }
 
+void Parser::joins(Statement& st) {
+    for (;;) {
+        JoinClause j;
+        bool kind = false;  // a word that must be followed by JOIN
+        if (acceptWord("left")) {
+            j.left = kind = true;
+            acceptWord("outer");
+        } else {
+            kind = acceptWord("inner");
+        }
+        if (!acceptWord("join")) {
+            if (kind)
+                fail();
+            return;
+        }
+        j.table = tableRef(true);
+        expectWord("on");
+        j.on = expr();
+        st.joins.push_back(std::move(j));
+    }
+}
+
 TableRef Parser::tableRef(bool allowAlias) {
     TableRef r;
     r.parts.push_back(name());
@@ -366,8 +394,10 @@ void Parser::selectBody(Statement& st) {
     do {
         st.items.push_back(selectItem());
     } while (acceptOp(","));
-    if (acceptWord("from"))
+    if (acceptWord("from")) {
         st.from = tableRef(true);
+        joins(st);
+    }
     if (acceptWord("where"))
         st.where = expr();
     if (acceptWord("order")) {

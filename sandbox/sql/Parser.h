@@ -36,6 +36,7 @@ private:
     void isolationLevel(Statement& st);
     bool optionValue(Statement& st);
     TableRef tableRef(bool allowAlias);
+    void joins(Statement& st);
     void selectBody(Statement& st);
     // ParserWrite.cpp
     void insertBody(Statement& st);

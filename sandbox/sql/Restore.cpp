@@ -73,10 +73,8 @@ void Executor::restore(const Statement& st, Session& s, Piece& p) {
     const std::string target = st.names[0];
     checkTarget(st, s, m, target, verb);
     const auto t0 = std::chrono::steady_clock::now();
-    runningCommand[s.spid] = "RESTORE DATABASE";
     if (!paced(s, m.pages(), [](double) {}))
-        throw abnormal(
-            {.number = 3204, .state = 1, .severity = 16, .text = "The backup or restore was aborted."}, verb);
+        throw Interrupted{killed.count(s.spid) > 0};
     beforeWrite(s);
     StatementScope scope(store);
     putBack(m, target, hasOption(st, "NORECOVERY") ? "RESTORING" : "ONLINE");

@@ -38,7 +38,7 @@ class SelectRun {
 public:
     SelectRun(Executor& x, const Statement& st, Session& s) : x_(x), st_(st), s_(s) {
         if (st.from)
-            src_ = x.open(*st.from, s);
+            src_ = st.joins.empty() ? x.open(*st.from, s) : x.openJoined(st, s);
     }
     void bindList();
     void bindOrder();
@@ -47,6 +47,7 @@ public:
 private:
     Source* source() { return src_ ? &*src_ : nullptr; }
     void expandStar(const SelectItem& it);
+    void expandJoinedStar(Source& src, const std::string& qualifier);
     void checkAggregated();
     Key keyFor(const OrderItem& o);
     int aliasItem(const Expr& e) const;
@@ -71,6 +72,10 @@ void SelectRun::expandStar(const SelectItem& it) {
     if (!sp)
         compileError(
             {.number = 263, .state = 1, .severity = 16, .text = "Must specify table to select from."});
+    if (!sp->qualifiers.empty()) {
+        expandJoinedStar(*sp, it.starQualifier);
+        return;
+    }
     if (!it.starQualifier.empty() && !sameName(it.starQualifier, sp->alias.empty() ? sp->name : sp->alias))
         compileError({.number = 107,
                       .state = 1,
@@ -81,6 +86,22 @@ void SelectRun::expandStar(const SelectItem& it) {
         items_.push_back({nullptr, static_cast<int>(k), sp->cols[k]});
         sp->used[k] = 1;
     }
+}
+
+// * over a join: every column of every table; t.*: those of t.
+void SelectRun::expandJoinedStar(Source& src, const std::string& qualifier) {
+    for (size_t k = 0; k < src.cols.size(); ++k) {
+        if (!qualifier.empty() && !sameName(qualifier, src.qualifiers[k]))
+            continue;
+        items_.push_back({nullptr, static_cast<int>(k), src.cols[k]});
+        src.used[k] = 1;
+    }
+    if (items_.empty())
+        compileError({.number = 107,
+                      .state = 1,
+                      .severity = 15,
+                      .text = "The column prefix '" + qualifier +
+                              "' does not match with a table name or alias name used in the query."});
 }
 
 void SelectRun::bindList() {
@@ -284,7 +305,10 @@ std::vector<size_t> Executor::filter(Source& src, const Expr* where, const Sessi
     Ctx c;
     c.s = &s;
     c.src = &src;
+    if (!src.parts.empty())
+        join(src, s);
     if (src.userTable) {
+        lockToRead(s, src.name);
         Query q(store.handle(), "SELECT rowid, * FROM \"" + src.name + "\"");
         std::vector<Value> row(src.cols.size());
         c.row = &row;

@@ -1,6 +1,9 @@
 // The statements other than SELECT: DELETE, DROP DATABASE, USE, SET, EXEC.
 #include "sandbox/sql/Executor.h"
 
+#include <cstdint>
+#include <cstdlib>
+
 #include "sandbox/Text.h"
 #include "sandbox/sql/Collation.h"
 #include "sandbox/sql/Parse.h"
@@ -18,7 +21,7 @@ void Executor::remove(const Statement& st, Session& s, Piece& p, bool compileOnl
         bind(*st.where, &src, false, false);
     if (compileOnly)
         return;
-    beforeWrite(s);
+    lockToWrite(s, src.name);
     std::vector<size_t> rows = filter(src, st.where.get(), s);
     StatementScope scope(store);
     Query q(store.handle(), "DELETE FROM \"" + src.name + "\" WHERE rowid = ?");
@@ -35,9 +38,11 @@ void Executor::remove(const Statement& st, Session& s, Piece& p, bool compileOnl
 }
 
 void Executor::dropDatabase(const Statement& st, Session& s) {
+    // https://learn.microsoft.com/en-us/sql/t-sql/statements/drop-database-transact-sql (not in an
+    // explicit or implicit transaction); the server's message for it is 574.
     if (s.tranCount > 0)
-        raise({.number = 226,
-               .state = 6,
+        raise({.number = 574,
+               .state = 0,
                .severity = 16,
                .text = "DROP DATABASE statement cannot be used inside a user transaction."});
     // Each name is its own drop: one that fails does not keep the others.
@@ -58,18 +63,15 @@ void Executor::dropDatabase(const Statement& st, Session& s) {
                      .severity = 16,
                      .text = "Cannot drop the database '" + d->name + "' because it is a system database."});
             bool inUse = sameName(s.database, d->name);
-            for (auto& [spid, info] : sessions)
-                if (spid != s.spid && sql::compareText(info.database, d->name) == 0)
-                    inUse = true;
-            for (auto& f : foreign)
-                if (sql::compareText(f.database, d->name) == 0)
+            for (const auto& lock : databaseLocks())
+                if (lock.spid != s.spid && sql::compareText(lock.database, d->name) == 0)
                     inUse = true;
             if (inUse)
                 raise({.number = 3702,
                        .state = 4,
                        .severity = 16,
                        .text = "Cannot drop database \"" + d->name + "\" because it is currently in use."});
-            beforeWrite(s);
+            waitForStore(s);
             StatementScope scope(store);
             Query a(store.handle(), "DELETE FROM sandbox_files WHERE dbid = ?");
             a.bind(1, d->dbid).step();
@@ -116,11 +118,28 @@ void Executor::set(const Statement& st, Session& s, Piece& p) {
         s.noCount = st.optionValue == "ON";
     if (st.option == "IMPLICIT_TRANSACTIONS")
         s.implicitTransactions = st.optionValue == "ON";
+    if (st.option == "LOCK_TIMEOUT")
+        lockTimeout(st, s);
+    if (st.option == "TRANSACTION ISOLATION LEVEL")
+        s.readUncommitted = lower(st.optionValue) == "read uncommitted";
     if (st.option == "LANGUAGE")
         p.messages.push_back(Message{.number = 5703,
                                      .state = 1,
                                      .severity = 0,
                                      .text = "Changed language setting to " + st.optionValue + "."});
+}
+
+// SET LOCK_TIMEOUT n: milliseconds, -1 for ever, 0 not at all.
+// https://learn.microsoft.com/en-us/sql/t-sql/statements/set-lock-timeout-transact-sql
+void Executor::lockTimeout(const Statement& st, Session& s) {
+    char* end = nullptr;
+    long long ms = std::strtoll(st.optionValue.c_str(), &end, 10);
+    if (st.optionValue.empty() || *end || ms < -1 || ms > INT32_MAX)
+        raise({.number = 102,
+               .state = 1,
+               .severity = 15,
+               .text = "Incorrect syntax near '" + st.optionValue + "'."});
+    s.lockTimeoutMs = static_cast<int>(ms);
 }
 
 void Executor::execProc(const Statement& st, Piece& p) {

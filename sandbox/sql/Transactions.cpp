@@ -6,11 +6,8 @@
 namespace sandbox::sql {
 
 // The store holds one transaction at a time: a session's transaction takes it at its first
-// write. Another session that would write meanwhile times out at once rather than wait.
+// write, once lockToWrite or waitForStore saw it free.
 void Executor::beforeWrite(Session& s) {
-    if (txOwner != 0 && txOwner != s.spid)
-        raise(
-            {.number = 1222, .state = 51, .severity = 16, .text = "Lock request time out period exceeded."});
     if (s.tranCount > 0 && txOwner == 0) {
         store.run("BEGIN");
         txOwner = s.spid;
@@ -58,6 +55,7 @@ void Executor::commitStore(Session& s) {
     try {
         store.run("COMMIT");
         txOwner = 0;
+        releaseLocks(s.spid);
     } catch (const StoreFailure& f) {
         SqlError e = serverError(f, {.verb = "COMMIT TRANSACTION", .table = {}, .database = s.database});
         e.kind = SqlError::Kind::RuntimeAbort;
@@ -77,6 +75,7 @@ void Executor::abandon(Session& s) {
             store.exec("ROLLBACK");
         txOwner = 0;
     }
+    releaseLocks(s.spid);
     s.tranCount = 0;
     s.tranDescriptor = 0;
 }

@@ -6,6 +6,12 @@
 
 namespace sandbox::sql {
 
+// SessionViews.cpp
+void sysprocesses(Executor& x, Source& src, const Session& self, const std::string& database);
+void dmExecSessions(Executor& x, Source& src, const Session& self, const std::string& database);
+void dmExecRequests(Executor& x, Source& src, const Session& self, const std::string& database);
+void dmTranLocks(Executor& x, Source& src, const Session& self, const std::string& database);
+
 namespace {
 
 void sysdatabases(Executor& x, Source& src, const Session&, const std::string&) {
@@ -49,59 +55,6 @@ void sysaltfiles(Executor& x, Source& src, const Session&, const std::string&) {
                             Value::ofInt(0), Value::ofInt(q.i(2)), Value::ofText(q.s(3)),
                             Value::ofText(q.s(4))});
     }
-}
-
-// sysprocesses' text columns are nchar: the server pads them with spaces.
-void sysprocesses(Executor& x, Source& src, const Session& self, const std::string&) {
-    src.cols = {col("spid", ColType::SmallInt),
-                col("kpid", ColType::SmallInt),
-                col("blocked", ColType::SmallInt),
-                col("dbid", ColType::SmallInt),
-                col("uid", ColType::SmallInt, 0, true),
-                col("cpu", ColType::Int),
-                col("memusage", ColType::Int),
-                col("login_time", ColType::DateTime),
-                col("last_batch", ColType::DateTime),
-                col("open_tran", ColType::SmallInt),
-                col("status", ColType::NVarChar, 30),
-                col("hostname", ColType::NVarChar, 128),
-                col("program_name", ColType::NVarChar, 128),
-                col("hostprocess", ColType::NVarChar, 10),
-                col("cmd", ColType::NVarChar, 16),
-                col("nt_domain", ColType::NVarChar, 128),
-                col("nt_username", ColType::NVarChar, 128),
-                col("net_address", ColType::NVarChar, 12),
-                col("net_library", ColType::NVarChar, 12),
-                col("loginame", ColType::NVarChar, 128)};
-    auto row = [&](int spid, const std::string& dbname, const std::string& login, const std::string& host,
-                   const std::string& program, const std::string& loginTime, int openTran, bool running) {
-        auto d = x.store.findDatabase(dbname);
-        src.rows.push_back({Value::ofInt(spid),
-                            Value::ofInt(0),
-                            Value::ofInt(0),
-                            Value::ofInt(d ? d->dbid : 0),
-                            Value::ofInt(1),
-                            Value::ofInt(0),
-                            Value::ofInt(2),
-                            Value::ofText(loginTime),
-                            Value::ofText(loginTime),
-                            Value::ofInt(openTran),
-                            Value::ofText(padRight(running ? "runnable" : "sleeping", 30)),
-                            Value::ofText(padRight(host, 128)),
-                            Value::ofText(padRight(program, 128)),
-                            Value::ofText(padRight("", 10)),
-                            Value::ofText(padRight(running ? "SELECT" : "AWAITING COMMAND", 16)),
-                            Value::ofText(padRight("", 128)),
-                            Value::ofText(padRight("", 128)),
-                            Value::ofText(padRight("000000000000", 12)),
-                            Value::ofText(padRight("TCP/IP", 12)),
-                            Value::ofText(padRight(login, 128))});
-    };
-    for (auto& [spid, info] : x.sessions)
-        row(spid, info.database, info.login, info.host, info.program, info.loginTime, info.tranCount,
-            spid == self.spid);
-    for (auto& f : x.foreign)
-        row(f.spid, f.database, f.login, f.host, f.program, nowText(), 0, false);
 }
 
 void sysobjects(Executor& x, Source& src, const Session&, const std::string& database) {
@@ -156,28 +109,6 @@ void sysTypes(Executor&, Source& src, const Session&, const std::string&) {
                             Value::ofInt(0)});
 }
 
-// Only the columns a backup's progress needs: the session reading, and each session whose BACKUP or
-// RESTORE runs with how far it is.
-// https://learn.microsoft.com/en-us/sql/relational-databases/system-dynamic-management-views/sys-dm-exec-requests-transact-sql
-void dmExecRequests(Executor& x, Source& src, const Session& self, const std::string&) {
-    src.cols = {col("session_id", ColType::SmallInt),  col("request_id", ColType::Int),
-                col("status", ColType::NVarChar, 30),  col("command", ColType::NVarChar, 32),
-                col("database_id", ColType::SmallInt), col("percent_complete", ColType::Float)};
-    for (auto& [spid, info] : x.sessions) {
-        auto running = x.percentComplete.find(spid);
-        if (spid != self.spid && running == x.percentComplete.end())
-            continue;
-        auto d = x.store.findDatabase(info.database);
-        Value percent;
-        percent.null = false;
-        percent.f = running == x.percentComplete.end() ? 0 : running->second;
-        src.rows.push_back({Value::ofInt(spid), Value::ofInt(0),
-                            Value::ofText(spid == self.spid ? "running" : "suspended"),
-                            Value::ofText(spid == self.spid ? "SELECT" : x.runningCommand[spid]),
-                            Value::ofInt(d ? d->dbid : 0), percent});
-    }
-}
-
 // msdb's backup history:
 // https://learn.microsoft.com/en-us/sql/relational-databases/system-tables/backupset-transact-sql
 void backupset(Executor& x, Source& src, const Session&, const std::string& database) {
@@ -227,18 +158,23 @@ void backupmediafamily(Executor& x, Source& src, const Session&, const std::stri
 
 }  // namespace
 
-// The views a client of this tool reads; the ids are those SQL Server 2008 R2 gives them.
+// The views a client of this tool reads; the ids are those SQL Server 2008 R2 gives them (the dm
+// views' are this server's own). One row a line, so that views added apart merge apart.
+// clang-format off
 const CatalogView kViews[] = {
     {"sysdatabases", -213, &sysdatabases},
     {"sysaltfiles", -206, &sysaltfiles},
     {"sysprocesses", -224, &sysprocesses},
     {"sysobjects", -385, &sysobjects},
+    {"dm_exec_sessions", -404, &dmExecSessions},
+    {"dm_exec_requests", -405, &dmExecRequests},
+    {"dm_tran_locks", -411, &dmTranLocks},
     {"columns", -410, &sysColumns},
     {"types", -391, &sysTypes},
-    {"dm_exec_requests", -1, &dmExecRequests},
     {"backupset", -2, &backupset},
     {"backupmediafamily", -3, &backupmediafamily},
 };
+// clang-format on
 
 const CatalogView* findView(const std::string& name) {
     for (const auto& v : kViews) {

@@ -74,7 +74,13 @@ bool Connection::sendBatch(const BatchResult& result, uint64_t tranBefore,
                            const std::string& databaseBefore) {
     TokenWriter t(dialect_);
     t.batch(result, tranBefore, databaseBefore);
-    return send(kTabularResult, t.data());
+    std::vector<uint8_t> data = std::move(t.data());
+    // A cancelled batch ends with the acknowledgement the client waits for ([MS-TDS] 2.2.1.7).
+    if (result.cancelled) {
+        std::vector<uint8_t> ack = Attention::acknowledgement(dialect_);
+        data.insert(data.end(), ack.begin(), ack.end());
+    }
+    return send(kTabularResult, data);
 }
 
 bool Connection::shouldDrop() {
@@ -115,7 +121,8 @@ bool Connection::onLogin7(const std::vector<uint8_t>& payload) {
         return false;
     }
     session_ = srv_.engine.openSession(database, l.user, l.host, l.app);
-    session_->cancelRequested = [io = io_.get()] { return io->inputPending(); };
+    session_->interrupted = [this] { return attentionArrived(); };
+    session_->close = [this] { io_->shutdown(); };
     if (l.packetSize >= 512 && l.packetSize <= 32767)
         packetSize_ = l.packetSize;
     t.loginAccepted(session_->database, packetSize_, l.utf8Feature);
@@ -133,8 +140,31 @@ bool Connection::onSqlBatch(const std::vector<uint8_t>& payload) {
     SqlBatch batch = SqlBatch::decode(payload, dialect_);
     uint64_t tran = session_->tranDescriptor;
     std::string dbBefore = session_->database;
-    BatchResult result = srv_.engine.execBatch(*session_, batch.sql);
+    BatchResult result = runBatch(batch.sql);
+    if (result.killed || gone_)
+        return false;
     return sendBatch(result, tran, dbBefore);
+}
+
+BatchResult Connection::runBatch(const std::string& sql) {
+    attention_ = false;
+    return srv_.engine.execBatch(*session_, sql);
+}
+
+// Polled by a statement that waits for a lock (under the engine's lock, so briefly): a request
+// that arrives then can only be an ATTENTION; anything else, or the client's leaving, ends it too.
+bool Connection::attentionArrived() {
+    if (attention_ || gone_)
+        return true;
+    if (!io_->readable())
+        return false;
+    uint8_t type = 0;
+    std::vector<uint8_t> payload;
+    if (readMessage(*io_, &type, &payload) && type == kAttention)
+        attention_ = true;
+    else
+        gone_ = true;
+    return true;
 }
 
 // Clients open a server cursor on connect just to set an option; that needs no cursor, and SQL
@@ -186,17 +216,23 @@ bool Connection::onTransactionManager(const std::vector<uint8_t>& payload) {
     uint64_t tran = session_->tranDescriptor;
     std::string dbBefore = session_->database;
     for (const auto& s : statements) {
-        BatchResult part = srv_.engine.execBatch(*session_, s);
+        BatchResult part = runBatch(s);
+        if (part.killed || gone_)
+            return false;
+        all.cancelled = all.cancelled || part.cancelled;
         for (auto& p : part.pieces) {
             p.rowCount = -1;
             all.pieces.push_back(std::move(p));
         }
+        if (part.cancelled)
+            break;
     }
     return sendBatch(all, tran, dbBefore);
 }
 
-// Requests are answered whole before the next is read: a long one (BACKUP) has already seen the
-// Attention waiting and stopped. The client still waits for the acknowledgement.
+// An ATTENTION that arrives while a statement waits for a lock is read by attentionArrived; one
+// that arrives here found its request answered already, and the client still waits for the
+// acknowledgement.
 bool Connection::onAttention(const std::vector<uint8_t>& payload) {
     Attention::decode(payload);
     return send(kTabularResult, Attention::acknowledgement(dialect_));

@@ -46,6 +46,8 @@ private:
     bool send(uint8_t type, const std::vector<uint8_t>& payload);
     bool sendBatch(const BatchResult& result, uint64_t tranBefore, const std::string& databaseBefore);
     bool shouldDrop();
+    bool attentionArrived();
+    BatchResult runBatch(const std::string& sql);
     uint16_t spid() const { return session_ ? static_cast<uint16_t>(session_->spid) : 0; }
 
     ServerState& srv_;
@@ -56,6 +58,8 @@ private:
     std::unique_ptr<Session> session_;
     int batches_ = 0;
     uint64_t dropGeneration_ = 0;
+    bool attention_ = false;  // an ATTENTION read while a statement waited for a lock
+    bool gone_ = false;       // the client left (or sent something else) while a statement waited
 };
 
 }  // namespace sandbox::tds

@@ -16,9 +16,13 @@ bool Transport::write(const uint8_t* p, size_t n) {
     return writeSocket(p, n);
 }
 
-bool Transport::inputPending() const {
+bool Transport::readable() {
     pollfd fds[1] = {{fd_, POLLIN, 0}};
-    return ::poll(fds, 1, 0) > 0 && (fds[0].revents & POLLIN);
+    return ::poll(fds, 1, 0) > 0;
+}
+
+void Transport::shutdown() {
+    ::shutdown(fd_, SHUT_RDWR);
 }
 
 bool Transport::readSocket(uint8_t* p, size_t n) {

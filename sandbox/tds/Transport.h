@@ -22,8 +22,11 @@ public:
     virtual bool read(uint8_t* p, size_t n);
     // All n bytes, or false.
     virtual bool write(const uint8_t* p, size_t n);
-    // Bytes from the client wait to be read: while a request runs, that is its cancel (Attention).
-    virtual bool inputPending() const;
+    // Something waits to be read (a request, or the peer's leaving), without waiting for it. A
+    // layer that buffers what it has read says so too.
+    virtual bool readable();
+    // Ends the stream both ways from any thread: a read waiting in another thread returns false.
+    void shutdown();
 
 protected:
     // The plain socket, for a layer beneath read() and write() to use.

@@ -169,7 +169,7 @@ private slots:
         for (int how = 0; how < 2; ++how) {
             const std::string cut = f.file(how ? "killed.bak" : "attention.bak");
             std::atomic<bool> stop{false};
-            f.s->cancelRequested = [&] { return how == 0 && stop.load(); };
+            f.s->interrupted = [&] { return how == 0 && stop.load(); };
             BatchResult r;
             std::thread b([&] { r = f.backup(cut); });
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -179,10 +179,10 @@ private slots:
             else
                 f.engine.cancelRunning(f.s->spid);
             b.join();
-            QCOMPARE(messages(r).last(), "3013|BACKUP DATABASE is terminating abnormally.");
+            QVERIFY(how == 0 ? r.cancelled : r.killed);
             QVERIFY(!QFile::exists(QString::fromStdString(cut)));
         }
-        f.s->cancelRequested = nullptr;
+        f.s->interrupted = nullptr;
     }
 
     void historyAndBackupDirectory() {
