@@ -12,21 +12,22 @@
 
 namespace sandbox {
 
-enum class ColType { Int, SmallInt, BigInt, NVarChar, Bit, Float, DateTime };
+enum class ColType { Int, SmallInt, BigInt, NVarChar, Bit, Float, DateTime, VarBinary };
 
 struct Column {
     std::string name;
     ColType type = ColType::NVarChar;
-    int maxChars = 255;  // for NVarChar
+    int maxChars = 255;  // for NVarChar; bytes for VarBinary
     bool nullable = true;
     bool variant = false;  // sql_variant, its values of base type `type` (DATABASEPROPERTYEX, SERVERPROPERTY)
+    bool identity = false;  // a table's column declared "int identity"
 };
 
 struct Value {
     bool null = true;
     int64_t i = 0;     // Int, SmallInt, BigInt, Bit
     double f = 0;      // Float
-    std::string text;  // NVarChar (UTF-8); DateTime as ISO text
+    std::string text;  // NVarChar (UTF-8); DateTime as ISO text; VarBinary as its bytes
     static Value ofNull() { return {}; }
     static Value ofInt(int64_t v) {
         Value x;
@@ -91,9 +92,10 @@ struct Session {
     int tranCount = 0;            // @@TRANCOUNT
     bool noCount = false;         // SET NOCOUNT ON: DONE carries no row count
     bool implicitTransactions = false;
-    int64_t lastRowCount = 0;  // @@ROWCOUNT
-    int lastError = 0;         // @@ERROR
-    int lockTimeoutMs = -1;    // SET LOCK_TIMEOUT: -1 waits for ever, 0 does not wait
+    std::string identityInsert;  // the table SET IDENTITY_INSERT is ON for (one per session)
+    int64_t lastRowCount = 0;    // @@ROWCOUNT
+    int lastError = 0;           // @@ERROR
+    int lockTimeoutMs = -1;      // SET LOCK_TIMEOUT: -1 waits for ever, 0 does not wait
     bool readUncommitted = false;
     // Filled in by the protocol side. interrupted: polled by a statement waiting for a lock, true
     // once the client sent an ATTENTION or left. close: ends the connection (KILL of an idle session).
@@ -183,6 +185,15 @@ public:
     // One SQL batch (the text already decoded to UTF-8). A batch that holds no statement gives one
     // empty Piece. A USE that succeeds carries the informational message 5701.
     BatchResult execBatch(Session& s, const std::string& sql);
+
+    // BACKUP and RESTORE: the server's default backup directory (what BackupDirectory and
+    // InstanceDefaultBackupPath report, and where a device without a directory goes), and the
+    // pages a second they process (0: as fast as they go) so that progress and cancel can be seen.
+    void setBackupDirectory(const std::string& dir);
+    std::string backupDirectory();
+    void setBackupSpeed(double pagesPerSecond);
+    // Stops the session's running BACKUP or RESTORE as KILL does (the batch ends killed).
+    void cancelRunning(int spid);
 
     // Every batch text received, in order.
     std::vector<std::string> statementLog();

@@ -39,6 +39,10 @@ struct Options {
     // Not empty: also answer SQL Server Browser requests for this instance, on UDP browserPort.
     std::string instance;
     uint16_t browserPort = 1434;
+    // The default backup directory; empty: backup/ beside sqlitePath when it is a file, else
+    // acctset-sandbox-backup/ in the temporary directory. Made if missing.
+    std::string backupDir;
+    double backupPagesPerSecond = 0;  // BACKUP/RESTORE speed; 0: no pause
 };
 
 // What one connection did, in the order they were accepted.

@@ -18,7 +18,8 @@ int usage() {
         stderr,
         "usage: acctset-sandbox [--port N] [--password PW] [--seed demo|empty|FILE] [--db PATH]\n"
         "                       [--encryption MODE] [--version 2008r2|2019] [--instance NAME]\n"
-        "                       [--cert FILE --key FILE] [faults and states...]\n"
+        "                       [--cert FILE --key FILE] [--backup-dir DIR] [--backup-speed N]\n"
+        "                       [faults and states...]\n"
         "  --port        TCP port on 127.0.0.1 (default 14333; 0 picks a free one)\n"
         "  --password    the sa password (default \"sandbox\")\n"
         "  --seed        the installation to hold: demo, empty, or a file of SQLite SQL run\n"
@@ -34,6 +35,12 @@ int usage() {
         "  --instance    also answer SQL Server Browser requests (UDP 1434 on 127.0.0.1) for\n"
         "                this instance name, so that 127.0.0.1\\NAME finds the port\n"
         "  --cert/--key  the TLS certificate and key (PEM); default: a self-signed one made at start\n"
+        "  --backup-dir    the server's default backup directory (BackupDirectory,\n"
+        "                  InstanceDefaultBackupPath; where BACKUP TO DISK = N'name.bak' goes);\n"
+        "                  default: backup/ beside the --db file, or acctset-sandbox-backup/ in\n"
+        "                  the temporary directory\n"
+        "  --backup-speed  8 KB pages a second that BACKUP and RESTORE process (default 0: no\n"
+        "                  pause), so that percent_complete and a cancel can be watched\n"
         "faults and states:\n"
         "  --log FILE                 append every batch received to FILE, each followed by \"go\"\n"
         "  --delay MS                 wait MS milliseconds before every reply\n"
@@ -122,6 +129,15 @@ bool parseEncryption(const std::string& v, sandbox::Encryption* out) {
     return false;
 }
 
+bool backupSpeed(const std::string& value, sandbox::Options& options) {
+    char* end = nullptr;
+    const double speed = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end || !(speed >= 0))
+        return false;
+    options.backupPagesPerSecond = speed;
+    return true;
+}
+
 // Reads the options into options, seed and faults; -1 when they are good, else the exit status.
 int parseArguments(int argc, char** argv, sandbox::Options& options, std::string& seed, Faults& faults) {
     for (int i = 1; i < argc; ++i) {
@@ -159,6 +175,11 @@ int parseArguments(int argc, char** argv, sandbox::Options& options, std::string
             options.certFile = value;
         } else if (arg == "--key") {
             options.keyFile = value;
+        } else if (arg == "--backup-dir") {
+            options.backupDir = value;
+        } else if (arg == "--backup-speed") {
+            if (!backupSpeed(value, options))
+                return usage();
         } else if (!faultOption(arg, value, faults)) {
             return usage();
         }

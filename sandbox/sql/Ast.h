@@ -20,6 +20,7 @@ struct Expr {
         Int,
         Float,
         String,
+        Binary,    // 0x...: s holds the bytes
         Column,    // parts: [table.]column
         Star,      // the * of count(*)
         Func,      // name (lower case), args
@@ -78,6 +79,7 @@ struct Statement {
     enum class Kind {
         Select,
         Delete,
+        Insert,
         DropDatabase,
         DropOther,
         Use,
@@ -86,6 +88,8 @@ struct Statement {
         CommitTran,
         RollbackTran,
         Exec,
+        Backup,
+        Restore,
         Kill
     };
     Kind kind = Kind::Select;
@@ -106,6 +110,12 @@ struct Statement {
     std::string optionValue;         // Set: ON / OFF / a number / a word
     std::string proc;                // Exec: procedure name as written
     std::vector<ExprPtr> procArgs;
+
+    // Insert: the target in from, its column list in names, one list of values per row.
+    std::vector<std::vector<ExprPtr>> values;
+    // Backup / Restore: the database (empty for VERIFYONLY), the file, WITH options in upper case.
+    std::string device;
+    std::vector<std::string> with;
     int64_t killSpid = 0;  // Kill
 };
 

@@ -13,6 +13,7 @@ namespace {
 // What each kind of statement is called in messages and in dm_exec_requests.command.
 const char* const kVerbs[] = {"SELECT",
                               "DELETE",
+                              "INSERT",
                               "DROP DATABASE",
                               "DROP",
                               "USE",
@@ -21,6 +22,8 @@ const char* const kVerbs[] = {"SELECT",
                               "COMMIT TRANSACTION",
                               "ROLLBACK TRANSACTION",
                               "EXECUTE",
+                              "BACKUP DATABASE",
+                              "RESTORE DATABASE",
                               "KILL"};
 
 }  // namespace
@@ -39,7 +42,8 @@ void Executor::checkFaults(const Statement& st) {
 
 void Executor::run(const Statement& st, Session& s, Piece& p, BatchResult& out) {
     checkFaults(st);
-    bool touchesTable = (st.kind == Statement::Kind::Select && st.from) || st.kind == Statement::Kind::Delete;
+    bool touchesTable = (st.kind == Statement::Kind::Select && st.from) ||
+                        st.kind == Statement::Kind::Delete || st.kind == Statement::Kind::Insert;
     if (s.implicitTransactions && s.tranCount == 0 && touchesTable)
         begin(s, p);
     switch (st.kind) {
@@ -48,6 +52,15 @@ void Executor::run(const Statement& st, Session& s, Piece& p, BatchResult& out) 
             break;
         case Statement::Kind::Delete:
             remove(st, s, p);
+            break;
+        case Statement::Kind::Insert:
+            insert(st, s, p);
+            break;
+        case Statement::Kind::Backup:
+            backup(st, s, p);
+            break;
+        case Statement::Kind::Restore:
+            restore(st, s, p);
             break;
         case Statement::Kind::DropDatabase:
             dropDatabase(st, s);
@@ -100,7 +113,8 @@ bool Executor::compile(const std::vector<Statement>& statements, Session& s, Bat
     for (const auto& st : statements) {
         if (st.kind == Statement::Kind::Use)
             break;
-        if (st.kind != Statement::Kind::Select && st.kind != Statement::Kind::Delete)
+        if (st.kind != Statement::Kind::Select && st.kind != Statement::Kind::Delete &&
+            st.kind != Statement::Kind::Insert)
             continue;
         Piece p;
         try {
@@ -108,6 +122,8 @@ bool Executor::compile(const std::vector<Statement>& statements, Session& s, Bat
                 continue;
             if (st.kind == Statement::Kind::Select)
                 select(st, s, p, true);
+            else if (st.kind == Statement::Kind::Insert)
+                insert(st, s, p, true);
             else
                 remove(st, s, p, true);
             continue;

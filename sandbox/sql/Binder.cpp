@@ -161,6 +161,8 @@ Column Executor::typeOf(const Expr& e, const Source* src) {
         case Expr::Kind::String:
             return col("", ColType::NVarChar, std::max<int>(1, static_cast<int>(decodeUtf8(e.s).size())),
                        false);
+        case Expr::Kind::Binary:
+            return col("", ColType::VarBinary, std::max<int>(1, static_cast<int>(e.s.size())), false);
         case Expr::Kind::Column: {
             Column c = src->cols[e.column];
             c.name = e.parts.back();

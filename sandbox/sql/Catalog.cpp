@@ -9,6 +9,50 @@ namespace sandbox::sql {
 
 const char* const kSystemDb = "TqSystem";
 
+// The ids are those of sys.types:
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-types-transact-sql
+const SqlType kTypes[] = {
+    {"image", 34, 16},        {"text", 35, 16},       {"uniqueidentifier", 36, 16},
+    {"date", 40, 3},          {"datetime2", 42, 8},   {"tinyint", 48, 1},
+    {"smallint", 52, 2},      {"int", 56, 4},         {"smalldatetime", 58, 4},
+    {"real", 59, 4},          {"money", 60, 8},       {"datetime", 61, 8},
+    {"float", 62, 8},         {"ntext", 99, 16},      {"bit", 104, 1},
+    {"decimal", 106, 17},     {"numeric", 108, 17},   {"bigint", 127, 8},
+    {"varbinary", 165, 8000}, {"varchar", 167, 8000}, {"binary", 173, 8000},
+    {"char", 175, 8000},      {"timestamp", 189, 8},  {"nvarchar", 231, 8000},
+    {"nchar", 239, 8000},
+};
+const size_t kTypeCount = sizeof kTypes / sizeof kTypes[0];
+
+const SqlType* findType(int id) {
+    for (const auto& t : kTypes)
+        if (t.id == id)
+            return &t;
+    return nullptr;
+}
+
+int typeIdOf(ColType t) {
+    switch (t) {
+        case ColType::Int:
+            return 56;
+        case ColType::SmallInt:
+            return 52;
+        case ColType::BigInt:
+            return 127;
+        case ColType::Bit:
+            return 104;
+        case ColType::Float:
+            return 62;
+        case ColType::DateTime:
+            return 61;
+        case ColType::VarBinary:
+            return 165;
+        case ColType::NVarChar:
+            break;
+    }
+    return 231;
+}
+
 uint32_t objectIdFor(const std::string& name) {
     uint32_t h = 2166136261u;
     for (char c : lower(name)) {

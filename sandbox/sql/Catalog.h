@@ -44,6 +44,17 @@ struct CatalogView {
 };
 const CatalogView* findView(const std::string& name);
 
+// A type as sys.types lists it; user_type_id equals system_type_id for the system types.
+struct SqlType {
+    const char* name;
+    int id;
+    int maxLength;
+};
+extern const SqlType kTypes[];
+extern const size_t kTypeCount;
+const SqlType* findType(int id);
+int typeIdOf(ColType t);
+
 // The id of a table of the installation, stable across runs.
 uint32_t objectIdFor(const std::string& name);
 

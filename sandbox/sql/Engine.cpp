@@ -47,6 +47,7 @@ Engine::Engine(const std::string& sqlitePath) : d(std::make_unique<Impl>(sqliteP
         d->store.giveUp(f.text);  // a file that is not a store
         d->store.exec(seeds::schemaSql);
     }
+    d->store.exec(sql::kHistorySchema);  // a store made before backups were kept
 }
 
 void Engine::setProduct(Product p) {
@@ -239,6 +240,26 @@ BatchResult Engine::execBatch(Session& s, const std::string& sql) {
     BatchResult out = d->batch(s, sql);
     d->engineLock = nullptr;
     return out;
+}
+
+void Engine::setBackupDirectory(const std::string& dir) {
+    std::lock_guard lock(m_);
+    d->backupDir = dir;
+}
+
+std::string Engine::backupDirectory() {
+    std::lock_guard lock(m_);
+    return d->backupDir;
+}
+
+void Engine::setBackupSpeed(double pagesPerSecond) {
+    std::lock_guard lock(m_);
+    d->backupSpeed = pagesPerSecond;
+}
+
+void Engine::cancelRunning(int spid) {
+    std::lock_guard lock(m_);
+    d->killed.insert(spid);
 }
 
 std::vector<std::string> Engine::statementLog() {

@@ -27,6 +27,11 @@ Cell Executor::eval(const Expr& e, const Ctx& c) {
             x.ansi = !e.unicode;
             return x;
         }
+        case Expr::Kind::Binary: {
+            Cell x = textCell(e.s);
+            x.t = ColType::VarBinary;
+            return x;
+        }
         case Expr::Kind::Column: {
             Cell x;
             x.t = c.src->cols[e.column].type;

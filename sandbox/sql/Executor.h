@@ -17,6 +17,7 @@
 
 #include "sandbox/Engine.h"
 #include "sandbox/sql/Ast.h"
+#include "sandbox/sql/BackupFile.h"
 #include "sandbox/sql/Catalog.h"
 #include "sandbox/sql/Errors.h"
 #include "sandbox/sql/Store.h"
@@ -25,7 +26,8 @@
 namespace sandbox::sql {
 
 class Executor;
-extern const char* const kSystemDb;  // the one database whose tables the store holds
+extern const char* const kSystemDb;       // the one database whose tables the store holds
+extern const char* const kHistorySchema;  // msdb's backup history in the store (Backup.cpp)
 
 // sys.databases' codes of a state (0 ONLINE ... 6 OFFLINE) and of a user access; -1 for another word.
 int stateCode(const std::string& state);
@@ -88,6 +90,10 @@ public:
     uint64_t nextDescriptor = 0x100000001ull;
     Product product;  // the release answered as
 
+    // BACKUP and RESTORE (Backup.cpp): where a bare file name goes, pages a second (0: no pause).
+    std::string backupDir;
+    double backupSpeed = 0;
+
     // Batch.cpp
     BatchResult batch(Session& s, const std::string& text);
     void remember(const Session& s);  // what sysprocesses lists for the session
@@ -128,6 +134,26 @@ public:
     void use(const Statement& st, Session& s, Piece& p, BatchResult& out);
     void set(const Statement& st, Session& s, Piece& p);
     void execProc(const Statement& st, Piece& p);
+    void instanceRegRead(const Statement& st, Piece& p);
+
+    // Insert.cpp
+    void insert(const Statement& st, Session& s, Piece& p, bool compileOnly = false);
+    void identityInsert(const Statement& st, Session& s);
+
+    // Backup.cpp, Restore.cpp
+    void backup(const Statement& st, Session& s, Piece& p);
+    void restore(const Statement& st, Session& s, Piece& p);
+    // Steps through the pages at the set speed, the engine's lock let go between steps; step(f)
+    // gets the fraction done. False: cancelled (Attention or KILL).
+    bool paced(Session& s, int64_t pages, const std::function<void(double)>& step);
+    std::string devicePath(const std::string& device) const;
+    BackupImage imageOf(const DbRow& d);
+    BackupImage readBackup(const std::string& path, const std::string& verb);
+    void checkTarget(const Statement& st, const Session& s, const BackupImage& m, const std::string& target,
+                     const std::string& verb);
+    void putBack(const BackupImage& m, const std::string& target, const std::string& state);
+    void keepHistory(const Statement& st, const Session& s, const BackupImage& m, const std::string& path,
+                     size_t size, Piece& p);
     void lockTimeout(const Statement& st, Session& s);
 
     // Locks.cpp
@@ -167,6 +193,10 @@ public:
 
 private:
     void loadTable(Source& src);
+    std::vector<size_t> insertTargets(const Statement& st, const Source& src);
+    void checkIdentity(const Statement& st, const Source& src, const std::vector<size_t>& target,
+                       const Session& s);
+    void writeRows(const Statement& st, const Source& src, const std::vector<size_t>& target, Session& s);
     void waitWhile(const Session& s, const std::function<int()>& blocker, const char* waitType);
     [[noreturn]] void stopWaiting(const Session& s, SessionInfo& info);
     void bindColumn(const Expr& e, const Source* src);

@@ -70,6 +70,14 @@ Cell objectId(Executor& x, const Session& s, const Args& a) {
     return intCell(objectIdFor(r->table));
 }
 
+// TYPE_NAME(user_type_id): https://learn.microsoft.com/en-us/sql/t-sql/functions/type-name-transact-sql
+Cell typeName(Executor&, const Session&, const Args& a) {
+    if (a[0].v.null)
+        return nullCell(ColType::NVarChar);
+    const SqlType* t = findType(static_cast<int>(toInt(a[0], ColType::Int)));
+    return t ? textCell(t->name) : nullCell(ColType::NVarChar);
+}
+
 // DATABASEPROPERTYEX: Status, UserAccess, Updateability and Recovery come from the catalogue in
 // every state; Collation is NULL while the database is not started (DATABASEPROPERTYEX, Note).
 Cell databasePropertyEx(Executor& x, const Session&, const Args& a) {
@@ -106,6 +114,10 @@ Cell serverProperty(Executor& x, const Session&, const Args& a) {
         return textCell("SANDBOX");
     if (p == "collation")
         return textCell("Chinese_PRC_CI_AS");
+    // Listed for SQL Server 2019 and later; an earlier release answers NULL, as for any unknown one
+    // (https://learn.microsoft.com/en-us/sql/t-sql/functions/serverproperty-transact-sql).
+    if (p == "instancedefaultbackuppath" && std::atoi(x.product.version.c_str()) >= 15)
+        return textCell(x.backupDir);
     return nullCell(ColType::NVarChar);
 }
 
@@ -160,6 +172,7 @@ const BuiltinFunction kFunctions[] = {
     {"databasepropertyex", 2, 2, kVariantNVarChar, &databasePropertyEx, true},
     {"serverproperty", 1, 1, kVariantNVarChar, &serverProperty, true},
     {"convert", 1, 2, kSameAsArg, nullptr, false},  // CONVERT and CAST: typed and run from castTo
+    {"type_name", 1, 1, returns(ColType::NVarChar, 128), &typeName, true},
     {"isnull", 2, 2, kSameAsArg, &isNull, false},
     {"len", 1, 1, returns(ColType::Int), &len, true},
     {"upper", 1, 1, kSameAsArg, &upperCase, true},

@@ -10,16 +10,16 @@ namespace {
 
 const std::set<std::string>& reserved() {
     static const std::set<std::string> words = {
-        "add",      "all",     "alter",   "and",    "any",       "as",     "asc",         "begin",
-        "between",  "by",      "case",    "check",  "commit",    "create", "cross",       "database",
-        "declare",  "default", "delete",  "desc",   "distinct",  "drop",   "else",        "end",
-        "escape",   "exec",    "execute", "exists", "from",      "full",   "function",    "grant",
-        "group",    "having",  "if",      "in",     "index",     "inner",  "insert",      "into",
-        "is",       "join",    "left",    "like",   "not",       "null",   "on",          "or",
-        "order",    "outer",   "percent", "print",  "procedure", "proc",   "return",      "right",
-        "rollback", "select",  "set",     "table",  "then",      "top",    "transaction", "truncate",
-        "union",    "update",  "use",     "values", "view",      "when",   "where",       "while",
-        "with"};
+        "add",         "all",      "backup",   "restore", "alter",   "and",    "any",       "as",
+        "asc",         "begin",    "between",  "by",      "case",    "check",  "commit",    "create",
+        "cross",       "database", "declare",  "default", "delete",  "desc",   "distinct",  "drop",
+        "else",        "end",      "escape",   "exec",    "execute", "exists", "from",      "full",
+        "function",    "grant",    "group",    "having",  "if",      "in",     "index",     "inner",
+        "insert",      "into",     "is",       "join",    "left",    "like",   "not",       "null",
+        "on",          "or",       "order",    "outer",   "percent", "print",  "procedure", "proc",
+        "return",      "right",    "rollback", "select",  "set",     "table",  "then",      "top",
+        "transaction", "truncate", "union",    "update",  "use",     "values", "view",      "when",
+        "where",       "while",    "with"};
     return words;
 }
 
@@ -68,6 +68,10 @@ private:
             t.value = quoted(c == '[' ? ']' : '"', t);
         } else if (c == '@') {
             variable(t);
+        } else if (c == '0' && i_ + 1 < s_.size() && (s_[i_ + 1] == 'x' || s_[i_ + 1] == 'X')) {
+            i_ += 2;
+            t.kind = Token::Kind::Binary;
+            t.value = take([](unsigned char x) { return std::isxdigit(x) != 0; });
         } else if (isIdentStart(c)) {
             t.kind = Token::Kind::Ident;
             t.value = take([](unsigned char x) { return isIdentChar(x); });
@@ -75,6 +79,7 @@ private:
                    (c == '.' && i_ + 1 < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_ + 1])))) {
             t.kind = Token::Kind::Number;
             t.value = take([](unsigned char x) { return std::isdigit(x) || x == '.'; });
+            exponent(t);
         } else {
             static const char* two[] = {"<>", "!=", "<=", ">=", "!<", "!>"};
             t.kind = Token::Kind::Op;
@@ -85,6 +90,22 @@ private:
             t.value = s_.substr(i_, len);
             i_ += len;
         }
+    }
+
+    // 1.25E3, 1e-05: a float literal.
+    void exponent(Token& t) {
+        size_t j = i_;
+        if (j >= s_.size() || (s_[j] != 'e' && s_[j] != 'E'))
+            return;
+        ++j;
+        if (j < s_.size() && (s_[j] == '+' || s_[j] == '-'))
+            ++j;
+        if (j >= s_.size() || !std::isdigit(static_cast<unsigned char>(s_[j])))
+            return;
+        while (j < s_.size() && std::isdigit(static_cast<unsigned char>(s_[j])))
+            ++j;
+        t.value += s_.substr(i_, j - i_);
+        i_ = j;
     }
 
     // The run of characters from i_ that belong, consumed.

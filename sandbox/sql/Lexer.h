@@ -9,10 +9,10 @@
 namespace sandbox::sql {
 
 struct Token {
-    enum class Kind { Ident, QuotedIdent, Number, String, NString, Variable, Global, Op, End };
+    enum class Kind { Ident, QuotedIdent, Number, Binary, String, NString, Variable, Global, Op, End };
     Kind kind = Kind::End;
     std::string text;   // as written
-    std::string value;  // identifier without brackets, string without quotes
+    std::string value;  // identifier without brackets, string without quotes, binary's hex digits
     size_t pos = 0, end = 0;
     int line = 1;
 };

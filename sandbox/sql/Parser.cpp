@@ -109,6 +109,12 @@ Statement Parser::statement(bool first) {
         st.from = tableRef(false);
         if (acceptWord("where"))
             st.where = expr();
+    } else if (acceptWord("insert")) {
+        insertBody(st);
+    } else if (acceptWord("backup")) {
+        backupBody(st);
+    } else if (acceptWord("restore")) {
+        restoreBody(st);
     } else if (acceptWord("drop")) {
         if (acceptWord("database")) {
             st.kind = Statement::Kind::DropDatabase;
@@ -204,6 +210,10 @@ void Parser::setBody(Statement& st) {
     }
     if (acceptWord("transaction")) {
         isolationLevel(st);
+        return;
+    }
+    if (acceptWord("identity_insert")) {
+        identityInsert(st);
         return;
     }
     if (t.kind != Token::Kind::Ident)

@@ -38,6 +38,13 @@ private:
     TableRef tableRef(bool allowAlias);
     void joins(Statement& st);
     void selectBody(Statement& st);
+    // ParserWrite.cpp
+    void insertBody(Statement& st);
+    std::vector<ExprPtr> valueList();
+    void identityInsert(Statement& st);
+    void backupBody(Statement& st);
+    void restoreBody(Statement& st);
+    void diskAndOptions(Statement& st, const char* preposition);
     SelectItem selectItem();
     static ExprPtr make(Expr::Kind k);
     ExprPtr expr();

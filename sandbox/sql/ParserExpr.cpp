@@ -145,7 +145,7 @@ ExprPtr Parser::unary() {
 
 // A number too large for bigint is read as float, as the server reads it as numeric.
 ExprPtr Parser::number(const std::string& text) {
-    if (text.find('.') != std::string::npos) {
+    if (text.find_first_of(".eE") != std::string::npos) {
         ExprPtr e = make(Expr::Kind::Float);
         e->f = std::stod(text);
         return e;
@@ -172,6 +172,12 @@ ExprPtr Parser::primary() {
             ExprPtr e = make(Expr::Kind::String);
             e->s = t.value;
             e->unicode = t.kind == Token::Kind::NString;
+            return e;
+        }
+        case Token::Kind::Binary: {
+            ++k_;
+            ExprPtr e = make(Expr::Kind::Binary);
+            e->s = fromHex(t.value);
             return e;
         }
         case Token::Kind::Global: {
@@ -282,6 +288,15 @@ Column Parser::dataType() {
                                  .line = t.line},
                          {}};
     return *c;
+}
+
+// 0x with an odd number of digits reads as if a 0 led them: 0xF is 0x0F.
+std::string fromHex(const std::string& digits) {
+    std::string d = digits.size() % 2 ? "0" + digits : digits;
+    std::string out;
+    for (size_t i = 0; i < d.size(); i += 2)
+        out.push_back(static_cast<char>(std::stoi(d.substr(i, 2), nullptr, 16)));
+    return out;
 }
 
 ParseResult parseBatch(const std::string& sql) {

@@ -29,6 +29,21 @@ Query& Query::bind(int i, int64_t v) {
     return *this;
 }
 
+Query& Query::bindDouble(int i, double v) {
+    sqlite3_bind_double(st_, i, v);
+    return *this;
+}
+
+Query& Query::bindBlob(int i, const std::string& bytes) {
+    sqlite3_bind_blob(st_, i, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    return *this;
+}
+
+Query& Query::bindNull(int i) {
+    sqlite3_bind_null(st_, i);
+    return *this;
+}
+
 bool Query::step() {
     int rc = sqlite3_step(st_);
     if (rc == SQLITE_ROW)
@@ -186,6 +201,7 @@ std::vector<Column> Store::tableColumns(const std::string& table) {
         c.name = q.s(1);
         c.type = typeFromDecl(q.s(2), &c.maxChars);
         c.nullable = q.i(3) == 0;
+        c.identity = lower(q.s(2)).find("identity") != std::string::npos;
         cols.push_back(c);
     }
     return cols;

@@ -31,6 +31,9 @@ public:
 
     Query& bind(int i, const std::string& v);
     Query& bind(int i, int64_t v);
+    Query& bindDouble(int i, double v);
+    Query& bindBlob(int i, const std::string& bytes);
+    Query& bindNull(int i);
     bool step();
     void reset();       // to run again with new bindings
     int64_t changes();  // rows the last step wrote itself, not counting those of triggers

@@ -32,6 +32,8 @@ std::string typeName(ColType t) {
             return "datetime";
         case ColType::NVarChar:
             return "nvarchar";
+        case ColType::VarBinary:
+            return "varbinary";
     }
     return "nvarchar";
 }
@@ -178,6 +180,12 @@ std::string distinctKey(const Cell& c) {
 ColType typeFromDecl(const std::string& declared, int* maxChars) {
     std::string d = lower(declared);
     *maxChars = 255;
+    if (d.find("binary") != std::string::npos || d.find("image") != std::string::npos) {
+        size_t open = d.find('(');
+        *maxChars =
+            open == std::string::npos ? 8000 : std::max(1, std::min(8000, std::atoi(d.c_str() + open + 1)));
+        return ColType::VarBinary;
+    }
     if (d.find("bigint") != std::string::npos)
         return ColType::BigInt;
     if (d.find("smallint") != std::string::npos || d.find("tinyint") != std::string::npos)

@@ -2,6 +2,7 @@
 #include "sandbox/sql/Executor.h"
 
 #include "sandbox/sql/Collation.h"
+#include "sandbox/sql/Parse.h"
 
 namespace sandbox::sql {
 
@@ -71,6 +72,91 @@ void sysobjects(Executor& x, Source& src, const Session&, const std::string& dat
                             Value::ofText("2003-06-01 09:00:00.000"), Value::ofText("U ")});
 }
 
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-columns-transact-sql
+void sysColumns(Executor& x, Source& src, const Session&, const std::string& database) {
+    src.cols = {col("object_id", ColType::Int),
+                col("name", ColType::NVarChar, 128, true),
+                col("column_id", ColType::Int),
+                col("system_type_id", ColType::SmallInt),
+                col("user_type_id", ColType::Int),
+                col("max_length", ColType::SmallInt),
+                col("is_nullable", ColType::Bit, 0, true),
+                col("is_identity", ColType::Bit),
+                col("is_computed", ColType::Bit)};
+    if (!x.isSystemDb(database))
+        return;
+    for (auto& t : x.store.userTables()) {
+        int id = 0;
+        for (auto& c : x.store.tableColumns(t)) {
+            int type = typeIdOf(c.type);
+            int length = c.type == ColType::NVarChar    ? (c.maxChars >= 4000 ? -1 : c.maxChars * 2)
+                         : c.type == ColType::VarBinary ? c.maxChars
+                                                        : findType(type)->maxLength;
+            src.rows.push_back({Value::ofInt(objectIdFor(t)), Value::ofText(c.name), Value::ofInt(++id),
+                                Value::ofInt(type), Value::ofInt(type), Value::ofInt(length),
+                                Value::ofInt(c.nullable), Value::ofInt(c.identity), Value::ofInt(0)});
+        }
+    }
+}
+
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-types-transact-sql
+void sysTypes(Executor&, Source& src, const Session&, const std::string&) {
+    src.cols = {col("name", ColType::NVarChar, 128),       col("system_type_id", ColType::SmallInt),
+                col("user_type_id", ColType::Int),         col("max_length", ColType::SmallInt),
+                col("is_nullable", ColType::Bit, 0, true), col("is_user_defined", ColType::Bit)};
+    for (size_t i = 0; i < kTypeCount; ++i)
+        src.rows.push_back({Value::ofText(kTypes[i].name), Value::ofInt(kTypes[i].id),
+                            Value::ofInt(kTypes[i].id), Value::ofInt(kTypes[i].maxLength), Value::ofInt(1),
+                            Value::ofInt(0)});
+}
+
+// msdb's backup history:
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-tables/backupset-transact-sql
+void backupset(Executor& x, Source& src, const Session&, const std::string& database) {
+    src.cols = {col("backup_set_id", ColType::Int),
+                col("media_set_id", ColType::Int),
+                col("database_name", ColType::NVarChar, 128, true),
+                col("backup_start_date", ColType::DateTime, 0, true),
+                col("backup_finish_date", ColType::DateTime, 0, true),
+                col("type", ColType::NVarChar, 1, true),
+                col("is_copy_only", ColType::Bit, 0, true),
+                col("backup_size", ColType::Float, 0, true),
+                col("has_backup_checksums", ColType::Bit, 0, true),
+                col("user_name", ColType::NVarChar, 128, true),
+                col("server_name", ColType::NVarChar, 128, true),
+                col("position", ColType::Int, 0, true)};
+    if (!sameName(database, "msdb"))
+        return;
+    Query q(x.store.handle(),
+            "SELECT backup_set_id, media_set_id, database_name, backup_start_date, backup_finish_date, type, "
+            "is_copy_only, backup_size, has_backup_checksums, user_name, server_name FROM sandbox_backupset "
+            "ORDER BY backup_set_id");
+    while (q.step()) {
+        Value size;
+        size.null = false;
+        size.f = static_cast<double>(q.i(7));
+        src.rows.push_back({Value::ofInt(q.i(0)), Value::ofInt(q.i(1)), Value::ofText(q.s(2)),
+                            Value::ofText(q.s(3)), Value::ofText(q.s(4)), Value::ofText(q.s(5)),
+                            Value::ofInt(q.i(6)), size, Value::ofInt(q.i(8)), Value::ofText(q.s(9)),
+                            Value::ofText(q.s(10)), Value::ofInt(1)});
+    }
+}
+
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-tables/backupmediafamily-transact-sql
+void backupmediafamily(Executor& x, Source& src, const Session&, const std::string& database) {
+    src.cols = {col("media_set_id", ColType::Int), col("family_sequence_number", ColType::SmallInt),
+                col("physical_device_name", ColType::NVarChar, 260, true),
+                col("device_type", ColType::SmallInt, 0, true)};
+    if (!sameName(database, "msdb"))
+        return;
+    Query q(x.store.handle(),
+            "SELECT media_set_id, family_sequence_number, physical_device_name, device_type FROM "
+            "sandbox_backupmediafamily ORDER BY media_set_id");
+    while (q.step())
+        src.rows.push_back(
+            {Value::ofInt(q.i(0)), Value::ofInt(q.i(1)), Value::ofText(q.s(2)), Value::ofInt(q.i(3))});
+}
+
 }  // namespace
 
 // The views a client of this tool reads; the ids are those SQL Server 2008 R2 gives them (the dm
@@ -86,6 +172,10 @@ const CatalogView kViews[] = {
     {"dm_exec_sessions", -404, &dmExecSessions},
     {"dm_exec_requests", -405, &dmExecRequests},
     {"dm_tran_locks", -411, &dmTranLocks},
+    {"columns", -410, &sysColumns},
+    {"types", -391, &sysTypes},
+    {"backupset", -2, &backupset},
+    {"backupmediafamily", -3, &backupmediafamily},
 };
 // clang-format on
 

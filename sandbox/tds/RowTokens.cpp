@@ -105,6 +105,10 @@ void TokenWriter::typeInfo(const Column& c) {
             w_.u16(nvarcharBytes(c));
             w_.bytes(kCollation, 5);
             break;
+        case ColType::VarBinary:
+            w_.u8(kBigVarBinary);
+            w_.u16(static_cast<uint16_t>(c.maxChars > 0 && c.maxChars <= 8000 ? c.maxChars : 8000));
+            break;
     }
 }
 
@@ -126,7 +130,7 @@ void TokenWriter::colMetadata(const std::vector<Column>& cols) {
 void TokenWriter::value(const Column& c, const Value& v) {
     if (c.variant)
         return variantValue(c, v);
-    const bool isText = c.type == ColType::NVarChar;
+    const bool isText = c.type == ColType::NVarChar || c.type == ColType::VarBinary;
     if (v.null) {
         if (isText) {
             w_.u16(0xFFFF);
@@ -176,6 +180,12 @@ void TokenWriter::value(const Column& c, const Value& v) {
                 s.resize(maxChars);
             w_.u16(static_cast<uint16_t>(s.size() * 2));
             w_.utf16(s);
+            break;
+        }
+        case ColType::VarBinary: {
+            size_t n = std::min<size_t>(v.text.size(), 8000);
+            w_.u16(static_cast<uint16_t>(n));
+            w_.bytes(reinterpret_cast<const uint8_t*>(v.text.data()), n);
             break;
         }
     }

@@ -23,6 +23,7 @@ enum DataType : uint8_t {
     kDateTimeN = 0x6F,
     kNVarChar = 0xE7,
     kSsVariant = 0x62,
+    kBigVarBinary = 0xA5,
 };
 
 enum Token : uint8_t {

@@ -190,8 +190,8 @@ private slots:
                                 << "Invalid column name 'cacc_nam'.";
         QTest::newRow("where column")
             << "delete from ua_log where cacc='001'" << 207 << "Invalid column name 'cacc'.";
-        QTest::newRow("other statement") << "insert into ua_log (cacc_id) values ('001')" << 156
-                                         << "Incorrect syntax near the keyword 'insert'.";
+        QTest::newRow("other statement")
+            << "update ua_log set cacc_id = '001'" << 156 << "Incorrect syntax near the keyword 'update'.";
         QTest::newRow("system table") << "delete from master.dbo.sysdatabases" << 259
                                       << "Ad hoc updates to system catalogs are not allowed.";
         QTest::newRow("function") << "select nosuch(1)" << 195
