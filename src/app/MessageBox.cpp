@@ -1,5 +1,6 @@
 #include "app/MessageBox.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -9,6 +10,7 @@ namespace {
 struct TestState {
     bool on = false;
     QList<MessageBox::Answer> answers;
+    QList<bool> checks;
     QList<MessageBox::Shown> shown;
 };
 TestState& testState() {
@@ -52,6 +54,29 @@ void MessageBox::notice(QWidget* parent, const QString& text, const QString& det
 
 MessageBox::Answer MessageBox::confirm(QWidget* parent, const QString& text, const QString& details) {
     return show(parent, Confirmation, text, details);
+}
+
+MessageBox::Answer MessageBox::confirmWithCheck(QWidget* parent, const QString& text, const QString& details,
+                                                const QString& checkText, bool* checked) {
+    auto& ts = testState();
+    if (ts.on) {
+        if (!ts.checks.isEmpty())
+            *checked = ts.checks.takeFirst();
+        ts.shown.append({Confirmation, text, details, checkText, *checked});
+        return ts.answers.isEmpty() ? Ok : ts.answers.takeFirst();
+    }
+    const auto box = build(parent, Confirmation, text, details);
+    auto* check = new QCheckBox(checkText);
+    check->setObjectName(QStringLiteral("check"));
+    check->setChecked(*checked);
+    box->setCheckBox(check);
+    box->exec();
+    *checked = check->isChecked();
+    return answerOf(*box);
+}
+
+void MessageBox::queueChecks(const QList<bool>& states) {
+    testState().checks += states;
 }
 
 void MessageBox::setTestMode(bool on) {

@@ -66,6 +66,11 @@ public:
     // produce none), and the error that ended the reading as the last entry. A batch of queries
     // only thus gives one entry per query, unless an error ended it early. Never empty.
     virtual QList<SqlResult> batch(const QStringList& statements) = 0;
+    // A long command (a backup) the caller may stop: while it waits, the caller's own windows take
+    // input, so a cancel button can be pressed; cancel(), from the caller's thread, then asks the
+    // server to stop the statement and keeps the session.
+    virtual SqlError interruptible(const QString& sql) { return command(sql); }
+    virtual void cancel() {}
 };
 
 // The first failure of a batch, or none.

@@ -3,7 +3,9 @@
 #include <optional>
 
 #include "catalogue/AccountCatalogue.h"
+#include "deletion/Backups.h"
 #include "deletion/DeletionSql.h"
+#include "deletion/UndoCapture.h"
 
 namespace deletion {
 
@@ -97,6 +99,8 @@ public:
             return Outcome::Stopped;
         if (req_.deleteDatabases && !removeDatabases())
             return Outcome::Stopped;
+        if (!req_.deleteDatabases && !keepWayBack({}))
+            return Outcome::Stopped;
         host_.showWait();
         host_.yield();
         const SqlResult tables = sql_.query(DeletionSql::existingTables());
@@ -124,7 +128,7 @@ private:
             return false;
         if (!req_.deleteDatabases)
             return true;
-        if (!host_.confirm(text::confirmDatabases(n_))) {
+        if (!backups_.confirm(text::confirmDatabases(n_))) {
             host_.notice(text::cancelled());
             return false;
         }
@@ -166,6 +170,9 @@ private:
             statements << DeletionSql::databaseSize(db) << DeletionSql::databaseState(db);
         if (!dbs.isEmpty())
             statements << DeletionSql::databaseSessions(dbs);
+        const qsizetype backupFacts = statements.size();
+        if (!dbs.isEmpty())
+            statements << backups_.previewStatements(dbs);
         const QList<SqlResult> results = statements.isEmpty() ? QList<SqlResult>{} : sql_.batch(statements);
 
         for (qsizetype i = 0; i < counted.size(); ++i) {
@@ -183,9 +190,12 @@ private:
         const qsizetype base = counted.size();
         const SqlResult sessions = resultAt(results, base + 2 * dbs.size());
         for (qsizetype k = 0; k < dbs.size(); ++k) {
+            backups_.noteSize(dbs[k], resultAt(results, base + 2 * k));
             lines << QStringLiteral("    ") + databaseSummary(dbs[k], resultAt(results, base + 2 * k),
                                                               resultAt(results, base + 2 * k + 1), sessions);
         }
+        if (!dbs.isEmpty())
+            lines << backups_.readPreview(results, backupFacts);
         return lines.join(QLatin1Char('\n'));
     }
 
@@ -203,7 +213,7 @@ private:
             }
             names << db;
         }
-        if (!freeOfSessions(names))
+        if (!freeOfSessions(names) || !keepWayBack(names))
             return false;
         host_.yield();
         for (const QString& db : names) {
@@ -215,6 +225,32 @@ private:
             host_.yield();
         }
         return true;
+    }
+
+    // The way back, before the first change: the backups when chosen, then the undo script.
+    bool keepWayBack(const QStringList& databases) {
+        if (!backups_.run(databases))
+            return false;
+        const UndoCapture capture{host_.serverName(), n_, entries_, backups_.made()};
+        QString error;
+        if (capture.save(sql_, &undoPath_, &error))
+            return true;
+        undoPath_.clear();
+        host_.notice(QStringLiteral("无法保存撤销脚本,删除操作已停止,没有删除任何数据!"),
+                     (QStringList{undoFolder(), error} + wayBack()).join(QLatin1Char('\n')));
+        return false;
+    }
+
+    // Where the way back is, for every message after the first change.
+    QStringList wayBack() const {
+        QStringList out;
+        if (!undoPath_.isEmpty())
+            out << QStringLiteral("撤销脚本: ") + undoPath_;
+        if (!backups_.made().isEmpty())
+            out << QStringLiteral("备份文件(服务器上):");
+        for (const undo::Backup& b : backups_.made())
+            out << QStringLiteral("    ") + b.file;
+        return out;
     }
 
     // One query for the sessions of every listed database; any session stops the request.
@@ -313,14 +349,15 @@ private:
         if (!purgeError && left.none()) {
             if (failedDrops_.isEmpty()) {
                 host_.notice(req_.deleteDatabases ? text::successWithYears(n_, req_.years.text())
-                                                  : text::successEmpty(n_));
+                                                  : text::successEmpty(n_),
+                             wayBack().join(QLatin1Char('\n')));
                 return Outcome::Succeeded;
             }
             QString msg = QStringLiteral("帐套%1已从系统数据库中删除,但以下年度数据库未能删除:\n").arg(n_) +
                           failedNames().join(QLatin1Char('\n'));
             if (!gone.isEmpty())
                 msg += QStringLiteral("\n已删除的年度数据库:\n") + gone.join(QLatin1Char('\n'));
-            host_.notice(msg, reasons.join(QLatin1Char('\n')));
+            host_.notice(msg, (reasons + wayBack()).join(QLatin1Char('\n')));
             return Outcome::PartlyFailed;
         }
         QString msg = text::failure();
@@ -333,7 +370,7 @@ private:
             msg += QStringLiteral("\n以下年度数据库已删除,无法恢复:\n") + gone.join(QLatin1Char('\n'));
         if (!failedDrops_.isEmpty())
             msg += QStringLiteral("\n以下年度数据库未能删除:\n") + failedNames().join(QLatin1Char('\n'));
-        host_.notice(msg, reasons.join(QLatin1Char('\n')));
+        host_.notice(msg, (reasons + wayBack()).join(QLatin1Char('\n')));
         return Outcome::Failed;
     }
 
@@ -351,6 +388,8 @@ private:
     QStringList entries_;
     QStringList dropped_;
     QList<FailedDrop> failedDrops_;
+    Backups backups_{sql_, host_};
+    QString undoPath_;
 };
 
 }  // namespace

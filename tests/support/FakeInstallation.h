@@ -20,7 +20,10 @@ struct FakeInstallation {
     QStringList keptDatabases;                    // databases a drop quietly leaves in place
     QSet<QString> purged;                         // "table/account" whose rows are gone
     bool inTransaction = false;
-    QList<QPair<QString, QString>> pending;  // deletes of the open transaction
+    QList<QPair<QString, QString>> pending;            // deletes of the open transaction
+    QString backupDir = QStringLiteral("D:\\Backup");  // empty: the server names none
+    QStringList backupFiles;                           // files BACKUP wrote, in order
+    QMap<QString, SqlError> backupFailures;            // database -> the server's refusal
 
     static SqlError serverError(int code, const QString& message) {
         return {SqlError::Kind::Statement, code, message};
@@ -50,10 +53,60 @@ struct FakeInstallation {
             return *r;
         if (auto r = server(sql))
             return *r;
+        if (auto r = backups(sql))
+            return *r;
         return transaction(sql);
     }
 
 private:
+    // Every catalogue table has an identity, the account number and a note; rows as rowsIn says.
+    SqlResult columns() const {
+        QList<QVariantList> rows;
+        for (const QString& t : tables) {
+            rows << QVariantList{t, "id", "int", 1, 0} << QVariantList{t, "cacc_id", "nvarchar", 0, 0}
+                 << QVariantList{t, "note", "nvarchar", 0, 0};
+        }
+        return FakeScript::rows({"table_name", "column_name", "type_name", "is_identity", "is_computed"},
+                                rows);
+    }
+    SqlResult rowsOf(const QString& table, const QString& account) const {
+        QList<QVariantList> rows;
+        for (int i = 0; i < rowsIn(table, account); ++i)
+            rows << QVariantList{i + 1, account, QStringLiteral("%1 行%2").arg(table).arg(i + 1)};
+        return FakeScript::rows({"id", "cacc_id", "note"}, rows);
+    }
+
+    std::optional<SqlResult> backups(const QString& sql) {
+        if (sql.startsWith("select t.name as table_name"))
+            return columns();
+        if (auto m = match(sql, "select \\* from EAILog where Ea_Account like 'tqdata\\[_\\](.*)' or .*");
+            m.hasMatch())
+            return rowsOf("EAILog", accountOfPattern(m.captured(1)));
+        if (auto m = match(sql, "select \\* from (\\w+) where cacc_id=" + lit()); m.hasMatch())
+            return rowsOf(m.captured(1), unquote(m.captured(2), '\''));
+        if (sql.contains("SERVERPROPERTY('InstanceDefaultBackupPath')"))
+            return FakeScript::rows({""}, {{backupDir.isEmpty() ? QVariant() : QVariant(backupDir)}});
+        if (sql == "select @@SPID")
+            return FakeScript::rows({""}, {{55}});
+        if (auto m = match(
+                sql, "BACKUP DATABASE \\[(.*)\\] TO DISK = N" + lit() + " WITH COPY_ONLY, CHECKSUM, INIT");
+            m.hasMatch()) {
+            SqlResult r;
+            r.error = backupFailures.value(m.captured(1));
+            if (!r.error.isError())
+                backupFiles << unquote(m.captured(2), '\'');
+            return r;
+        }
+        if (auto m = match(sql, "RESTORE VERIFYONLY FROM DISK = N" + lit() + " WITH CHECKSUM");
+            m.hasMatch()) {
+            SqlResult r;
+            if (!backupFiles.contains(unquote(m.captured(1), '\'')))
+                r.error = serverError(3201, "Cannot open backup device.");
+            return r;
+        }
+        return std::nullopt;
+    }
+
     static QRegularExpressionMatch match(const QString& sql, const QString& pattern) {
         return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(sql);
     }
