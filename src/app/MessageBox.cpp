@@ -125,7 +125,7 @@ MessageBox::Answer MessageBox::answerOf(const QMessageBox& box) {
 MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& text, const QString& details) {
     auto& ts = testState();
     if (ts.on) {
-        ts.shown.append({kind, text, details});
+        ts.shown.append({kind, text, details, {}, false});
         if (kind == Notice)
             return Ok;
         return ts.answers.isEmpty() ? Ok : ts.answers.takeFirst();

@@ -52,4 +52,48 @@ inline QStringList purgeOf001(const QStringList& tables = kPurgeTables) {
     return out;
 }
 
+// What the first confirmation asks about backups: the default folder, this session, and each
+// database's last full backup.
+inline QStringList backupPreview(const QStringList& dbs) {
+    QStringList out{"select convert(nvarchar(4000), SERVERPROPERTY('InstanceDefaultBackupPath'))",
+                    "select @@SPID"};
+    for (const QString& db : dbs)
+        out << "select max(backup_finish_date) from msdb.dbo.backupset where database_name=N'" + db +
+                   "' and type='D'";
+    return out;
+}
+
+// The backup and verification of each database into dir (times as <time>), watched from a second
+// connection.
+inline QStringList backupsOf(const QString& dir, const QStringList& dbs) {
+    QStringList out{"OPEN srv"};
+    for (const QString& db : dbs) {
+        const QString file = dir + db + "_<time>.bak";
+        out << "BACKUP DATABASE [" + db + "] TO DISK = N'" + file + "' WITH COPY_ONLY, CHECKSUM, INIT"
+            << "RESTORE VERIFYONLY FROM DISK = N'" + file + "' WITH CHECKSUM";
+    }
+    return out;
+}
+
+// The rows of account set 001 the purge will delete, with their columns, for the undo script.
+inline QStringList undoReadOf001() {
+    return {
+        kTables,
+        "select t.name as table_name, c.name as column_name, ty.name as type_name, c.is_identity, "
+        "c.is_computed from sys.columns c join sys.tables t on t.object_id=c.object_id join sys.types ty "
+        "on ty.user_type_id=c.system_type_id where t.name in ('EAILog','UA_Period','UA_holdauth','UA_log',"
+        "'Ua_Identity','Ua_auth','UA_BackupPlans','UA_BackupLog','UA_account_sub','UA_account') order by "
+        "t.name, c.column_id",
+        "select * from EAILog where Ea_Account like 'tqdata[_]001' or Ea_Account like 'tqdata[_]001[_]%'",
+        "select * from UA_Period where cacc_id='001'",
+        "select * from UA_holdauth where cacc_id='001'",
+        "select * from UA_log where cacc_id='001'",
+        "select * from Ua_Identity where cacc_id='001'",
+        "select * from Ua_auth where cacc_id='001'",
+        "select * from UA_BackupPlans where cacc_id='001'",
+        "select * from UA_BackupLog where cacc_id='001'",
+        "select * from UA_account_sub where cacc_id='001'",
+        "select * from UA_account where cacc_id='001'"};
+}
+
 }  // namespace Expected
