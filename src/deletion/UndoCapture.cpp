@@ -18,18 +18,16 @@ QString words(const SqlError& e) {
                : e.message;
 }
 
-// The system type of each column, so alias types (sysname, user types) are written as their base
-// type; rowversion is the system type named timestamp
-// (https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-columns-transact-sql).
-QString columnsOf(const QStringList& tables) {
-    QStringList names;
-    for (const QString& t : tables)
-        names << QLatin1Char('\'') + t + QLatin1Char('\'');
+// A table's columns in order: name, type, identity, computed. The system type, so alias types
+// (sysname, user types) are written as their base type; rowversion is the system type named
+// timestamp
+// (https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-columns-transact-sql,
+// https://learn.microsoft.com/en-us/sql/t-sql/functions/type-name-transact-sql).
+QString columnsOf(const QString& table) {
     return QStringLiteral(
-               "select t.name as table_name, c.name as column_name, ty.name as type_name, c.is_identity, "
-               "c.is_computed from sys.columns c join sys.tables t on t.object_id=c.object_id "
-               "join sys.types ty on ty.user_type_id=c.system_type_id where t.name in (") +
-           names.join(QLatin1Char(',')) + QStringLiteral(") order by t.name, c.column_id");
+               "select c.name, TYPE_NAME(c.system_type_id), c.is_identity, c.is_computed from sys.columns c "
+               "where c.object_id = OBJECT_ID('") +
+           table + QStringLiteral("') order by c.column_id");
 }
 
 qsizetype columnIndex(const QStringList& columns, const QString& name) {
@@ -48,6 +46,10 @@ QString text(const SqlResult& r, qsizetype row, const char* column) {
     return r.value(row, QString::fromLatin1(column)).toString().trimmed();
 }
 
+QVariant cell(const SqlResult& r, qsizetype row, qsizetype column) {
+    return column < r.rows[row].size() ? r.rows[row][column] : QVariant();
+}
+
 }  // namespace
 
 QString undoFolder() {
@@ -59,14 +61,14 @@ QString undoFolder() {
 }
 
 QStringList UndoCapture::statements(const QStringList& tables) const {
-    QStringList out{columnsOf(tables)};
+    QStringList out;
     for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(accountNo)) {
         if (!tables.contains(p.table, Qt::CaseInsensitive))
             continue;
         // The same condition as the delete, so the script holds exactly the rows it removes.
         QString rows = p.count;
         rows.replace(QStringLiteral("select count(*) from "), QStringLiteral("select * from "));
-        out << rows;
+        out << columnsOf(p.table) << rows;
     }
     return out;
 }
@@ -74,24 +76,21 @@ QStringList UndoCapture::statements(const QStringList& tables) const {
 bool UndoCapture::tablesFrom(const QStringList& tables, const QList<SqlResult>& results,
                              QList<undo::Table>* out, QString* error) const {
     const SqlError failed = firstError(results);
-    if (failed.isError() || results.size() < tables.size() + 1) {
+    if (failed.isError() || results.size() < 2 * tables.size()) {
         *error = failed.isError() ? words(failed) : QStringLiteral("服务器未返回全部结果");
         return false;
     }
-    const SqlResult& meta = results[0];
     for (qsizetype k = 0; k < tables.size(); ++k) {
-        const SqlResult& rows = results[k + 1];
+        const SqlResult& meta = results[2 * k];
+        const SqlResult& rows = results[2 * k + 1];
         undo::Table t{tables[k], {}, {}};
         QList<qsizetype> source;  // result column of each script column
         for (qsizetype i = 0; i < meta.rowCount(); ++i) {
-            if (text(meta, i, "table_name").compare(tables[k], Qt::CaseInsensitive) != 0)
-                continue;
             undo::Column c;
-            c.name = text(meta, i, "column_name");
-            c.type = text(meta, i, "type_name").toLower();
-            c.identity = flag(meta.value(i, QStringLiteral("is_identity")));
-            c.generated =
-                flag(meta.value(i, QStringLiteral("is_computed"))) || c.type == QLatin1String("timestamp");
+            c.name = cell(meta, i, 0).toString().trimmed();
+            c.type = cell(meta, i, 1).toString().trimmed().toLower();
+            c.identity = flag(cell(meta, i, 2));
+            c.generated = flag(cell(meta, i, 3)) || c.type == QLatin1String("timestamp");
             const qsizetype at = columnIndex(rows.columns, c.name);
             if (at < 0 && !c.generated) {
                 *error = QStringLiteral("%1.%2 未在结果中").arg(tables[k], c.name);

@@ -77,13 +77,8 @@ inline QStringList backupsOf(const QString& dir, const QStringList& dbs) {
 
 // The rows of account set 001 the purge will delete, with their columns, for the undo script.
 inline QStringList undoReadOf001() {
-    return {
-        kTables,
-        "select t.name as table_name, c.name as column_name, ty.name as type_name, c.is_identity, "
-        "c.is_computed from sys.columns c join sys.tables t on t.object_id=c.object_id join sys.types ty "
-        "on ty.user_type_id=c.system_type_id where t.name in ('EAILog','UA_Period','UA_holdauth','UA_log',"
-        "'Ua_Identity','Ua_auth','UA_BackupPlans','UA_BackupLog','UA_account_sub','UA_account') order by "
-        "t.name, c.column_id",
+    QStringList out{kTables};
+    const QStringList rows{
         "select * from EAILog where Ea_Account like 'tqdata[_]001' or Ea_Account like 'tqdata[_]001[_]%'",
         "select * from UA_Period where cacc_id='001'",
         "select * from UA_holdauth where cacc_id='001'",
@@ -94,6 +89,13 @@ inline QStringList undoReadOf001() {
         "select * from UA_BackupLog where cacc_id='001'",
         "select * from UA_account_sub where cacc_id='001'",
         "select * from UA_account where cacc_id='001'"};
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        out << "select c.name, TYPE_NAME(c.system_type_id), c.is_identity, c.is_computed from sys.columns c "
+               "where c.object_id = OBJECT_ID('" +
+                   kPurgeTables[i] + "') order by c.column_id"
+            << rows[i];
+    }
+    return out;
 }
 
 }  // namespace Expected

@@ -60,14 +60,13 @@ struct FakeInstallation {
 
 private:
     // Every catalogue table has an identity, the account number and a note; rows as rowsIn says.
-    SqlResult columns() const {
-        QList<QVariantList> rows;
-        for (const QString& t : tables) {
-            rows << QVariantList{t, "id", "int", 1, 0} << QVariantList{t, "cacc_id", "nvarchar", 0, 0}
-                 << QVariantList{t, "note", "nvarchar", 0, 0};
-        }
-        return FakeScript::rows({"table_name", "column_name", "type_name", "is_identity", "is_computed"},
-                                rows);
+    SqlResult columns(const QString& table) const {
+        if (!tables.contains(table, Qt::CaseInsensitive))
+            return FakeScript::rows({"", "", "", ""}, {});
+        return FakeScript::rows({"name", "", "is_identity", "is_computed"},
+                                {{"id", "int", true, false},
+                                 {"cacc_id", "nvarchar", false, false},
+                                 {"note", "nvarchar", false, false}});
     }
     SqlResult rowsOf(const QString& table, const QString& account) const {
         QList<QVariantList> rows;
@@ -77,8 +76,9 @@ private:
     }
 
     std::optional<SqlResult> backups(const QString& sql) {
-        if (sql.startsWith("select t.name as table_name"))
-            return columns();
+        if (auto m = match(sql, ".* from sys\\.columns c where c\\.object_id = OBJECT_ID\\('(\\w+)'\\).*");
+            m.hasMatch())
+            return columns(m.captured(1));
         if (auto m = match(sql, "select \\* from EAILog where Ea_Account like 'tqdata\\[_\\](.*)' or .*");
             m.hasMatch())
             return rowsOf("EAILog", accountOfPattern(m.captured(1)));
