@@ -1,7 +1,5 @@
 #pragma once
-// The sandbox's SQL side: keeps an accounting installation in SQLite and answers the statements of
-// one batch the way SQL Server would. Knows nothing of TDS; the protocol side turns what it returns
-// into tokens.
+// The engine: an accounting installation in SQLite answering one batch at a time as SQL Server would.
 
 #include <cstdint>
 #include <memory>
@@ -12,20 +10,21 @@
 
 namespace sandbox {
 
-enum class ColType { Int, SmallInt, BigInt, NVarChar, Bit, Float, DateTime };
+enum class ColType { Int, SmallInt, BigInt, NVarChar, Bit, Float, DateTime, VarBinary };
 
 struct Column {
     std::string name;
     ColType type = ColType::NVarChar;
-    int maxChars = 255;  // for NVarChar
+    int maxChars = 255;  // for NVarChar; bytes for VarBinary
     bool nullable = true;
+    bool identity = false;  // a table's column declared "int identity"
 };
 
 struct Value {
     bool null = true;
     int64_t i = 0;     // Int, SmallInt, BigInt, Bit
     double f = 0;      // Float
-    std::string text;  // NVarChar (UTF-8); DateTime as ISO text
+    std::string text;  // NVarChar (UTF-8); DateTime as ISO text; VarBinary as its bytes
     static Value ofNull() { return {}; }
     static Value ofInt(int64_t v) {
         Value x;
@@ -46,7 +45,9 @@ struct ResultSet {
     std::vector<std::vector<Value>> rows;
 };
 
-// An ERROR (severity > 10) or INFO token, with SQL Server's own number, state and severity.
+// An ERROR (severity > 10) or INFO token, with SQL Server's own number, state and severity. Built
+// with designated initialisers ({.number = 208, .state = 1, .severity = 16, .text = ...}) so that
+// state and severity cannot swap.
 struct Message {
     int number = 0;
     int state = 1;
@@ -86,8 +87,9 @@ struct Session {
     int tranCount = 0;            // @@TRANCOUNT
     bool noCount = false;         // SET NOCOUNT ON: DONE carries no row count
     bool implicitTransactions = false;
-    int64_t lastRowCount = 0;  // @@ROWCOUNT
-    int lastError = 0;         // @@ERROR
+    std::string identityInsert;  // the table SET IDENTITY_INSERT is ON for (one per session)
+    int64_t lastRowCount = 0;    // @@ROWCOUNT
+    int lastError = 0;           // @@ERROR
 };
 
 // A session that is not a real connection, listed in sysprocesses as using a database.

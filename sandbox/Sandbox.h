@@ -1,13 +1,12 @@
 #pragma once
-// The sandbox server: TDS on loopback in front of an Engine. Runs in-process on its own thread
-// (tests) or from the acctset-sandbox program.
+// The sandbox server: TDS on loopback in front of an Engine, in-process or as acctset-sandbox.
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "Engine.h"
+#include "sandbox/Engine.h"
 
 namespace sandbox {
 

@@ -7,7 +7,7 @@
 
 #include <sys/stat.h>
 
-#include "Sandbox.h"
+#include "sandbox/Sandbox.h"
 
 namespace {
 
@@ -23,12 +23,8 @@ int usage() {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    sandbox::Options options;
-    options.port = 14333;
-    std::string seed;
+// Reads the options into options and seed; -1 when they are good, else the exit status.
+int parseArguments(int argc, char** argv, sandbox::Options& options, std::string& seed) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h")
@@ -52,6 +48,40 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
+    if (seed.empty()) {
+        struct stat st {};
+        const bool existing = options.sqlitePath != ":memory:" &&
+                              ::stat(options.sqlitePath.c_str(), &st) == 0 && st.st_size > 0;
+        if (!existing)
+            seed = "demo";
+    }
+    return -1;
+}
+
+bool loadSeed(sandbox::Engine& engine, const std::string& seed) {
+    if (seed == "demo") {
+        engine.seedDemo();
+    } else if (seed == "empty") {
+        engine.seedEmpty();
+    } else if (!seed.empty()) {
+        engine.seedEmpty();
+        std::string error;
+        if (!engine.seedFile(seed, &error)) {
+            std::fprintf(stderr, "acctset-sandbox: cannot load %s: %s\n", seed.c_str(), error.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    sandbox::Options options;
+    options.port = 14333;
+    std::string seed;
+    if (int status = parseArguments(argc, argv, options, seed); status >= 0)
+        return status;
 
     // Block the stop signals before any thread starts, so that only sigwait below receives them.
     sigset_t stopSignals;
@@ -61,31 +91,14 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    if (seed.empty()) {
-        struct stat st {};
-        const bool existing = options.sqlitePath != ":memory:" &&
-                              ::stat(options.sqlitePath.c_str(), &st) == 0 && st.st_size > 0;
-        if (!existing)
-            seed = "demo";
-    }
     sandbox::Server server(options);
     if (const std::string why = server.engine().storeError(); !why.empty()) {
         std::fprintf(stderr, "acctset-sandbox: cannot open %s: %s\n", options.sqlitePath.c_str(),
                      why.c_str());
         return 1;
     }
-    if (seed == "demo") {
-        server.engine().seedDemo();
-    } else if (seed == "empty") {
-        server.engine().seedEmpty();
-    } else if (!seed.empty()) {
-        server.engine().seedEmpty();
-        std::string error;
-        if (!server.engine().seedFile(seed, &error)) {
-            std::fprintf(stderr, "acctset-sandbox: cannot load %s: %s\n", seed.c_str(), error.c_str());
-            return 1;
-        }
-    }
+    if (!loadSeed(server.engine(), seed))
+        return 1;
     std::string error;
     if (!server.start(&error)) {
         std::fprintf(stderr, "acctset-sandbox: cannot listen on 127.0.0.1,%u: %s\n", unsigned(options.port),

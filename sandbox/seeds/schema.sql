@@ -4,7 +4,9 @@
 -- Tables of TqSystem (the catalogue the tool reads and purges). Every table that does not begin
 -- with "sandbox_" or "sqlite_" is a table of TqSystem: the SQL side lists it in sysobjects and lets
 -- statements name it. Declared types decide the types the client sees: int, smallint, bigint, bit,
--- float, datetime (ISO text, "2003-01-01 00:00:00.000"), nvarchar(N). A test may create more
+-- float, datetime (ISO text, "2003-01-01 00:00:00.000"), nvarchar(N), varbinary(N) (a blob).
+-- "int identity" makes an identity column (seed 1, increment 1): INSERT fills it unless the
+-- session's SET IDENTITY_INSERT is ON for the table. A test may create more
 -- tables of its own with the same conventions, or remove one with Engine::dropTable.
 --
 -- The server's own lists:
@@ -68,7 +70,7 @@ CREATE TABLE Ua_auth (cacc_id nvarchar(12), cuser_id nvarchar(20), cauth_id nvar
 CREATE TABLE UA_BackupPlans (cacc_id nvarchar(12), cplan_name nvarchar(60), cpath nvarchar(255));
 CREATE TABLE UA_BackupLog (cacc_id nvarchar(12), dbackup datetime, cfile nvarchar(255));
 CREATE TABLE UA_account_sub (cacc_id nvarchar(12), csub_id nvarchar(10), iyear int, bclosing bit);
-CREATE TABLE EAILog (id int, Ea_Account nvarchar(64), cmessage nvarchar(255), dtime datetime);
+CREATE TABLE EAILog (id int identity NOT NULL, Ea_Account nvarchar(64), cmessage nvarchar(255), dtime datetime);
 
 INSERT INTO sandbox_databases (dbid, name, status, filename) VALUES
     (1, 'master', 24, 'C:\SQLDATA\MSSQL\Data\master.mdf'),

@@ -1,5 +1,4 @@
-// The sandbox server as standard clients see it: FreeTDS's own tsql, and QtSql's ODBC driver over
-// FreeTDS (the stack the tool uses). Each test talks to an in-process server on a free port.
+// The server as standard clients see it: FreeTDS's tsql, and QtSql's ODBC driver over FreeTDS.
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -334,6 +333,42 @@ private slots:
         timer.restart();
         QVERIFY(!silent.open());
         QVERIFY(timer.elapsed() < 5000);
+    }
+
+    // A DELETE the store refuses reaches the driver as the server error it is, and the rows stay.
+    void refusedDeleteIsAnErrorThroughTheDriver() {
+        QVERIFY(server->engine().execRaw(
+            "CREATE TRIGGER keep_sub BEFORE DELETE ON UA_account_sub WHEN old.iyear = 2004 "
+            "BEGIN SELECT RAISE(ABORT, 'UA_account_sub rows of 2004 are kept'); END;"));
+        auto subRows = [&] {
+            return server->engine().queryRaw("SELECT count(*) FROM UA_account_sub WHERE cacc_id='002'");
+        };
+        QSqlDatabase db = odbc();
+        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+        QSqlQuery del(db);
+        del.setForwardOnly(true);
+        QVERIFY(!del.exec("delete from UA_account_sub where cacc_id='002'"));
+        QCOMPARE(del.lastError().nativeErrorCode(), QStringLiteral("50000"));
+        QVERIFY2(del.lastError().text().contains("UA_account_sub rows of 2004 are kept"),
+                 qPrintable(del.lastError().text()));
+        QCOMPARE(subRows(), std::vector<std::string>{"2"});
+
+        QSqlQuery state(db);
+        state.setForwardOnly(true);
+        QVERIFY(state.exec("select @@ERROR"));
+        QVERIFY(state.next());
+        QCOMPARE(state.value(0).toInt(), 50000);  // the error of the statement before
+
+        // Inside the driver's transaction under XACT_ABORT ON, the earlier delete goes back too.
+        QVERIFY(state.exec("SET XACT_ABORT ON"));
+        QVERIFY(db.transaction());
+        QVERIFY(del.exec("delete from UA_log where cacc_id='002'"));
+        QVERIFY(!del.exec("delete from UA_account_sub where cacc_id='002'"));
+        QCOMPARE(del.lastError().nativeErrorCode(), QStringLiteral("50000"));
+        db.rollback();
+        QVERIFY(server->engine().queryRaw("SELECT count(*) FROM UA_log WHERE cacc_id='002'") !=
+                std::vector<std::string>{"0"});
+        QCOMPARE(subRows(), std::vector<std::string>{"2"});
     }
 
     // A request that does not parse costs its own connection, never the server.

@@ -1,42 +1,11 @@
-#include "sqlText.h"
+// The collation's string rules: comparison without case and trailing spaces, DISTINCT keys, LIKE.
+#include "sandbox/sql/Collation.h"
 
-#include "utf8.h"
+#include "sandbox/Text.h"
 
 #include <vector>
 
 namespace sandbox::sql {
-
-std::u32string decodeUtf8(std::string_view s) {
-    std::u32string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
-        auto c = static_cast<unsigned char>(s[i]);
-        size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 99;
-        char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-        bool ok = extra != 99 && i + extra < s.size();
-        for (size_t k = 1; ok && k <= extra; ++k) {
-            auto n = static_cast<unsigned char>(s[i + k]);
-            ok = (n & 0xC0) == 0x80;
-            cp = (cp << 6) | (n & 0x3F);
-        }
-        if (!ok) {  // a stray byte stands for itself rather than swallowing what follows
-            out.push_back(c);
-            ++i;
-            continue;
-        }
-        out.push_back(cp);
-        i += extra + 1;
-    }
-    return out;
-}
-
-std::string encodeUtf8(std::u32string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (char32_t c : s)
-        appendUtf8(out, c);
-    return out;
-}
 
 char32_t foldCase(char32_t c) {
     if (c >= 'A' && c <= 'Z')
@@ -51,29 +20,6 @@ static std::u32string_view trimRight(std::u32string_view s) {
         s.remove_suffix(1);
     return s;
 }
-
-namespace {
-// Reads one code point of UTF-8 at i, as decodeUtf8 does, without building a string.
-char32_t nextCodePoint(std::string_view s, size_t& i) {
-    auto c = static_cast<unsigned char>(s[i]);
-    size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 99;
-    if (extra == 0 || extra == 99 || i + extra >= s.size()) {
-        ++i;
-        return c;
-    }
-    char32_t cp = c & (0x3F >> extra);
-    for (size_t k = 1; k <= extra; ++k) {
-        auto n = static_cast<unsigned char>(s[i + k]);
-        if ((n & 0xC0) != 0x80) {
-            ++i;
-            return c;
-        }
-        cp = (cp << 6) | (n & 0x3F);
-    }
-    i += extra + 1;
-    return cp;
-}
-}  // namespace
 
 // The shorter text is compared as if padded with spaces, which is what makes trailing spaces
 // count for nothing.

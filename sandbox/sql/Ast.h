@@ -1,6 +1,5 @@
 #pragma once
-// Tokenizer and parser for the T-SQL this server answers. A batch parses as a whole before any of it
-// runs, as on the real server: a syntax error anywhere means nothing runs.
+// The syntax tree of a batch: expressions, table references, select lists and statements.
 
 #include <cstdint>
 #include <memory>
@@ -8,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Engine.h"
+#include "sandbox/Engine.h"
 
 namespace sandbox::sql {
 
@@ -21,6 +20,7 @@ struct Expr {
         Int,
         Float,
         String,
+        Binary,    // 0x...: s holds the bytes
         Column,    // parts: [table.]column
         Star,      // the * of count(*)
         Func,      // name (lower case), args
@@ -71,6 +71,7 @@ struct Statement {
     enum class Kind {
         Select,
         Delete,
+        Insert,
         DropDatabase,
         DropOther,
         Use,
@@ -78,7 +79,9 @@ struct Statement {
         BeginTran,
         CommitTran,
         RollbackTran,
-        Exec
+        Exec,
+        Backup,
+        Restore
     };
     Kind kind = Kind::Select;
     std::string text;  // the statement as written, without a closing ";"
@@ -97,17 +100,17 @@ struct Statement {
     std::string optionValue;         // Set: ON / OFF / a number / a word
     std::string proc;                // Exec: procedure name as written
     std::vector<ExprPtr> procArgs;
+
+    // Insert: the target in from, its column list in names, one list of values per row.
+    std::vector<std::vector<ExprPtr>> values;
+    // Backup / Restore: the database (empty for VERIFYONLY), the file, WITH options in upper case.
+    std::string device;
+    std::vector<std::string> with;
 };
 
 struct ParseResult {
     std::vector<Statement> statements;
     std::vector<Message> errors;  // non-empty: the batch does not run
 };
-
-ParseResult parseBatch(const std::string& sql);
-
-// Compares two identifiers the way the server compares names: without regard to case.
-bool sameName(const std::string& a, const std::string& b);
-std::string lower(std::string s);
 
 }  // namespace sandbox::sql

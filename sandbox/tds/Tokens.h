@@ -1,37 +1,29 @@
 #pragma once
-// TDS requests parsed and responses encoded: PRELOGIN, LOGIN7, the token stream of a response.
+// The token stream of a response: token and status codes, and the writer of every token the server sends.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "Engine.h"
-#include "tdsWire.h"
+#include "sandbox/Engine.h"
+#include "sandbox/tds/Bytes.h"
+#include "sandbox/tds/Dialect.h"
 
 namespace sandbox::tds {
-
-// The protocol level a connection speaks, from the version the client asks for in LOGIN7.
-struct Dialect {
-    uint32_t version = 0x74000004;  // as written in LOGINACK (big-endian on the wire)
-    int level() const;              // 0x71 .. 0x74
-    static Dialect fromLogin(uint32_t clientVersion);
-    bool longCounts() const { return level() >= 0x72; }  // 8-byte DONE counts, 4-byte user types
-    bool nbcRows() const { return level() >= 0x73; }
-};
 
 // Chinese_PRC_CI_AS: LCID 0x0804, case- and kana-insensitive, width-insensitive.
 extern const uint8_t kCollation[5];
 extern const char kServerName[];
 
-std::vector<uint8_t> preloginResponse();
-
-struct Login {
-    uint32_t tdsVersion = 0;
-    uint32_t packetSize = 4096;
-    std::string host, user, password, app, server, language, database;
-    bool utf8Feature = false;  // TDS 7.4 feature extension: the client announces UTF-8 support
+// Types of the values the server sends and reads ([MS-TDS] 2.2.5.4).
+enum DataType : uint8_t {
+    kIntN = 0x26,
+    kBitN = 0x68,
+    kFltN = 0x6D,
+    kDateTimeN = 0x6F,
+    kNVarChar = 0xE7,
+    kBigVarBinary = 0xA5,
 };
-Login parseLogin7(const std::vector<uint8_t>& payload);
 
 enum Token : uint8_t {
     kReturnStatus = 0x79,
@@ -68,6 +60,8 @@ enum EnvType : uint8_t {
 class TokenWriter {
 public:
     explicit TokenWriter(Dialect d) : d_(d) {}
+    // Everything a login that succeeded is answered with, in the order SQL Server sends it.
+    void loginAccepted(const std::string& database, size_t packetSize, bool utf8Feature);
     void loginAck();
     void featureExtAckUtf8();
     void envChange(EnvType type, const std::string& newValue, const std::string& oldValue);

@@ -1,15 +1,11 @@
 #pragma once
-// String rules of the server's default collation: case-insensitive, trailing spaces ignored, and
-// T-SQL's LIKE. Text is UTF-8; comparison works on code points.
+// The collation's string rules: comparison without case and trailing spaces, DISTINCT keys, LIKE.
 
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace sandbox::sql {
-
-std::u32string decodeUtf8(std::string_view s);
-std::string encodeUtf8(std::u32string_view s);
 
 // Case folding for the characters a case-insensitive collation folds that this server will meet:
 // ASCII and Latin-1 letters. Chinese has no case.

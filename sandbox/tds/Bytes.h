@@ -1,5 +1,5 @@
 #pragma once
-// Byte-level helpers for TDS: little-endian readers and writers, UTF-16LE text, packet framing.
+// Little-endian readers and writers of TDS fields, UTF-16LE text and its length-prefixed forms.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,9 +13,6 @@ namespace sandbox::tds {
 struct ProtocolError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-std::u16string utf8ToUtf16(const std::string& s);
-std::string utf16ToUtf8(const std::u16string& s);
 
 class Writer {
 public:
@@ -61,22 +58,5 @@ private:
     size_t n_;
     size_t pos_ = 0;
 };
-
-// Packet types and header.
-enum PacketType : uint8_t {
-    kSqlBatch = 0x01,
-    kRpc = 0x03,
-    kTabularResult = 0x04,
-    kAttention = 0x06,
-    kTransactionManager = 0x0E,
-    kLogin7 = 0x10,
-    kPrelogin = 0x12,
-};
-constexpr size_t kHeaderSize = 8;
-constexpr uint8_t kStatusEom = 0x01;
-
-// Splits one message into packets of at most packetSize bytes each (header included).
-std::vector<uint8_t> framePackets(uint8_t type, const std::vector<uint8_t>& payload, size_t packetSize,
-                                  uint16_t spid);
 
 }  // namespace sandbox::tds

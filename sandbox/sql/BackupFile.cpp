@@ -1,0 +1,2 @@
+// The sandbox's backup file: what it holds, written and read with a checksum.
+#include "sandbox/sql/BackupFile.h"

@@ -1,0 +1,2 @@
+#pragma once
+// The sandbox's backup file: what it holds, written and read with a checksum.

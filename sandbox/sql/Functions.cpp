@@ -1,0 +1,278 @@
+// The built-in functions: one table of name, arity and result type, one small function each.
+#include "sandbox/sql/Functions.h"
+
+#include <unordered_set>
+
+#include "sandbox/Text.h"
+#include "sandbox/sql/Executor.h"
+#include "sandbox/sql/Parse.h"
+
+namespace sandbox::sql {
+
+namespace {
+
+using Args = std::vector<Cell>;
+
+// Splits 'db.dbo.name' or '[name]' as OBJECT_ID reads its argument.
+std::vector<std::string> splitObjectName(const std::string& text) {
+    std::vector<std::string> parts(1);
+    bool bracket = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char ch = text[i];
+        if (bracket) {
+            if (ch == ']' && i + 1 < text.size() && text[i + 1] == ']') {
+                parts.back() += ']';
+                ++i;
+            } else if (ch == ']') {
+                bracket = false;
+            } else {
+                parts.back() += ch;
+            }
+        } else if (ch == '[') {
+            bracket = true;
+        } else if (ch == '.') {
+            parts.emplace_back();
+        } else {
+            parts.back() += ch;
+        }
+    }
+    for (auto& p : parts)
+        p = trimSpaces(p);
+    return parts;
+}
+
+std::optional<DbRow> databaseOf(Executor& x, const Session& s, const Args& a) {
+    return a.empty() ? x.store.findDatabase(s.database) : x.store.findDatabase(cellText(a[0]));
+}
+
+Cell dbId(Executor& x, const Session& s, const Args& a) {
+    auto d = databaseOf(x, s, a);
+    return d ? intCell(d->dbid, ColType::SmallInt) : nullCell(ColType::SmallInt);
+}
+
+Cell dbName(Executor& x, const Session& s, const Args& a) {
+    auto d = a.empty() ? x.store.findDatabase(s.database) : x.store.findDatabase(toInt(a[0], ColType::Int));
+    return d ? textCell(d->name) : nullCell(ColType::NVarChar);
+}
+
+// OBJECT_ID(name [, 'U']): a view has no id as a user table.
+Cell objectId(Executor& x, const Session& s, const Args& a) {
+    std::vector<std::string> parts = splitObjectName(cellText(a[0]));
+    if (a.size() > 1 && !sameName(trimSpaces(cellText(a[1])), "U"))
+        return nullCell();
+    if (parts.size() > 3)
+        return nullCell();
+    auto r = x.resolve(parts, s);
+    if (!r)
+        return nullCell();
+    if (r->view)
+        return a.size() > 1 ? nullCell() : intCell(findView(r->table)->objectId);
+    return intCell(objectIdFor(r->table));
+}
+
+// TYPE_NAME(user_type_id): https://learn.microsoft.com/en-us/sql/t-sql/functions/type-name-transact-sql
+Cell typeName(Executor&, const Session&, const Args& a) {
+    if (a[0].v.null)
+        return nullCell(ColType::NVarChar);
+    const SqlType* t = findType(static_cast<int>(toInt(a[0], ColType::Int)));
+    return t ? textCell(t->name) : nullCell(ColType::NVarChar);
+}
+
+Cell databasePropertyEx(Executor& x, const Session&, const Args& a) {
+    auto d = x.store.findDatabase(cellText(a[0]));
+    if (!d)
+        return nullCell(ColType::NVarChar);
+    const std::string p = lower(trimSpaces(cellText(a[1])));
+    if (p == "status")
+        return textCell(d->state);
+    if (p == "collation")
+        return textCell("Chinese_PRC_CI_AS");
+    if (p == "recovery")
+        return textCell(d->dbid <= 4 ? "SIMPLE" : "FULL");
+    if (p == "useraccess")
+        return textCell("MULTI_USER");
+    if (p == "updateability")
+        return textCell("READ_WRITE");
+    if (p == "version")
+        return textCell("661");
+    return nullCell(ColType::NVarChar);
+}
+
+Cell isNull(Executor&, const Session&, const Args& a) {
+    return a[0].v.null ? a[1] : a[0];
+}
+
+// Trailing spaces are not counted.
+Cell len(Executor&, const Session&, const Args& a) {
+    std::u32string u = decodeUtf8(cellText(a[0]));
+    while (!u.empty() && u.back() == U' ')
+        u.pop_back();
+    return intCell(static_cast<int64_t>(u.size()));
+}
+
+Cell upperCase(Executor&, const Session&, const Args& a) {
+    std::string t = cellText(a[0]);
+    for (auto& ch : t) {
+        if (ch >= 'a' && ch <= 'z')
+            ch = static_cast<char>(ch - 'a' + 'A');
+    }
+    return textCell(t);
+}
+
+Cell lowerCase(Executor&, const Session&, const Args& a) {
+    return textCell(lower(cellText(a[0])));
+}
+
+Cell ltrim(Executor&, const Session&, const Args& a) {
+    std::string t = cellText(a[0]);
+    return textCell(t.substr(std::min(t.size(), t.find_first_not_of(' '))));
+}
+
+Cell rtrim(Executor&, const Session&, const Args& a) {
+    std::string t = cellText(a[0]);
+    size_t end = t.find_last_not_of(' ');
+    return textCell(end == std::string::npos ? "" : t.substr(0, end + 1));
+}
+
+constexpr ResultType kSameAsArg{.sameAsFirstArg = true};
+constexpr ResultType returns(ColType t, int maxChars = 0) {
+    return {.sameAsFirstArg = false, .type = t, .maxChars = maxChars};
+}
+
+const BuiltinFunction kFunctions[] = {
+    {"db_id", 0, 1, returns(ColType::SmallInt), &dbId, true},
+    {"db_name", 0, 1, returns(ColType::NVarChar, 128), &dbName, true},
+    {"object_id", 1, 2, returns(ColType::Int), &objectId, true},
+    {"type_name", 1, 1, returns(ColType::NVarChar, 128), &typeName, true},
+    {"databasepropertyex", 2, 2, returns(ColType::NVarChar, 128), &databasePropertyEx, true},
+    {"isnull", 2, 2, kSameAsArg, &isNull, false},
+    {"len", 1, 1, returns(ColType::Int), &len, true},
+    {"upper", 1, 1, kSameAsArg, &upperCase, true},
+    {"lower", 1, 1, kSameAsArg, &lowerCase, true},
+    {"ltrim", 1, 1, kSameAsArg, &ltrim, true},
+    {"rtrim", 1, 1, kSameAsArg, &rtrim, true},
+};
+
+const char* const kVersion =
+    "Microsoft SQL Server 2008 R2 (RTM) - 10.50.1600.1 (X64) \n\tCopyright (c) Microsoft Corporation\n\t"
+    "Standard Edition (64-bit) on Windows NT 6.1 <X64> (Build 7601: Service Pack 1)\n";
+
+const GlobalVariable kGlobals[] = {
+    {"spid", ColType::SmallInt, 0, false,
+     [](const Session& s) { return intCell(s.spid, ColType::SmallInt); }},
+    {"trancount", ColType::Int, 0, false, [](const Session& s) { return intCell(s.tranCount); }},
+    {"rowcount", ColType::Int, 0, false, [](const Session& s) { return intCell(s.lastRowCount); }},
+    {"error", ColType::Int, 0, false, [](const Session& s) { return intCell(s.lastError); }},
+    {"servername", ColType::NVarChar, 300, true, [](const Session&) { return textCell("SANDBOX"); }},
+    {"version", ColType::NVarChar, 300, true, [](const Session&) { return textCell(kVersion); }},
+};
+
+const char* const kAggregates[] = {"count", "sum", "min", "max", "avg"};
+
+}  // namespace
+
+const BuiltinFunction* findFunction(const std::string& name) {
+    for (const auto& f : kFunctions) {
+        if (name == f.name)
+            return &f;
+    }
+    return nullptr;
+}
+
+const GlobalVariable* findGlobal(const std::string& name) {
+    for (const auto& g : kGlobals) {
+        if (name == g.name)
+            return &g;
+    }
+    return nullptr;
+}
+
+bool isAggregate(const std::string& name) {
+    for (const char* a : kAggregates) {
+        if (name == a)
+            return true;
+    }
+    return false;
+}
+
+bool hasAggregate(const Expr& e) {
+    if (e.kind == Expr::Kind::Func && isAggregate(e.s))
+        return true;
+    for (const auto& a : e.args)
+        if (a && hasAggregate(*a))
+            return true;
+    return false;
+}
+
+Cell Executor::function(const Expr& e, const Ctx& c) {
+    if (isAggregate(e.s))
+        return aggregate(e, c);
+    const BuiltinFunction* f = findFunction(e.s);
+    std::vector<Cell> a;
+    for (auto& x : e.args)
+        a.push_back(eval(*x, c));
+    if (f->nullInNullOut) {
+        for (auto& x : a)
+            if (x.v.null)
+                return nullCell(typeOf(e, c.src).type);
+    }
+    return f->call(*this, *c.s, a);
+}
+
+Cell Executor::aggregate(const Expr& e, const Ctx& c) {
+    Column type = typeOf(e, c.src);
+    const Expr& arg = *e.args[0];
+    std::unordered_set<std::string> seen;
+    int64_t count = 0;
+    Cell best = nullCell(type.type);
+    double fsum = 0;
+    int64_t isum = 0;
+    size_t n = c.group ? c.group->size() : 0;
+    for (size_t k = 0; k < n; ++k) {
+        Ctx rc = c;
+        rc.row = &c.src->rows[(*c.group)[k]];
+        if (arg.kind == Expr::Kind::Star) {
+            ++count;
+            continue;
+        }
+        Cell v = eval(arg, rc);
+        if (v.v.null)
+            continue;
+        if (e.distinctArg && !seen.insert(distinctKey(v)).second)
+            continue;
+        ++count;
+        if (e.s == "min" || e.s == "max") {
+            if (best.v.null || (e.s == "min" ? compareCells(v, best) < 0 : compareCells(v, best) > 0))
+                best = v;
+        } else if (e.s == "sum" || e.s == "avg") {
+            if (type.type == ColType::Float)
+                fsum += toFloat(v);
+            else
+                isum += toInt(v, type.type);
+        }
+    }
+    if (e.s == "count")
+        return intCell(count);
+    if (e.s == "min" || e.s == "max")
+        return best;
+    if (count == 0)
+        return nullCell(type.type);
+    if (type.type == ColType::Float) {
+        Cell r;
+        r.t = ColType::Float;
+        r.v.null = false;
+        r.v.f = e.s == "avg" ? fsum / static_cast<double>(count) : fsum;
+        return r;
+    }
+    if (e.s == "avg")
+        isum /= count;
+    if (type.type == ColType::Int && (isum > INT32_MAX || isum < INT32_MIN))
+        raise({.number = 8115,
+               .state = 2,
+               .severity = 16,
+               .text = "Arithmetic overflow error converting expression to data type int."},
+              SqlError::Kind::RuntimeAbort);
+    return intCell(isum, type.type);
+}
+
+}  // namespace sandbox::sql

@@ -1,0 +1,175 @@
+// The catalogue views: one row each in the table of views, one function that fills it.
+#include "sandbox/sql/Executor.h"
+
+#include "sandbox/sql/Collation.h"
+
+namespace sandbox::sql {
+
+namespace {
+
+void sysdatabases(Executor& x, Source& src, const Session&, const std::string&) {
+    src.cols = {col("name", ColType::NVarChar, 128, true),
+                col("dbid", ColType::SmallInt, 0, true),
+                col("sid", ColType::NVarChar, 85, true),
+                col("mode", ColType::SmallInt, 0, true),
+                col("status", ColType::Int, 0, true),
+                col("status2", ColType::Int, 0, true),
+                col("crdate", ColType::DateTime),
+                col("reserved", ColType::DateTime),
+                col("category", ColType::Int, 0, true),
+                col("cmptlevel", ColType::SmallInt),
+                col("filename", ColType::NVarChar, 260, true),
+                col("version", ColType::SmallInt, 0, true)};
+    for (auto& d : x.store.allDatabases()) {
+        src.rows.push_back({Value::ofText(d.name), Value::ofInt(d.dbid), Value::ofNull(), Value::ofInt(0),
+                            Value::ofInt(d.status), Value::ofInt(1090520064), Value::ofText(d.crdate),
+                            Value::ofText("1900-01-01 00:00:00.000"), Value::ofInt(0),
+                            Value::ofInt(d.cmptlevel), Value::ofText(d.filename), Value::ofInt(661)});
+    }
+}
+
+void sysaltfiles(Executor& x, Source& src, const Session&, const std::string&) {
+    src.cols = {col("fileid", ColType::SmallInt, 0, true),
+                col("groupid", ColType::SmallInt, 0, true),
+                col("size", ColType::Int),
+                col("maxsize", ColType::Int),
+                col("growth", ColType::Int),
+                col("status", ColType::Int, 0, true),
+                col("perf", ColType::Int, 0, true),
+                col("dbid", ColType::SmallInt, 0, true),
+                col("name", ColType::NVarChar, 128),
+                col("filename", ColType::NVarChar, 260, true)};
+    Query q(x.store.handle(),
+            "SELECT fileid, size, dbid, name, filename FROM sandbox_files ORDER BY dbid, fileid");
+    while (q.step()) {
+        bool log = q.i(0) == 2;
+        src.rows.push_back({Value::ofInt(q.i(0)), Value::ofInt(log ? 0 : 1), Value::ofInt(q.i(1)),
+                            Value::ofInt(-1), Value::ofInt(10), Value::ofInt(log ? 1048642 : 1048578),
+                            Value::ofInt(0), Value::ofInt(q.i(2)), Value::ofText(q.s(3)),
+                            Value::ofText(q.s(4))});
+    }
+}
+
+// sysprocesses' text columns are nchar: the server pads them with spaces.
+void sysprocesses(Executor& x, Source& src, const Session& self, const std::string&) {
+    src.cols = {col("spid", ColType::SmallInt),
+                col("kpid", ColType::SmallInt),
+                col("blocked", ColType::SmallInt),
+                col("dbid", ColType::SmallInt),
+                col("uid", ColType::SmallInt, 0, true),
+                col("cpu", ColType::Int),
+                col("memusage", ColType::Int),
+                col("login_time", ColType::DateTime),
+                col("last_batch", ColType::DateTime),
+                col("open_tran", ColType::SmallInt),
+                col("status", ColType::NVarChar, 30),
+                col("hostname", ColType::NVarChar, 128),
+                col("program_name", ColType::NVarChar, 128),
+                col("hostprocess", ColType::NVarChar, 10),
+                col("cmd", ColType::NVarChar, 16),
+                col("nt_domain", ColType::NVarChar, 128),
+                col("nt_username", ColType::NVarChar, 128),
+                col("net_address", ColType::NVarChar, 12),
+                col("net_library", ColType::NVarChar, 12),
+                col("loginame", ColType::NVarChar, 128)};
+    auto row = [&](int spid, const std::string& dbname, const std::string& login, const std::string& host,
+                   const std::string& program, const std::string& loginTime, int openTran, bool running) {
+        auto d = x.store.findDatabase(dbname);
+        src.rows.push_back({Value::ofInt(spid),
+                            Value::ofInt(0),
+                            Value::ofInt(0),
+                            Value::ofInt(d ? d->dbid : 0),
+                            Value::ofInt(1),
+                            Value::ofInt(0),
+                            Value::ofInt(2),
+                            Value::ofText(loginTime),
+                            Value::ofText(loginTime),
+                            Value::ofInt(openTran),
+                            Value::ofText(padRight(running ? "runnable" : "sleeping", 30)),
+                            Value::ofText(padRight(host, 128)),
+                            Value::ofText(padRight(program, 128)),
+                            Value::ofText(padRight("", 10)),
+                            Value::ofText(padRight(running ? "SELECT" : "AWAITING COMMAND", 16)),
+                            Value::ofText(padRight("", 128)),
+                            Value::ofText(padRight("", 128)),
+                            Value::ofText(padRight("000000000000", 12)),
+                            Value::ofText(padRight("TCP/IP", 12)),
+                            Value::ofText(padRight(login, 128))});
+    };
+    for (auto& [spid, info] : x.sessions)
+        row(spid, info.database, info.login, info.host, info.program, info.loginTime, info.tranCount,
+            spid == self.spid);
+    for (auto& f : x.foreign)
+        row(f.spid, f.database, f.login, f.host, f.program, nowText(), 0, false);
+}
+
+void sysobjects(Executor& x, Source& src, const Session&, const std::string& database) {
+    src.cols = {col("name", ColType::NVarChar, 128),     col("id", ColType::Int),
+                col("xtype", ColType::NVarChar, 2),      col("uid", ColType::SmallInt, 0, true),
+                col("info", ColType::SmallInt, 0, true), col("status", ColType::Int, 0, true),
+                col("parent_obj", ColType::Int),         col("crdate", ColType::DateTime),
+                col("type", ColType::NVarChar, 2, true)};
+    if (!x.isSystemDb(database))
+        return;
+    for (auto& t : x.store.userTables())
+        src.rows.push_back({Value::ofText(t), Value::ofInt(objectIdFor(t)), Value::ofText("U "),
+                            Value::ofInt(1), Value::ofInt(0), Value::ofInt(0), Value::ofInt(0),
+                            Value::ofText("2003-06-01 09:00:00.000"), Value::ofText("U ")});
+}
+
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-columns-transact-sql
+void sysColumns(Executor& x, Source& src, const Session&, const std::string& database) {
+    src.cols = {col("object_id", ColType::Int),
+                col("name", ColType::NVarChar, 128, true),
+                col("column_id", ColType::Int),
+                col("system_type_id", ColType::SmallInt),
+                col("user_type_id", ColType::Int),
+                col("max_length", ColType::SmallInt),
+                col("is_nullable", ColType::Bit, 0, true),
+                col("is_identity", ColType::Bit),
+                col("is_computed", ColType::Bit)};
+    if (!x.isSystemDb(database))
+        return;
+    for (auto& t : x.store.userTables()) {
+        int id = 0;
+        for (auto& c : x.store.tableColumns(t)) {
+            int type = typeIdOf(c.type);
+            int length = c.type == ColType::NVarChar    ? (c.maxChars >= 4000 ? -1 : c.maxChars * 2)
+                         : c.type == ColType::VarBinary ? c.maxChars
+                                                        : findType(type)->maxLength;
+            src.rows.push_back({Value::ofInt(objectIdFor(t)), Value::ofText(c.name), Value::ofInt(++id),
+                                Value::ofInt(type), Value::ofInt(type), Value::ofInt(length),
+                                Value::ofInt(c.nullable), Value::ofInt(c.identity), Value::ofInt(0)});
+        }
+    }
+}
+
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-types-transact-sql
+void sysTypes(Executor&, Source& src, const Session&, const std::string&) {
+    src.cols = {col("name", ColType::NVarChar, 128),       col("system_type_id", ColType::SmallInt),
+                col("user_type_id", ColType::Int),         col("max_length", ColType::SmallInt),
+                col("is_nullable", ColType::Bit, 0, true), col("is_user_defined", ColType::Bit)};
+    for (size_t i = 0; i < kTypeCount; ++i)
+        src.rows.push_back({Value::ofText(kTypes[i].name), Value::ofInt(kTypes[i].id),
+                            Value::ofInt(kTypes[i].id), Value::ofInt(kTypes[i].maxLength), Value::ofInt(1),
+                            Value::ofInt(0)});
+}
+
+}  // namespace
+
+// The views a client of this tool reads; the ids are those SQL Server 2008 R2 gives them.
+const CatalogView kViews[] = {
+    {"sysdatabases", -213, &sysdatabases}, {"sysaltfiles", -206, &sysaltfiles},
+    {"sysprocesses", -224, &sysprocesses}, {"sysobjects", -385, &sysobjects},
+    {"columns", -410, &sysColumns},        {"types", -391, &sysTypes},
+};
+
+const CatalogView* findView(const std::string& name) {
+    for (const auto& v : kViews) {
+        if (name == v.name)
+            return &v;
+    }
+    return nullptr;
+}
+
+}  // namespace sandbox::sql

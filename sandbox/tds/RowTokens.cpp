@@ -1,0 +1,188 @@
+// Writers of the tokens that carry a result set: column metadata, rows and their values.
+#include <cstdio>
+#include <cstring>
+
+#include "sandbox/Text.h"
+#include "sandbox/tds/Tokens.h"
+
+namespace sandbox::tds {
+
+namespace {
+
+int intSize(ColType t) {
+    switch (t) {
+        case ColType::SmallInt:
+            return 2;
+        case ColType::BigInt:
+            return 8;
+        default:
+            return 4;
+    }
+}
+
+uint16_t nvarcharBytes(const Column& c) {
+    if (c.maxChars <= 0 || c.maxChars > 4000)
+        return 8000;
+    return static_cast<uint16_t>(c.maxChars * 2);
+}
+
+// Days from 1970-01-01 for a proleptic Gregorian date.
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+// SQL Server's DATETIME: days since 1900-01-01 and 1/300 s ticks since midnight.
+bool encodeDateTime(const std::string& text, int32_t* days, uint32_t* ticks) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+    double s = 0;
+    int n = std::sscanf(text.c_str(), "%d-%d-%d%*[ T]%d:%d:%lf", &y, &mo, &d, &h, &mi, &s);
+    if (n != 3 && n != 6)
+        return false;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31)
+        return false;
+    *days = static_cast<int32_t>(daysFromCivil(y, mo, d) - daysFromCivil(1900, 1, 1));
+    double secs = h * 3600.0 + mi * 60.0 + s;
+    *ticks = static_cast<uint32_t>(secs * 300.0 + 0.5);
+    return true;
+}
+
+}  // namespace
+
+void TokenWriter::typeInfo(const Column& c) {
+    switch (c.type) {
+        case ColType::Int:
+        case ColType::SmallInt:
+        case ColType::BigInt:
+            w_.u8(kIntN);
+            w_.u8(static_cast<uint8_t>(intSize(c.type)));
+            break;
+        case ColType::Bit:
+            w_.u8(kBitN);
+            w_.u8(1);
+            break;
+        case ColType::Float:
+            w_.u8(kFltN);
+            w_.u8(8);
+            break;
+        case ColType::DateTime:
+            w_.u8(kDateTimeN);
+            w_.u8(8);
+            break;
+        case ColType::NVarChar:
+            w_.u8(kNVarChar);
+            w_.u16(nvarcharBytes(c));
+            w_.bytes(kCollation, 5);
+            break;
+        case ColType::VarBinary:
+            w_.u8(kBigVarBinary);
+            w_.u16(static_cast<uint16_t>(c.maxChars > 0 && c.maxChars <= 8000 ? c.maxChars : 8000));
+            break;
+    }
+}
+
+void TokenWriter::colMetadata(const std::vector<Column>& cols) {
+    w_.u8(kColMetadata);
+    w_.u16(static_cast<uint16_t>(cols.size()));
+    for (const auto& c : cols) {
+        if (d_.longCounts()) {
+            w_.u32(0);  // user type
+        } else {
+            w_.u16(0);
+        }
+        w_.u16(c.nullable ? 0x0001 : 0x0000);
+        typeInfo(c);
+        w_.bVarchar(c.name);
+    }
+}
+
+void TokenWriter::value(const Column& c, const Value& v) {
+    const bool isText = c.type == ColType::NVarChar || c.type == ColType::VarBinary;
+    if (v.null) {
+        if (isText) {
+            w_.u16(0xFFFF);
+        } else {
+            w_.u8(0);
+        }
+        return;
+    }
+    switch (c.type) {
+        case ColType::Int:
+        case ColType::SmallInt:
+        case ColType::BigInt: {
+            int n = intSize(c.type);
+            w_.u8(static_cast<uint8_t>(n));
+            auto u = static_cast<uint64_t>(v.i);
+            for (int k = 0; k < n; ++k)
+                w_.u8(static_cast<uint8_t>(u >> (8 * k)));
+            break;
+        }
+        case ColType::Bit:
+            w_.u8(1);
+            w_.u8(v.i ? 1 : 0);
+            break;
+        case ColType::Float: {
+            uint64_t bits;
+            std::memcpy(&bits, &v.f, 8);
+            w_.u8(8);
+            w_.u64(bits);
+            break;
+        }
+        case ColType::DateTime: {
+            int32_t days = 0;
+            uint32_t ticks = 0;
+            if (!encodeDateTime(v.text, &days, &ticks)) {
+                w_.u8(0);  // unreadable date: sent as Null rather than a wrong date
+                break;
+            }
+            w_.u8(8);
+            w_.u32(static_cast<uint32_t>(days));
+            w_.u32(ticks);
+            break;
+        }
+        case ColType::NVarChar: {
+            auto s = utf8ToUtf16(v.text);
+            size_t maxChars = nvarcharBytes(c) / 2;
+            if (s.size() > maxChars)
+                s.resize(maxChars);
+            w_.u16(static_cast<uint16_t>(s.size() * 2));
+            w_.utf16(s);
+            break;
+        }
+        case ColType::VarBinary: {
+            size_t n = std::min<size_t>(v.text.size(), 8000);
+            w_.u16(static_cast<uint16_t>(n));
+            w_.bytes(reinterpret_cast<const uint8_t*>(v.text.data()), n);
+            break;
+        }
+    }
+}
+
+void TokenWriter::row(const std::vector<Column>& cols, const std::vector<Value>& values) {
+    bool anyNull = false;
+    for (const auto& v : values)
+        anyNull = anyNull || v.null;
+    if (d_.nbcRows() && anyNull) {
+        w_.u8(kNbcRow);
+        std::vector<uint8_t> bitmap((cols.size() + 7) / 8, 0);
+        for (size_t i = 0; i < cols.size(); ++i) {
+            if (i >= values.size() || values[i].null)
+                bitmap[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+        }
+        w_.bytes(bitmap.data(), bitmap.size());
+        for (size_t i = 0; i < cols.size(); ++i) {
+            if (i < values.size() && !values[i].null)
+                value(cols[i], values[i]);
+        }
+        return;
+    }
+    w_.u8(kRow);
+    for (size_t i = 0; i < cols.size(); ++i)
+        value(cols[i], i < values.size() ? values[i] : Value::ofNull());
+}
+
+}  // namespace sandbox::tds
