@@ -102,7 +102,7 @@ QString fileIn(const QString& directory, const QString& db, const QDateTime& at)
 
 QStringList Backups::previewStatements(const QStringList& databases) {
     databases_ = databases;
-    QStringList out{BackupSql::defaultDirectory(), BackupSql::sessionId()};
+    QStringList out{BackupSql::sessionId()};
     for (const QString& db : databases)
         out << BackupSql::lastFullBackup(db);
     return out;
@@ -116,11 +116,10 @@ void Backups::noteSize(const QString& database, const SqlResult& pages) {
 }
 
 QStringList Backups::readPreview(const QList<SqlResult>& results, qsizetype first) {
-    directory_ = single(at(results, first)).toString().trimmed();
-    sessionId_ = single(at(results, first + 1)).toInt();
+    sessionId_ = single(at(results, first)).toInt();
     QStringList lines{QStringLiteral("上次完整备份:")};
     for (qsizetype k = 0; k < databases_.size(); ++k) {
-        const SqlResult r = at(results, first + 2 + k);
+        const SqlResult r = at(results, first + 1 + k);
         const QVariant when = single(r);
         QString state;
         if (!r.ok())
@@ -136,7 +135,10 @@ QStringList Backups::readPreview(const QList<SqlResult>& results, qsizetype firs
     return lines;
 }
 
+// The folder is asked on its own, not in the first confirmation's batch: a server that does not
+// know one of the two ways must not cost the operator the rest of the details.
 bool Backups::confirm(const QString& text) {
+    directory_ = single(sql_.query(BackupSql::defaultDirectory())).toString().trimmed();
     if (directory_.isEmpty()) {
         const SqlResult r = sql_.query(BackupSql::registryDirectory());
         if (r.ok() && r.rowCount() == 1)

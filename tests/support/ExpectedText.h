@@ -52,21 +52,24 @@ inline QStringList purgeOf001(const QStringList& tables = kPurgeTables) {
     return out;
 }
 
-// What the first confirmation asks about backups: the default folder, this session, and each
-// database's last full backup.
+// What the first confirmation asks about backups: this session, and each database's last full
+// backup.
 inline QStringList backupPreview(const QStringList& dbs) {
-    QStringList out{"select convert(nvarchar(4000), SERVERPROPERTY('InstanceDefaultBackupPath'))",
-                    "select @@SPID"};
+    QStringList out{"select @@SPID"};
     for (const QString& db : dbs)
         out << "select max(backup_finish_date) from msdb.dbo.backupset where database_name=N'" + db +
                    "' and type='D'";
     return out;
 }
 
+// The second confirmation names the server's default backup folder.
+inline const QString kBackupFolder =
+    QStringLiteral("select convert(nvarchar(4000), SERVERPROPERTY('InstanceDefaultBackupPath'))");
+
 // The backup and verification of each database into dir (times as <time>), watched from a second
 // connection.
 inline QStringList backupsOf(const QString& dir, const QStringList& dbs) {
-    QStringList out{"OPEN srv"};
+    QStringList out{"OPEN srv"};  // the second connection
     for (const QString& db : dbs) {
         const QString file = dir + db + "_<time>.bak";
         out << "BACKUP DATABASE [" + db + "] TO DISK = N'" + file + "' WITH COPY_ONLY, CHECKSUM, INIT"

@@ -283,7 +283,7 @@ private slots:
         QStringList expected{"select * from ua_account where cacc_id='001'",
                              "select * from ua_account where cAcc_id='001'"};
         const QStringList dbs{"tqdata_001_2002", "tqdata_001_2003"};
-        expected << previewCountsOf001() << databasePreview(dbs) << backupPreview(dbs)
+        expected << previewCountsOf001() << databasePreview(dbs) << backupPreview(dbs) << kBackupFolder
                  << "select * from master.dbo.sysdatabases where name='tqdata_001_2002'"
                  << "select * from master.dbo.sysdatabases where name='tqdata_001_2003'" << sessionsOf(dbs)
                  << backupsOf("D:\\Backup\\", dbs) << undoReadOf001() << "drop database [tqdata_001_2002]"
