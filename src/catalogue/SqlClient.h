@@ -81,3 +81,21 @@ inline SqlError firstError(const QList<SqlResult>& results) {
     }
     return SqlError::none();
 }
+
+// Entry i of a batch's results; one the batch never reached carries the error that ended it.
+inline SqlResult resultAt(const QList<SqlResult>& results, qsizetype i) {
+    if (i < results.size())
+        return results[i];
+    SqlResult missing;
+    missing.error = firstError(results);
+    if (!missing.error.isError())
+        missing.error = {SqlError::Kind::Statement, 0, QStringLiteral("服务器未返回结果")};
+    return missing;
+}
+
+// The server's words with its error number, for the operator.
+inline QString serverWords(const SqlError& e) {
+    if (e.nativeCode != 0)
+        return e.message + QStringLiteral(" (") + QString::number(e.nativeCode) + QLatin1Char(')');
+    return e.message;
+}

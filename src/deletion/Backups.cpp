@@ -15,24 +15,8 @@ QString nquoted(const QString& text) {
     return QStringLiteral("N'") + SqlText::literal(text) + QLatin1Char('\'');
 }
 
-QString words(const SqlError& e) {
-    return e.nativeCode != 0
-               ? e.message + QStringLiteral(" (") + QString::number(e.nativeCode) + QLatin1Char(')')
-               : e.message;
-}
-
 QVariant single(const SqlResult& r) {
     return r.ok() && r.rowCount() == 1 && !r.rows[0].isEmpty() ? r.rows[0].value(0) : QVariant();
-}
-
-SqlResult at(const QList<SqlResult>& results, qsizetype i) {
-    if (i < results.size())
-        return results[i];
-    SqlResult missing;
-    missing.error = firstError(results);
-    if (!missing.error.isError())
-        missing.error = {SqlError::Kind::Statement, 0, QStringLiteral("服务器未返回结果")};
-    return missing;
 }
 
 const QString kCheckText = QStringLiteral("删除前备份年度数据库");
@@ -116,14 +100,14 @@ void Backups::noteSize(const QString& database, const SqlResult& pages) {
 }
 
 QStringList Backups::readPreview(const QList<SqlResult>& results, qsizetype first) {
-    sessionId_ = single(at(results, first)).toInt();
+    sessionId_ = single(resultAt(results, first)).toInt();
     QStringList lines{QStringLiteral("上次完整备份:")};
     for (qsizetype k = 0; k < databases_.size(); ++k) {
-        const SqlResult r = at(results, first + 1 + k);
+        const SqlResult r = resultAt(results, first + 1 + k);
         const QVariant when = single(r);
         QString state;
         if (!r.ok())
-            state = QStringLiteral("(无法查询: %1)").arg(words(r.error));
+            state = QStringLiteral("(无法查询: %1)").arg(serverWords(r.error));
         else if (!when.isValid() || when.isNull())
             state = QStringLiteral("从未备份");
         else
@@ -174,7 +158,7 @@ bool Backups::run(const QStringList& databases) {
             return stop(QStringLiteral("备份已取消,删除操作已停止,没有删除任何数据!"), {});
         if (e.isError()) {
             return stop(QStringLiteral("备份数据库%1失败,删除操作已停止,没有删除任何数据!").arg(db),
-                        QStringLiteral("%1\n%2").arg(file, words(e)));
+                        QStringLiteral("%1\n%2").arg(file, serverWords(e)));
         }
         made_.append({db, file});
         if (view_)

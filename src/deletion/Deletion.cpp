@@ -11,12 +11,6 @@ namespace deletion {
 
 namespace {
 
-QString serverWords(const SqlError& e) {
-    if (e.nativeCode != 0)
-        return e.message + QStringLiteral(" (") + QString::number(e.nativeCode) + QLatin1Char(')');
-    return e.message;
-}
-
 QString field(const SqlResult& r, qsizetype row, const QString& column) {
     return AccountCatalogue::trimSpaces(r.value(row, column).toString());
 }
@@ -42,17 +36,6 @@ QStringList sessionsOf(const SqlResult& sessions, const QString& db) {
                         field(sessions, i, QStringLiteral("program_name")));
     }
     return out;
-}
-
-// Entry i of a batch of queries; one the batch never reached carries the error that ended it.
-SqlResult resultAt(const QList<SqlResult>& results, qsizetype i) {
-    if (i < results.size())
-        return results[i];
-    SqlResult missing;
-    missing.error = firstError(results);
-    if (!missing.error.isError())
-        missing.error = {SqlError::Kind::Statement, 0, QStringLiteral("服务器未返回结果")};
-    return missing;
 }
 
 QString databaseSummary(const QString& db, const SqlResult& size, const SqlResult& state,

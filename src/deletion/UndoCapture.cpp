@@ -12,12 +12,6 @@ namespace deletion {
 
 namespace {
 
-QString words(const SqlError& e) {
-    return e.nativeCode != 0
-               ? e.message + QStringLiteral(" (") + QString::number(e.nativeCode) + QLatin1Char(')')
-               : e.message;
-}
-
 // A table's columns in order: name, type, identity, computed. The system type, so alias types
 // (sysname, user types) are written as their base type; rowversion is the system type named
 // timestamp
@@ -77,7 +71,7 @@ bool UndoCapture::tablesFrom(const QStringList& tables, const QList<SqlResult>& 
                              QList<undo::Table>* out, QString* error) const {
     const SqlError failed = firstError(results);
     if (failed.isError() || results.size() < 2 * tables.size()) {
-        *error = failed.isError() ? words(failed) : QStringLiteral("服务器未返回全部结果");
+        *error = failed.isError() ? serverWords(failed) : QStringLiteral("服务器未返回全部结果");
         return false;
     }
     for (qsizetype k = 0; k < tables.size(); ++k) {
@@ -117,7 +111,7 @@ bool UndoCapture::tablesFrom(const QStringList& tables, const QList<SqlResult>& 
 bool UndoCapture::save(SqlClient& sql, QString* path, QString* error) const {
     const SqlResult listed = sql.query(DeletionSql::existingTables());
     if (!listed.ok()) {
-        *error = words(listed.error);
+        *error = serverWords(listed.error);
         return false;
     }
     QStringList tables;  // in purge order
