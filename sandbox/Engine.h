@@ -2,6 +2,7 @@
 // The engine: an accounting installation in SQLite answering one batch at a time as SQL Server would.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -89,7 +90,10 @@ struct Session {
     bool implicitTransactions = false;
     std::string identityInsert;  // the table SET IDENTITY_INSERT is ON for (one per session)
     int64_t lastRowCount = 0;    // @@ROWCOUNT
-    int lastError = 0;           // @@ERROR
+    // Asked by a long statement (BACKUP, RESTORE) as it runs: true stops it. The protocol side
+    // answers whether an Attention waits.
+    std::function<bool()> cancelRequested;
+    int lastError = 0;  // @@ERROR
 };
 
 // A session that is not a real connection, listed in sysprocesses as using a database.
@@ -142,6 +146,15 @@ public:
     // One SQL batch (the text already decoded to UTF-8). A batch that holds no statement gives one
     // empty Piece. A USE that succeeds carries the informational message 5701.
     BatchResult execBatch(Session& s, const std::string& sql);
+
+    // BACKUP and RESTORE: the server's default backup directory (what BackupDirectory and
+    // InstanceDefaultBackupPath report, and where a device without a directory goes), and the
+    // pages a second they process (0: as fast as they go) so that progress and cancel can be seen.
+    void setBackupDirectory(const std::string& dir);
+    std::string backupDirectory();
+    void setBackupSpeed(double pagesPerSecond);
+    // Stops the session's running BACKUP or RESTORE, as KILL does.
+    void cancelRunning(int spid);
 
     // Every batch text received, in order.
     std::vector<std::string> statementLog();

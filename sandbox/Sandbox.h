@@ -14,6 +14,10 @@ struct Options {
     uint16_t port = 0;                 // 0: any free port
     std::string password = "sandbox";  // the sa password
     std::string sqlitePath = ":memory:";
+    // The default backup directory; empty: backup/ beside sqlitePath when it is a file, else
+    // acctset-sandbox-backup/ in the temporary directory. Made if missing.
+    std::string backupDir;
+    double backupPagesPerSecond = 0;  // BACKUP/RESTORE speed; 0: no pause
 };
 
 class Server {

@@ -14,12 +14,19 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: acctset-sandbox [--port N] [--password PW] [--seed demo|empty|FILE] [--db PATH]\n"
+                 "                       [--backup-dir DIR] [--backup-speed PAGES_PER_SEC]\n"
                  "  --port      TCP port on 127.0.0.1 (default 14333; 0 picks a free one)\n"
                  "  --password  the sa password (default \"sandbox\")\n"
                  "  --seed      the installation to hold: demo, empty, or a file of SQLite SQL run\n"
                  "              on the empty catalogue (as sandbox/seeds/demo.sql is); default demo\n"
                  "  --db        keep the data in this SQLite file instead of in memory; an existing\n"
-                 "              file keeps its data unless --seed is given\n");
+                 "              file keeps its data unless --seed is given\n"
+                 "  --backup-dir    the server's default backup directory (BackupDirectory,\n"
+                 "                  InstanceDefaultBackupPath; where BACKUP TO DISK = N'name.bak' goes);\n"
+                 "                  default: backup/ beside the --db file, or acctset-sandbox-backup/ in\n"
+                 "                  the temporary directory\n"
+                 "  --backup-speed  8 KB pages a second that BACKUP and RESTORE process (default 0: no\n"
+                 "                  pause), so that percent_complete and a cancel can be watched\n");
     return 2;
 }
 
@@ -44,6 +51,14 @@ int parseArguments(int argc, char** argv, sandbox::Options& options, std::string
             seed = value;
         } else if (arg == "--db") {
             options.sqlitePath = value;
+        } else if (arg == "--backup-dir") {
+            options.backupDir = value;
+        } else if (arg == "--backup-speed") {
+            char* end = nullptr;
+            double speed = std::strtod(value.c_str(), &end);
+            if (*end || !(speed >= 0))
+                return usage();
+            options.backupPagesPerSecond = speed;
         } else {
             return usage();
         }

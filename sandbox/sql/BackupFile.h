@@ -1,2 +1,37 @@
 #pragma once
 // The sandbox's backup file: what it holds, written and read with a checksum.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sandbox/sql/Store.h"
+
+namespace sandbox::sql {
+
+// One database as BACKUP DATABASE saw it: its row, its files, and a payload standing in for its
+// pages (8 bytes a page, so that a file's size follows the database's without filling a disk).
+struct BackupImage {
+    struct File {
+        int64_t fileid = 0;
+        std::string name, filename;
+        int64_t size = 0;  // pages
+    };
+    DbRow db;
+    std::vector<File> files;
+    std::string started, finished;  // datetime text
+    std::string payload;
+
+    int64_t pages() const;
+};
+
+constexpr int kPayloadBytesPerPage = 8;
+std::string payloadFor(const std::string& database, int64_t pages);
+
+// The file's bytes: a header line, the rows, the payload, and a checksum over all of them.
+std::string encodeBackup(const BackupImage& image);
+
+enum class BackupRead { Ok, NotABackup, Damaged };
+BackupRead decodeBackup(const std::string& bytes, BackupImage* out);
+
+}  // namespace sandbox::sql

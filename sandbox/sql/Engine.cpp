@@ -18,6 +18,7 @@ struct Engine::Impl : sql::Executor {
 };
 
 Engine::Engine(const std::string& sqlitePath) : d(std::make_unique<Impl>(sqlitePath)) {
+    d->engineLock = &m_;
     // A store that has never been seeded still answers as an empty installation.
     try {
         sql::Query q(d->store.handle(),
@@ -28,6 +29,7 @@ Engine::Engine(const std::string& sqlitePath) : d(std::make_unique<Impl>(sqliteP
         d->store.giveUp(f.text);  // a file that is not a store
         d->store.exec(seeds::schemaSql);
     }
+    d->store.exec(sql::kHistorySchema);  // a store made before backups were kept
 }
 
 std::string Engine::storeError() const {
@@ -159,6 +161,26 @@ void Engine::failStatements(const std::string& regex, Message error, int times) 
 BatchResult Engine::execBatch(Session& s, const std::string& sql) {
     std::lock_guard lock(m_);
     return d->batch(s, sql);
+}
+
+void Engine::setBackupDirectory(const std::string& dir) {
+    std::lock_guard lock(m_);
+    d->backupDir = dir;
+}
+
+std::string Engine::backupDirectory() {
+    std::lock_guard lock(m_);
+    return d->backupDir;
+}
+
+void Engine::setBackupSpeed(double pagesPerSecond) {
+    std::lock_guard lock(m_);
+    d->backupSpeed = pagesPerSecond;
+}
+
+void Engine::cancelRunning(int spid) {
+    std::lock_guard lock(m_);
+    d->cancelled.insert(spid);
 }
 
 std::vector<std::string> Engine::statementLog() {

@@ -2,14 +2,18 @@
 // The engine's state (store, sessions, faults, statement log) and the work on it, one file per concern.
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "sandbox/Engine.h"
 #include "sandbox/sql/Ast.h"
+#include "sandbox/sql/BackupFile.h"
 #include "sandbox/sql/Catalog.h"
 #include "sandbox/sql/Errors.h"
 #include "sandbox/sql/Store.h"
@@ -17,7 +21,8 @@
 
 namespace sandbox::sql {
 
-extern const char* const kSystemDb;  // the one database whose tables the store holds
+extern const char* const kSystemDb;       // the one database whose tables the store holds
+extern const char* const kHistorySchema;  // msdb's backup history in the store (Backup.cpp)
 
 class Executor {
 public:
@@ -41,6 +46,15 @@ public:
     int nextForeignSpid = 200;
     int txOwner = 0;  // spid whose transaction the store holds open; 0: none
     uint64_t nextDescriptor = 0x100000001ull;
+
+    // BACKUP and RESTORE (Backup.cpp): where a bare file name goes, pages a second (0: no pause),
+    // the progress of each session's running one, and those KILL stopped.
+    std::string backupDir;
+    double backupSpeed = 0;
+    std::map<int, double> percentComplete;
+    std::map<int, std::string> runningCommand;  // "BACKUP DATABASE", "RESTORE DATABASE"
+    std::set<int> cancelled;
+    std::mutex* engineLock = nullptr;  // held while a batch runs; let go while a backup waits
 
     // Batch.cpp
     BatchResult batch(Session& s, const std::string& text);
@@ -81,6 +95,7 @@ public:
     void use(const Statement& st, Session& s, Piece& p, BatchResult& out);
     void set(const Statement& st, Session& s, Piece& p);
     void execProc(const Statement& st, Piece& p);
+    void instanceRegRead(const Statement& st, Piece& p);
 
     // Insert.cpp
     void insert(const Statement& st, Session& s, Piece& p, bool compileOnly = false);
@@ -89,6 +104,17 @@ public:
     // Backup.cpp, Restore.cpp
     void backup(const Statement& st, Session& s, Piece& p);
     void restore(const Statement& st, Session& s, Piece& p);
+    // Steps through the pages at the set speed, the engine's lock let go between steps; step(f)
+    // gets the fraction done. False: cancelled (Attention or KILL).
+    bool paced(Session& s, int64_t pages, const std::function<void(double)>& step);
+    std::string devicePath(const std::string& device) const;
+    BackupImage imageOf(const DbRow& d);
+    BackupImage readBackup(const std::string& path, const std::string& verb);
+    void checkTarget(const Statement& st, const Session& s, const BackupImage& m, const std::string& target,
+                     const std::string& verb);
+    void putBack(const BackupImage& m, const std::string& target, const std::string& state);
+    void keepHistory(const Statement& st, const Session& s, const BackupImage& m, const std::string& path,
+                     size_t size, Piece& p);
 
     // Transactions.cpp
     // The store holds one transaction at a time: a session's transaction takes it at its first

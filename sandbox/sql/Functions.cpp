@@ -78,6 +78,20 @@ Cell typeName(Executor&, const Session&, const Args& a) {
     return t ? textCell(t->name) : nullCell(ColType::NVarChar);
 }
 
+// SERVERPROPERTY: https://learn.microsoft.com/en-us/sql/t-sql/functions/serverproperty-transact-sql
+// InstanceDefaultBackupPath is listed for SQL Server 2019 and later; the sandbox answers it whatever
+// version it reports. A property it does not know is NULL, as the server's answer for an invalid one.
+Cell serverProperty(Executor& x, const Session&, const Args& a) {
+    const std::string p = lower(trimSpaces(cellText(a[0])));
+    if (p == "instancedefaultbackuppath")
+        return textCell(x.backupDir);
+    if (p == "productversion")
+        return textCell("10.50.1600.1");
+    if (p == "servername" || p == "machinename")
+        return textCell("SANDBOX");
+    return nullCell(ColType::NVarChar);
+}
+
 Cell databasePropertyEx(Executor& x, const Session&, const Args& a) {
     auto d = x.store.findDatabase(cellText(a[0]));
     if (!d)
@@ -144,6 +158,7 @@ const BuiltinFunction kFunctions[] = {
     {"db_name", 0, 1, returns(ColType::NVarChar, 128), &dbName, true},
     {"object_id", 1, 2, returns(ColType::Int), &objectId, true},
     {"type_name", 1, 1, returns(ColType::NVarChar, 128), &typeName, true},
+    {"serverproperty", 1, 1, returns(ColType::NVarChar, 260), &serverProperty, true},
     {"databasepropertyex", 2, 2, returns(ColType::NVarChar, 128), &databasePropertyEx, true},
     {"isnull", 2, 2, kSameAsArg, &isNull, false},
     {"len", 1, 1, returns(ColType::Int), &len, true},

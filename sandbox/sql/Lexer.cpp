@@ -10,16 +10,16 @@ namespace {
 
 const std::set<std::string>& reserved() {
     static const std::set<std::string> words = {
-        "add",      "all",     "alter",   "and",    "any",       "as",     "asc",         "begin",
-        "between",  "by",      "case",    "check",  "commit",    "create", "cross",       "database",
-        "declare",  "default", "delete",  "desc",   "distinct",  "drop",   "else",        "end",
-        "escape",   "exec",    "execute", "exists", "from",      "full",   "function",    "grant",
-        "group",    "having",  "if",      "in",     "index",     "inner",  "insert",      "into",
-        "is",       "join",    "left",    "like",   "not",       "null",   "on",          "or",
-        "order",    "outer",   "percent", "print",  "procedure", "proc",   "return",      "right",
-        "rollback", "select",  "set",     "table",  "then",      "top",    "transaction", "truncate",
-        "union",    "update",  "use",     "values", "view",      "when",   "where",       "while",
-        "with"};
+        "add",         "all",      "backup",   "restore", "alter",   "and",    "any",       "as",
+        "asc",         "begin",    "between",  "by",      "case",    "check",  "commit",    "create",
+        "cross",       "database", "declare",  "default", "delete",  "desc",   "distinct",  "drop",
+        "else",        "end",      "escape",   "exec",    "execute", "exists", "from",      "full",
+        "function",    "grant",    "group",    "having",  "if",      "in",     "index",     "inner",
+        "insert",      "into",     "is",       "join",    "left",    "like",   "not",       "null",
+        "on",          "or",       "order",    "outer",   "percent", "print",  "procedure", "proc",
+        "return",      "right",    "rollback", "select",  "set",     "table",  "then",      "top",
+        "transaction", "truncate", "union",    "update",  "use",     "values", "view",      "when",
+        "where",       "while",    "with"};
     return words;
 }
 

@@ -1,10 +1,166 @@
 // RESTORE VERIFYONLY and RESTORE DATABASE from a file BACKUP DATABASE wrote.
 #include "sandbox/sql/Executor.h"
 
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "sandbox/sql/Backups.h"
+#include "sandbox/sql/Collation.h"
+#include "sandbox/sql/Parse.h"
+
+// Numbers and texts (3013, 3014, 3021, 3101, 3154, 3159, 3189, 3201, 3241, 3262):
+// https://learn.microsoft.com/en-us/sql/relational-databases/errors-events/database-engine-events-and-errors-3000-to-3999
+// RESTORE VERIFYONLY:
+// https://learn.microsoft.com/en-us/sql/t-sql/statements/restore-statements-verifyonly-transact-sql
+
 namespace sandbox::sql {
 
-void Executor::restore(const Statement&, Session&, Piece&) {
-    raise({.number = 40000, .state = 1, .severity = 16, .text = "RESTORE is not supported here."});
+namespace {
+
+bool hasOption(const Statement& st, const char* option) {
+    for (const auto& w : st.with)
+        if (w == option)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+// The backup in the file, or the errors the server gives for a file it cannot use.
+BackupImage Executor::readBackup(const std::string& path, const std::string& verb) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        int err = errno;
+        throw abnormal({.number = 3201,
+                        .state = 2,
+                        .severity = 16,
+                        .text = "Cannot open backup device '" + path + "'. Operating system error " +
+                                (err == ENOENT ? std::string("2(The system cannot find the file specified.)")
+                                               : osErrorText(err)) +
+                                "."},
+                       verb);
+    }
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    BackupImage m;
+    BackupRead r = decodeBackup(bytes.str(), &m);
+    if (r == BackupRead::NotABackup)
+        throw abnormal({.number = 3241,
+                        .state = 0,
+                        .severity = 16,
+                        .text = "The media family on device '" + path +
+                                "' is incorrectly formed. SQL Server cannot process this media family."},
+                       verb);
+    if (r == BackupRead::Damaged)
+        throw abnormal(
+            {.number = 3189, .state = 1, .severity = 16, .text = "Damage to the backup set was detected."},
+            verb);
+    return m;
+}
+
+void Executor::restore(const Statement& st, Session& s, Piece& p) {
+    const bool verify = st.names.empty();
+    const std::string verb = verify ? "VERIFY DATABASE" : "RESTORE DATABASE";
+    outsideTransaction(s, verb);
+    BackupImage m = readBackup(devicePath(st.device), verb);
+    if (verify) {
+        p.messages.push_back(
+            {.number = 3262, .state = 1, .severity = 10, .text = "The backup set on file 1 is valid."});
+        return;
+    }
+    const std::string target = st.names[0];
+    checkTarget(st, s, m, target, verb);
+    const auto t0 = std::chrono::steady_clock::now();
+    runningCommand[s.spid] = "RESTORE DATABASE";
+    if (!paced(s, m.pages(), [](double) {}))
+        throw abnormal(
+            {.number = 3204, .state = 1, .severity = 16, .text = "The backup or restore was aborted."}, verb);
+    beforeWrite(s);
+    StatementScope scope(store);
+    putBack(m, target, hasOption(st, "NORECOVERY") ? "RESTORING" : "ONLINE");
+    scope.release();
+    for (const auto& f : m.files)
+        p.messages.push_back(filePages(target, f));
+    p.messages.push_back(processed(
+        verb, m.pages(), std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count()));
+}
+
+// A database of that name is only overwritten WITH REPLACE, and never while it is in use.
+void Executor::checkTarget(const Statement& st, const Session& s, const BackupImage& m,
+                           const std::string& target, const std::string& verb) {
+    auto existing = store.findDatabase(target);
+    if (!existing)
+        return;
+    if (existing->dbid <= 4 || isSystemDb(existing->name))
+        throw abnormal({.number = 3101,
+                        .state = 1,
+                        .severity = 16,
+                        .text = "Exclusive access could not be obtained because the database is in use."},
+                       verb);
+    bool inUse = false;
+    for (auto& [spid, info] : sessions)
+        inUse = inUse || (spid != s.spid && compareText(info.database, existing->name) == 0);
+    for (auto& f : foreign)
+        inUse = inUse || compareText(f.database, existing->name) == 0;
+    if (inUse || sameName(s.database, existing->name))
+        throw abnormal({.number = 3101,
+                        .state = 1,
+                        .severity = 16,
+                        .text = "Exclusive access could not be obtained because the database is in use."},
+                       verb);
+    if (hasOption(st, "REPLACE"))
+        return;
+    if (!sameName(m.db.name, existing->name))
+        throw abnormal({.number = 3154,
+                        .state = 4,
+                        .severity = 16,
+                        .text = "The backup set holds a backup of a database other than the existing '" +
+                                existing->name + "' database."},
+                       verb);
+    throw abnormal(
+        {.number = 3159,
+         .state = 1,
+         .severity = 16,
+         .text = "The tail of the log for the database \"" + existing->name +
+                 "\" has not been backed up. Use BACKUP LOG WITH NORECOVERY to backup the log if it "
+                 "contains work you do not want to lose. Use the WITH REPLACE or WITH STOPAT clause "
+                 "of the RESTORE statement to just overwrite the contents of the log."},
+        verb);
+}
+
+// The database's rows as the backup holds them, under the name restored to; its old id when free.
+void Executor::putBack(const BackupImage& m, const std::string& target, const std::string& state) {
+    if (auto old = store.findDatabase(target)) {
+        Query a(store.handle(), "DELETE FROM sandbox_files WHERE dbid = ?");
+        a.bind(1, old->dbid).step();
+        Query b(store.handle(), "DELETE FROM sandbox_databases WHERE dbid = ?");
+        b.bind(1, old->dbid).step();
+    }
+    int64_t dbid = m.db.dbid;
+    if (store.findDatabase(dbid)) {
+        Query next(store.handle(), "SELECT coalesce(max(dbid), 4) + 1 FROM sandbox_databases");
+        next.step();
+        dbid = next.i(0);
+    }
+    Query d(store.handle(),
+            "INSERT INTO sandbox_databases (dbid, name, status, crdate, cmptlevel, filename, state) VALUES "
+            "(?, ?, ?, "
+            "?, ?, ?, ?)");
+    d.bind(1, dbid).bind(2, target).bind(3, m.db.status).bind(4, m.db.crdate).bind(5, m.db.cmptlevel);
+    d.bind(6, m.db.filename).bind(7, state).step();
+    Query f(store.handle(),
+            "INSERT INTO sandbox_files (dbid, fileid, name, filename, size) VALUES (?, ?, ?, ?, ?)");
+    for (const auto& file : m.files) {
+        f.reset();
+        f.bind(1, dbid)
+            .bind(2, file.fileid)
+            .bind(3, file.name)
+            .bind(4, file.filename)
+            .bind(5, file.size)
+            .step();
+    }
 }
 
 }  // namespace sandbox::sql

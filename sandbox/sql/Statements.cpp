@@ -126,6 +126,10 @@ void Executor::set(const Statement& st, Session& s, Piece& p) {
 void Executor::execProc(const Statement& st, Piece& p) {
     std::string name = st.proc.substr(st.proc.rfind('.') == std::string::npos ? 0 : st.proc.rfind('.') + 1);
     std::string l = lower(name);
+    if (l == "xp_instance_regread") {
+        instanceRegRead(st, p);
+        return;
+    }
     if (l != "sp_datatype_info_100" && l != "sp_datatype_info_90" && l != "sp_datatype_info")
         raise({.number = 2812,
                .state = 62,
@@ -163,6 +167,22 @@ void Executor::execProc(const Statement& st, Piece& p) {
                            Value::ofText("datetime"), Value::ofInt(3),  Value::ofInt(3),  Value::ofInt(9),
                            Value::ofInt(3),           Value::ofNull(),  Value::ofNull(),  Value::ofInt(12)});
     }
+    p.rowCount = static_cast<int64_t>(rs.rows.size());
+    p.result = std::move(rs);
+}
+
+// xp_instance_regread (undocumented) with a key and a value name and no output parameter answers
+// one row, Value and Data; the instance's BackupDirectory is the sandbox's backup directory. A value
+// it does not hold gives no row.
+void Executor::instanceRegRead(const Statement& st, Piece& p) {
+    ResultSet rs;
+    rs.columns = {col("Value", ColType::NVarChar, 128, true), col("Data", ColType::NVarChar, 4000, true)};
+    std::vector<std::string> args;
+    for (const auto& a : st.procArgs)
+        args.push_back(a->kind == Expr::Kind::String ? a->s : "");
+    if (args.size() >= 3 && sameName(args[2], "BackupDirectory") &&
+        lower(args[1]).find("mssqlserver\\mssqlserver") != std::string::npos)
+        rs.rows.push_back({Value::ofText(args[2]), Value::ofText(backupDir)});
     p.rowCount = static_cast<int64_t>(rs.rows.size());
     p.result = std::move(rs);
 }

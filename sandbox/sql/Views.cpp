@@ -2,6 +2,7 @@
 #include "sandbox/sql/Executor.h"
 
 #include "sandbox/sql/Collation.h"
+#include "sandbox/sql/Parse.h"
 
 namespace sandbox::sql {
 
@@ -155,13 +156,88 @@ void sysTypes(Executor&, Source& src, const Session&, const std::string&) {
                             Value::ofInt(0)});
 }
 
+// Only the columns a backup's progress needs: the session reading, and each session whose BACKUP or
+// RESTORE runs with how far it is.
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-dynamic-management-views/sys-dm-exec-requests-transact-sql
+void dmExecRequests(Executor& x, Source& src, const Session& self, const std::string&) {
+    src.cols = {col("session_id", ColType::SmallInt),  col("request_id", ColType::Int),
+                col("status", ColType::NVarChar, 30),  col("command", ColType::NVarChar, 32),
+                col("database_id", ColType::SmallInt), col("percent_complete", ColType::Float)};
+    for (auto& [spid, info] : x.sessions) {
+        auto running = x.percentComplete.find(spid);
+        if (spid != self.spid && running == x.percentComplete.end())
+            continue;
+        auto d = x.store.findDatabase(info.database);
+        Value percent;
+        percent.null = false;
+        percent.f = running == x.percentComplete.end() ? 0 : running->second;
+        src.rows.push_back({Value::ofInt(spid), Value::ofInt(0),
+                            Value::ofText(spid == self.spid ? "running" : "suspended"),
+                            Value::ofText(spid == self.spid ? "SELECT" : x.runningCommand[spid]),
+                            Value::ofInt(d ? d->dbid : 0), percent});
+    }
+}
+
+// msdb's backup history:
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-tables/backupset-transact-sql
+void backupset(Executor& x, Source& src, const Session&, const std::string& database) {
+    src.cols = {col("backup_set_id", ColType::Int),
+                col("media_set_id", ColType::Int),
+                col("database_name", ColType::NVarChar, 128, true),
+                col("backup_start_date", ColType::DateTime, 0, true),
+                col("backup_finish_date", ColType::DateTime, 0, true),
+                col("type", ColType::NVarChar, 1, true),
+                col("is_copy_only", ColType::Bit, 0, true),
+                col("backup_size", ColType::Float, 0, true),
+                col("has_backup_checksums", ColType::Bit, 0, true),
+                col("user_name", ColType::NVarChar, 128, true),
+                col("server_name", ColType::NVarChar, 128, true),
+                col("position", ColType::Int, 0, true)};
+    if (!sameName(database, "msdb"))
+        return;
+    Query q(x.store.handle(),
+            "SELECT backup_set_id, media_set_id, database_name, backup_start_date, backup_finish_date, type, "
+            "is_copy_only, backup_size, has_backup_checksums, user_name, server_name FROM sandbox_backupset "
+            "ORDER BY backup_set_id");
+    while (q.step()) {
+        Value size;
+        size.null = false;
+        size.f = static_cast<double>(q.i(7));
+        src.rows.push_back({Value::ofInt(q.i(0)), Value::ofInt(q.i(1)), Value::ofText(q.s(2)),
+                            Value::ofText(q.s(3)), Value::ofText(q.s(4)), Value::ofText(q.s(5)),
+                            Value::ofInt(q.i(6)), size, Value::ofInt(q.i(8)), Value::ofText(q.s(9)),
+                            Value::ofText(q.s(10)), Value::ofInt(1)});
+    }
+}
+
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-tables/backupmediafamily-transact-sql
+void backupmediafamily(Executor& x, Source& src, const Session&, const std::string& database) {
+    src.cols = {col("media_set_id", ColType::Int), col("family_sequence_number", ColType::SmallInt),
+                col("physical_device_name", ColType::NVarChar, 260, true),
+                col("device_type", ColType::SmallInt, 0, true)};
+    if (!sameName(database, "msdb"))
+        return;
+    Query q(x.store.handle(),
+            "SELECT media_set_id, family_sequence_number, physical_device_name, device_type FROM "
+            "sandbox_backupmediafamily ORDER BY media_set_id");
+    while (q.step())
+        src.rows.push_back(
+            {Value::ofInt(q.i(0)), Value::ofInt(q.i(1)), Value::ofText(q.s(2)), Value::ofInt(q.i(3))});
+}
+
 }  // namespace
 
 // The views a client of this tool reads; the ids are those SQL Server 2008 R2 gives them.
 const CatalogView kViews[] = {
-    {"sysdatabases", -213, &sysdatabases}, {"sysaltfiles", -206, &sysaltfiles},
-    {"sysprocesses", -224, &sysprocesses}, {"sysobjects", -385, &sysobjects},
-    {"columns", -410, &sysColumns},        {"types", -391, &sysTypes},
+    {"sysdatabases", -213, &sysdatabases},
+    {"sysaltfiles", -206, &sysaltfiles},
+    {"sysprocesses", -224, &sysprocesses},
+    {"sysobjects", -385, &sysobjects},
+    {"columns", -410, &sysColumns},
+    {"types", -391, &sysTypes},
+    {"dm_exec_requests", -1, &dmExecRequests},
+    {"backupset", -2, &backupset},
+    {"backupmediafamily", -3, &backupmediafamily},
 };
 
 const CatalogView* findView(const std::string& name) {

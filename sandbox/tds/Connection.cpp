@@ -115,6 +115,7 @@ bool Connection::onLogin7(const std::vector<uint8_t>& payload) {
         return false;
     }
     session_ = srv_.engine.openSession(database, l.user, l.host, l.app);
+    session_->cancelRequested = [io = io_.get()] { return io->inputPending(); };
     if (l.packetSize >= 512 && l.packetSize <= 32767)
         packetSize_ = l.packetSize;
     t.loginAccepted(session_->database, packetSize_, l.utf8Feature);
@@ -194,8 +195,8 @@ bool Connection::onTransactionManager(const std::vector<uint8_t>& payload) {
     return sendBatch(all, tran, dbBefore);
 }
 
-// Requests are answered whole before the next is read, so there is nothing left to cancel; the
-// client still waits for the acknowledgement.
+// Requests are answered whole before the next is read: a long one (BACKUP) has already seen the
+// Attention waiting and stopped. The client still waits for the acknowledgement.
 bool Connection::onAttention(const std::vector<uint8_t>& payload) {
     Attention::decode(payload);
     return send(kTabularResult, Attention::acknowledgement(dialect_));

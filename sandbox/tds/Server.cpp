@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <filesystem>
 
 #include <cerrno>
 #include <cstring>
@@ -87,7 +88,17 @@ void Server::Impl::acceptLoop() {
     }
 }
 
-Server::Server(Options options) : d(std::make_unique<Impl>(std::move(options))) {}
+Server::Server(Options options) : d(std::make_unique<Impl>(std::move(options))) {
+    std::filesystem::path dir = d->options.backupDir;
+    if (dir.empty())
+        dir = d->options.sqlitePath != ":memory:"
+                  ? std::filesystem::absolute(d->options.sqlitePath).parent_path() / "backup"
+                  : std::filesystem::temp_directory_path() / "acctset-sandbox-backup";
+    std::error_code ignored;  // a directory that cannot be made fails the BACKUP, as on the server
+    std::filesystem::create_directories(dir, ignored);
+    d->engine.setBackupDirectory(dir.string());
+    d->engine.setBackupSpeed(d->options.backupPagesPerSecond);
+}
 Server::~Server() {
     stop();
 }

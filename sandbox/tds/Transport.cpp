@@ -16,6 +16,11 @@ bool Transport::write(const uint8_t* p, size_t n) {
     return writeSocket(p, n);
 }
 
+bool Transport::inputPending() const {
+    pollfd fds[1] = {{fd_, POLLIN, 0}};
+    return ::poll(fds, 1, 0) > 0 && (fds[0].revents & POLLIN);
+}
+
 bool Transport::readSocket(uint8_t* p, size_t n) {
     while (n) {
         pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};

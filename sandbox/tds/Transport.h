@@ -22,6 +22,8 @@ public:
     virtual bool read(uint8_t* p, size_t n);
     // All n bytes, or false.
     virtual bool write(const uint8_t* p, size_t n);
+    // Bytes from the client wait to be read: while a request runs, that is its cancel (Attention).
+    virtual bool inputPending() const;
 
 protected:
     // The plain socket, for a layer beneath read() and write() to use.

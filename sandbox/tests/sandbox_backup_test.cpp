@@ -1,0 +1,247 @@
+// BACKUP DATABASE, RESTORE VERIFYONLY and RESTORE DATABASE: files, messages, progress, cancel, history.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <atomic>
+#include <thread>
+
+#include "sandbox/Sandbox.h"
+
+using namespace sandbox;
+
+namespace {
+
+QStringList messages(const BatchResult& r) {
+    QStringList out;
+    for (const auto& p : r.pieces)
+        for (const auto& m : p.messages)
+            out << QString("%1|%2").arg(m.number).arg(QString::fromStdString(m.text));
+    return out;
+}
+
+std::vector<std::string> rowsOf(Engine& e, const std::string& db) {
+    return e.queryRaw(
+        "SELECT "
+        "d.dbid||'|'||d.name||'|'||d.status||'|'||d.crdate||'|'||d.filename||'|'||d.state||'|'||f.fileid||'|'"
+        "||"
+        "f.name||'|'||f.filename||'|'||f.size FROM sandbox_databases d JOIN sandbox_files f ON f.dbid = "
+        "d.dbid "
+        "WHERE d.name = '" +
+        db + "' ORDER BY f.fileid");
+}
+
+struct Fixture {
+    QTemporaryDir dir;
+    Engine engine;
+    std::unique_ptr<Session> s;
+    Fixture() {
+        engine.seedDemo();
+        engine.setBackupDirectory(dir.path().toStdString());
+        s = engine.openSession("master");
+    }
+    BatchResult run(const std::string& sql) { return engine.execBatch(*s, sql); }
+    std::string file(const char* name) { return dir.filePath(name).toStdString(); }
+    BatchResult backup(const std::string& path, const std::string& db = "tqdata_001_2002") {
+        return run("BACKUP DATABASE [" + db + "] TO DISK = N'" + path + "' WITH COPY_ONLY, CHECKSUM, INIT");
+    }
+};
+
+}  // namespace
+
+class SandboxBackupTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The cycle the tool and its undo script go through: each step's messages, and the rows as they were.
+    void backupVerifyDropRestore() {
+        Fixture f;
+        const auto before = rowsOf(f.engine, "tqdata_001_2002");
+        const std::string path = f.file("tqdata_001_2002_20260101.bak");
+        QStringList m = messages(f.backup(path));
+        QCOMPARE(m.size(), 3);
+        QCOMPARE(m[0],
+                 "4035|Processed 1408 pages for database 'tqdata_001_2002', file 'tqdata_001_2002_Data' on "
+                 "file 1.");
+        QVERIFY(m[2].startsWith("3014|BACKUP DATABASE successfully processed 1664 pages in "));
+        QVERIFY(m[2].endsWith(" MB/sec)."));
+        QCOMPARE(messages(f.run("RESTORE VERIFYONLY FROM DISK = N'" + path + "' WITH CHECKSUM")),
+                 QStringList({"3262|The backup set on file 1 is valid."}));
+        QVERIFY(messages(f.run("DROP DATABASE tqdata_001_2002")).isEmpty());
+        QVERIFY(rowsOf(f.engine, "tqdata_001_2002").empty());
+        m = messages(f.run("RESTORE DATABASE [tqdata_001_2002] FROM DISK = N'" + path + "' WITH RECOVERY"));
+        QVERIFY(m.last().startsWith("3014|RESTORE DATABASE successfully processed 1664 pages in "));
+        QCOMPARE(rowsOf(f.engine, "tqdata_001_2002"), before);
+        // Over an existing database only WITH REPLACE; a bare name goes into the backup directory.
+        m = messages(f.run("RESTORE DATABASE [tqdata_001_2002] FROM DISK = N'" + path + "'"));
+        QVERIFY(m[0].startsWith(
+            "3159|The tail of the log for the database \"tqdata_001_2002\" has not been backed up."));
+        QCOMPARE(m[1], "3013|RESTORE DATABASE is terminating abnormally.");
+        QVERIFY(messages(f.backup("bare.bak", "tqdata_001_2003"))[0].startsWith("4035|"));
+        QVERIFY(QFile::exists(f.dir.filePath("bare.bak")));
+        QCOMPARE(messages(f.run("RESTORE DATABASE [tqdata_001_2002] FROM DISK = N'bare.bak'"))[0],
+                 "3154|The backup set holds a backup of a database other than the existing 'tqdata_001_2002' "
+                 "database.");
+        QVERIFY(messages(f.run("RESTORE DATABASE [tqdata_001_2002] FROM DISK = N'" + path + "' WITH REPLACE"))
+                    .last()
+                    .startsWith("3014|"));
+        QCOMPARE(rowsOf(f.engine, "tqdata_001_2002"), before);
+    }
+
+    void failuresLeaveNoFile() {
+        Fixture f;
+        const std::string missing = f.file("no/such/dir/x.bak");
+        QCOMPARE(
+            messages(f.backup(missing)),
+            QStringList({QString::fromStdString("3201|Cannot open backup device '" + missing +
+                                                "'. Operating system error 3(The system cannot find the path "
+                                                "specified.)."),
+                         "3013|BACKUP DATABASE is terminating abnormally."}));
+        QVERIFY(!QFile::exists(QString::fromStdString(missing)));
+        QCOMPARE(messages(f.backup(f.file("x.bak"), "nosuchdb"))[0],
+                 "911|Database 'nosuchdb' does not exist. Make sure that the name is entered correctly.");
+        QCOMPARE(messages(f.run("BEGIN TRAN BACKUP DATABASE tqdata_001_2002 TO DISK = N'y.bak'"))[0],
+                 "3021|Cannot perform a backup or restore operation within a transaction.");
+        f.run("ROLLBACK");
+        QVERIFY(!QFile::exists(f.dir.filePath("y.bak")));
+        // A verify of a file that is not there.
+        QCOMPARE(messages(f.run("RESTORE VERIFYONLY FROM DISK = N'" + f.file("gone.bak") + "'")).last(),
+                 "3013|VERIFY DATABASE is terminating abnormally.");
+    }
+
+    // A byte changed anywhere, or the end cut off, fails the checksum; a file of another kind is no backup.
+    void damagedFilesFailVerify() {
+        Fixture f;
+        const std::string path = f.file("d.bak");
+        f.backup(path);
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const QByteArray good = file.readAll();
+        for (qsizetype at : {qsizetype(40), good.size() / 2, good.size() - 5}) {
+            QByteArray bad = good;
+            bad[at] = static_cast<char>(bad[at] ^ 0x5A);
+            file.seek(0);
+            file.write(bad);
+            file.flush();
+            QCOMPARE(messages(f.run("RESTORE VERIFYONLY FROM DISK = N'" + path + "' WITH CHECKSUM")),
+                     QStringList({"3189|Damage to the backup set was detected.",
+                                  "3013|VERIFY DATABASE is terminating abnormally."}));
+        }
+        file.resize(good.size() - 100);
+        QCOMPARE(messages(f.run("RESTORE DATABASE tqdata_009 FROM DISK = N'" + path + "'"))[0],
+                 "3189|Damage to the backup set was detected.");
+        QVERIFY(!f.engine.databaseExists("tqdata_009"));
+        file.resize(0);
+        file.write("not a backup");
+        file.close();
+        QVERIFY(messages(f.run("RESTORE VERIFYONLY FROM DISK = N'" + path + "'"))[0].startsWith("3241|"));
+    }
+
+    // percent_complete of the backing-up session, read by another, rises while the backup runs.
+    void progressRisesAndCancelLeavesNoFile() {
+        Fixture f;
+        f.engine.setBackupSpeed(3000);  // 1536 pages: about half a second
+        auto watcher = f.engine.openSession("master");
+        const std::string path = f.file("slow.bak");
+        std::atomic<bool> done{false};
+        std::thread t([&] {
+            f.backup(path);
+            done = true;
+        });
+        QList<double> seen;
+        const std::string q = "select percent_complete from sys.dm_exec_requests where session_id = " +
+                              std::to_string(f.s->spid);
+        while (!done) {
+            auto r = f.engine.execBatch(*watcher, q);
+            if (!r.pieces[0].result->rows.empty())
+                seen << r.pieces[0].result->rows[0][0].f;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        t.join();
+        QVERIFY2(seen.size() >= 3, "the backup was seen running");
+        QVERIFY(seen.last() > seen.first());
+        QVERIFY(QFile::exists(QString::fromStdString(path)));
+
+        // Cancelled half-way, by the client (Attention) or by KILL: no file left.
+        for (int how = 0; how < 2; ++how) {
+            const std::string cut = f.file(how ? "killed.bak" : "attention.bak");
+            std::atomic<bool> stop{false};
+            f.s->cancelRequested = [&] { return how == 0 && stop.load(); };
+            BatchResult r;
+            std::thread b([&] { r = f.backup(cut); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            QVERIFY(QFile::exists(QString::fromStdString(cut)));  // being written
+            if (how == 0)
+                stop = true;
+            else
+                f.engine.cancelRunning(f.s->spid);
+            b.join();
+            QCOMPARE(messages(r).last(), "3013|BACKUP DATABASE is terminating abnormally.");
+            QVERIFY(!QFile::exists(QString::fromStdString(cut)));
+        }
+        f.s->cancelRequested = nullptr;
+    }
+
+    void historyAndBackupDirectory() {
+        Fixture f;
+        f.backup(f.file("h1.bak"));
+        f.run("BACKUP DATABASE tqdata_001_2003 TO DISK = N'h2.bak' WITH INIT");
+        auto r = f.run(
+            "select database_name, type, is_copy_only, media_set_id from msdb.dbo.backupset order by "
+            "backup_set_id");
+        const auto& rows = r.pieces[0].result->rows;
+        QCOMPARE(rows.size(), size_t(2));
+        QCOMPARE(rows[0][0].text + rows[0][1].text, std::string("tqdata_001_2002D"));
+        QCOMPARE(rows[0][2].i, 1);
+        QCOMPARE(rows[1][2].i, 0);
+        auto m = f.run("select physical_device_name from msdb.dbo.backupmediafamily where media_set_id = 2");
+        QCOMPARE(m.pieces[0].result->rows[0][0].text, f.file("h2.bak"));
+        // Not in another database.
+        QVERIFY(f.run("select * from TQSystem.dbo.backupset").pieces[0].result->rows.empty());
+        auto reg = f.run(
+            "EXEC master.dbo.xp_instance_regread N'HKEY_LOCAL_MACHINE', "
+            "N'Software\\Microsoft\\MSSQLServer\\MSSQLServer', N'BackupDirectory'");
+        QCOMPARE(reg.pieces[0].result->columns[0].name + "|" + reg.pieces[0].result->columns[1].name,
+                 std::string("Value|Data"));
+        QCOMPARE(reg.pieces[0].result->rows[0][1].text, f.dir.path().toStdString());
+        auto prop = f.run("select SERVERPROPERTY('InstanceDefaultBackupPath')");
+        QCOMPARE(prop.pieces[0].result->rows[0][0].text, f.dir.path().toStdString());
+    }
+
+    // Through tsql against a server started with its options: the messages as a client prints them.
+    void throughTsql() {
+        const QString exe = QStandardPaths::findExecutable(QStringLiteral("tsql"));
+        if (exe.isEmpty())
+            QSKIP("tsql not installed (freetds-bin)");
+        QTemporaryDir dir;
+        Options o;
+        o.backupDir = dir.filePath("backups").toStdString();
+        Server server(o);
+        server.engine().seedDemo();
+        QVERIFY(server.start());
+        QVERIFY(QDir(dir.filePath("backups")).exists());
+        QProcess p;
+        p.start(exe, {"-H", "127.0.0.1", "-p", QString::number(server.port()), "-U", "sa", "-P", "sandbox"});
+        p.write(
+            "BACKUP DATABASE [tqdata_001_2004] TO DISK = N'y.bak' WITH COPY_ONLY, CHECKSUM, INIT\nGO\n"
+            "RESTORE VERIFYONLY FROM DISK = N'y.bak' WITH CHECKSUM\nGO\n"
+            "DROP DATABASE [tqdata_001_2004]\nGO\n"
+            "RESTORE DATABASE [tqdata_001_2004] FROM DISK = N'y.bak' WITH RECOVERY\nGO\n"
+            "select name from master.dbo.sysdatabases where name = 'tqdata_001_2004'\nGO\n");
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(20000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(err.contains("BACKUP DATABASE successfully processed"), qPrintable(err));
+        QVERIFY(err.contains("The backup set on file 1 is valid."));
+        QVERIFY(err.contains("RESTORE DATABASE successfully processed"));
+        QVERIFY(!err.contains("severity 16"));
+        QVERIFY(out.contains("tqdata_001_2004\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(SandboxBackupTest)
+#include "sandbox_backup_test.moc"
