@@ -187,7 +187,10 @@ bool Backups::stop(const QString& text, const QString& why) {
 }
 
 // The statement runs on the main connection while a timer reads its progress on the second one
-// and passes a cancel on; the call lets the progress window take input meanwhile.
+// and passes a cancel on; the call lets the progress window take input meanwhile. Through QtSql's
+// ODBC driver and FreeTDS a backup's own messages reach us only when the statement has ended, all
+// at once, so progress comes from percent_complete; the cancel is an attention, which stops the
+// backup and keeps the session, where a KILL would end the window's connection too.
 SqlError Backups::watched(const QString& statement, const Step& step) {
     if (view_) {
         if (view_->cancelled())
