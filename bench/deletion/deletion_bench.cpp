@@ -1,10 +1,11 @@
-// One full deletion (the number check, two confirmations, every year's database, the purge and the
-// verification) of an account set with 1, 10 and 50 years, against the sandbox through the real
-// driver, at 0 and 20 ms per round trip, beside the plain sequence run the same way. Prints round
-// trips and wall time.
+// One full deletion (the number check, two confirmations, every year's database, the undo script, the
+// purge and the verification) of an account set with 1, 10 and 50 years, against the sandbox through
+// the real driver, at 0 and 20 ms per round trip, beside the plain sequence run the same way; and 10
+// years with the backups ticked. Prints round trips and wall time.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,10 +17,10 @@
 
 namespace {
 
-// Answers every box with OK.
+// Answers every box with OK; ticks the backups or not.
 class BenchHost final : public deletion::DeletionHost {
 public:
-    BenchHost(SqlClient& c, sandbox::Server& s) : c_(c), s_(s) {}
+    BenchHost(SqlClient& c, sandbox::Server& s, bool backups) : c_(c), s_(s), backups_(backups) {}
 
     SqlClient& client() override { return c_; }
     void notice(const QString& text, const QString&) override { lastNotice = text; }
@@ -29,6 +30,11 @@ public:
             msAtFirstConfirm = clock.elapsed();
         }
         return true;
+    }
+    bool confirmWithCheck(const QString& text, const QString& details, const QString&,
+                          bool* checked) override {
+        *checked = backups_;
+        return confirm(text, details);
     }
     void showWait() override {}
     void closeWait() override {}
@@ -43,6 +49,7 @@ public:
 private:
     SqlClient& c_;
     sandbox::Server& s_;
+    bool backups_;
 };
 
 // The plain sequence, without any of our checks: the number check and the look-up, one existence
@@ -94,6 +101,8 @@ Measured measure(int years, int delay, Fn fn) {
         std::exit(1);
     }
     seed(server.engine(), years);
+    QTemporaryDir backupDir;
+    server.engine().setBackupDirectory(backupDir.path().toStdString());
     ConnectionSpec spec;
     spec.server = QString::fromStdString(server.serverName());
     spec.password = QStringLiteral("sandbox");
@@ -115,38 +124,47 @@ Measured measure(int years, int delay, Fn fn) {
 
 }  // namespace
 
+struct Row {
+    int years;
+    int delay;
+    bool backups;
+};
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    std::printf("%5s %6s %6s %6s %8s %8s %9s %10s %9s  %s\n", "years", "delay", "trips", "before", "deletion",
-                "plain", "time(ms)", "before(ms)", "plain(ms)", "outcome");
-    for (int years : {1, 10, 50}) {
-        for (int delay : {0, 20}) {
-            uint64_t before = 0;
-            qint64 beforeMs = 0;
-            QString outcome;
-            const Measured ours =
-                measure(years, delay, [&](SqlClient& c, sandbox::Server& s, const QStringList& l) {
-                    BenchHost host(c, s);
-                    const uint64_t start = s.roundTrips();
-                    host.clock.start();
-                    // The number check that the window runs before the deletion.
-                    c.query(QStringLiteral("select * from ua_account where cacc_id='001'"));
-                    const deletion::Request request{QStringLiteral("001"), true,
-                                                    YearList::fromText(l.join(QLatin1Char(';')))};
-                    const bool ok = deletion::run(request, host) == deletion::Outcome::Succeeded;
-                    before = host.tripsAtFirstConfirm - start;
-                    beforeMs = host.msAtFirstConfirm;
-                    outcome = ok ? QStringLiteral("succeeded") : host.lastNotice;
-                });
-            const Measured plain = measure(
-                years, delay, [](SqlClient& c, sandbox::Server&, const QStringList& l) { runPlain(c, l); });
-            std::printf("%5d %4dms %6llu %6llu %8llu %8llu %9lld %10lld %9lld  %s\n", years, delay,
-                        static_cast<unsigned long long>(ours.trips), static_cast<unsigned long long>(before),
-                        static_cast<unsigned long long>(ours.trips - before),
-                        static_cast<unsigned long long>(plain.trips), static_cast<long long>(ours.ms),
-                        static_cast<long long>(beforeMs), static_cast<long long>(plain.ms),
-                        qPrintable(outcome));
-        }
+    QTemporaryDir undoDir;
+    qputenv("ACCTSET_UNDO_DIR", undoDir.path().toUtf8());
+    std::printf("%5s %6s %7s %6s %6s %8s %8s %9s %10s %9s  %s\n", "years", "delay", "backups", "trips",
+                "before", "deletion", "plain", "time(ms)", "before(ms)", "plain(ms)", "outcome");
+    const Row rows[] = {{1, 0, false}, {1, 20, false}, {10, 0, false}, {10, 20, false},
+                        {10, 0, true}, {10, 20, true}, {50, 0, false}, {50, 20, false}};
+    for (const Row& row : rows) {
+        uint64_t before = 0;
+        qint64 beforeMs = 0;
+        QString outcome;
+        const Measured ours =
+            measure(row.years, row.delay, [&](SqlClient& c, sandbox::Server& s, const QStringList& l) {
+                BenchHost host(c, s, row.backups);
+                const uint64_t start = s.roundTrips();
+                host.clock.start();
+                // The number check that the window runs before the deletion.
+                c.query(QStringLiteral("select * from ua_account where cacc_id='001'"));
+                const deletion::Request request{QStringLiteral("001"), true,
+                                                YearList::fromText(l.join(QLatin1Char(';')))};
+                const bool ok = deletion::run(request, host) == deletion::Outcome::Succeeded;
+                before = host.tripsAtFirstConfirm - start;
+                beforeMs = host.msAtFirstConfirm;
+                outcome = ok ? QStringLiteral("succeeded") : host.lastNotice;
+            });
+        const Measured plain =
+            measure(row.years, row.delay,
+                    [](SqlClient& c, sandbox::Server&, const QStringList& l) { runPlain(c, l); });
+        std::printf("%5d %4dms %7s %6llu %6llu %8llu %8llu %9lld %10lld %9lld  %s\n", row.years, row.delay,
+                    row.backups ? "yes" : "no", static_cast<unsigned long long>(ours.trips),
+                    static_cast<unsigned long long>(before),
+                    static_cast<unsigned long long>(ours.trips - before),
+                    static_cast<unsigned long long>(plain.trips), static_cast<long long>(ours.ms),
+                    static_cast<long long>(beforeMs), static_cast<long long>(plain.ms), qPrintable(outcome));
     }
     return 0;
 }

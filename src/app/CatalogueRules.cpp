@@ -75,10 +75,15 @@ void FrmMain::txtSqlSrvName_Change() {
     CmdLink->setEnabled(named);
 }
 
-void FrmMain::CmdLink_Click() {
+ConnectionSpec FrmMain::typedSpec() const {
     ConnectionSpec spec;
     spec.server = AccountCatalogue::trimSpaces(txtSqlSrvName->text());
     spec.password = AccountCatalogue::trimSpaces(txtSaPwd->text());
+    return spec;
+}
+
+void FrmMain::CmdLink_Click() {
+    const ConnectionSpec spec = typedSpec();
     if (spec.server.isEmpty()) {
         MessageBox::notice(this, QStringLiteral("请输入数据库名称!"));
         return;

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPointer>
 
+#include "app/FrmBackupProgress.h"
 #include "app/FrmMain.h"
 #include "app/FrmShowDel.h"
 #include "app/MessageBox.h"
@@ -77,12 +78,30 @@ public:
         return MessageBox::confirm(&w_, text, details) == MessageBox::Ok;
     }
 
+    bool confirmWithCheck(const QString& text, const QString& details, const QString& checkText,
+                          bool* checked) override {
+        return MessageBox::confirmWithCheck(&w_, text, details, checkText, checked) == MessageBox::Ok;
+    }
+    QString serverName() override { return w_.typedSpec().server; }
+    std::unique_ptr<SqlClient> secondConnection() override {
+        std::unique_ptr<SqlClient> c = w_.makeClient();
+        if (!c || c->open(w_.typedSpec()).isError())
+            return nullptr;
+        return c;
+    }
+    deletion::BackupView* backupView() override {
+        if (!progress_)
+            progress_ = std::make_unique<FrmBackupProgress>(&w_);
+        return progress_.get();
+    }
+
     void showWait() override { FrmShowDel::Show(); }
     void closeWait() override { FrmShowDel::Close(); }
     void yield() override { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
 
 private:
     FrmMain& w_;
+    std::unique_ptr<FrmBackupProgress> progress_;
 };
 
 }  // namespace

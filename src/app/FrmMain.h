@@ -46,6 +46,10 @@ public:
     SqlClient& Cnn();
     bool hasCnn() const { return cnn_ != nullptr; }
     void releaseCnn();
+    // A connection of its own, unopened, from the same factory as Cnn.
+    std::unique_ptr<SqlClient> makeClient() const { return factory_(); }
+    // The server and password as typed, trimmed.
+    ConnectionSpec typedSpec() const;
 
     // An input box (text box or the list) is enabled and white, or disabled and grey.
     void setBoxEnabled(QWidget* box, bool enabled);

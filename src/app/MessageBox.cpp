@@ -1,6 +1,7 @@
 #include "app/MessageBox.h"
 
 #include <QAbstractEventDispatcher>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -11,6 +12,7 @@ struct TestState {
     bool on = false;
     bool modal = false;
     QList<MessageBox::Answer> answers;
+    QList<bool> checks;
     QList<MessageBox::Shown> shown;
     std::function<void(const MessageBox::Shown&)> onShown;
 };
@@ -81,6 +83,29 @@ MessageBox::Answer MessageBox::confirm(QWidget* parent, const QString& text, con
     return show(parent, Confirmation, text, details);
 }
 
+MessageBox::Answer MessageBox::confirmWithCheck(QWidget* parent, const QString& text, const QString& details,
+                                                const QString& checkText, bool* checked) {
+    auto& ts = testState();
+    if (ts.on) {
+        if (!ts.checks.isEmpty())
+            *checked = ts.checks.takeFirst();
+        ts.shown.append({Confirmation, text, details, checkText, *checked});
+        return ts.answers.isEmpty() ? Ok : ts.answers.takeFirst();
+    }
+    const auto box = build(parent, Confirmation, text, details);
+    auto* check = new QCheckBox(checkText);
+    check->setObjectName(QStringLiteral("check"));
+    check->setChecked(*checked);
+    box->setCheckBox(check);
+    box->exec();
+    *checked = check->isChecked();
+    return answerOf(*box);
+}
+
+void MessageBox::queueChecks(const QList<bool>& states) {
+    testState().checks += states;
+}
+
 void MessageBox::setTestMode(bool on) {
     testState() = TestState{};
     testState().on = on;
@@ -136,7 +161,7 @@ MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& t
     deliverQueuedClose();
     auto& ts = testState();
     if (ts.on) {
-        ts.shown.append({kind, text, details});
+        ts.shown.append({kind, text, details, {}, false});
         if (ts.onShown)
             ts.onShown(ts.shown.last());
         if (ts.modal) {

@@ -21,12 +21,18 @@ public:
         Kind kind;
         QString text;
         QString details;
+        QString checkText;     // a confirmation's check box, when it has one
+        bool checked = false;  // the state the box was left in
     };
 
     static QString appTitle();
 
     static void notice(QWidget* parent, const QString& text, const QString& details = {});
     static Answer confirm(QWidget* parent, const QString& text, const QString& details = {});
+    // A confirmation with a check box under the text; *checked is its first state and receives the
+    // state the operator left it in.
+    static Answer confirmWithCheck(QWidget* parent, const QString& text, const QString& details,
+                                   const QString& checkText, bool* checked);
 
     // Test seam: while enabled no box is shown; confirmations take the queued answers in order
     // (Ok once the queue is empty) and every box is recorded.
@@ -35,6 +41,8 @@ public:
     // the other windows as a shown box does.
     static void setTestModal(bool on);
     static void queueAnswers(const QList<Answer>& answers);
+    // The states the operator leaves check boxes in, in order; untouched once the queue is empty.
+    static void queueChecks(const QList<bool>& states);
     static QList<Shown> takeShown();
     // Runs as each box is recorded, before it is answered: what happens on the server while the
     // operator reads it.

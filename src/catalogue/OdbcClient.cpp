@@ -12,6 +12,7 @@
 #include <QEventLoop>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -36,16 +37,40 @@ BusyHooks& busyHooks() {
 
 // The driver manager and the driver prefix every message with their names; the operator needs the
 // server's words.
-QString serverWords(const QSqlError& e) {
+QString withoutTags(const QString& text) {
     static const QRegularExpression tags(
         QStringLiteral(R"((?:\[(?:FreeTDS|SQL Server|unixODBC|Driver Manager|Microsoft|ODBC [^\]]*)\])+)"));
-    QString text = e.databaseText().isEmpty() ? e.driverText() : e.databaseText();
     QStringList parts = text.split(tags, Qt::SkipEmptyParts);
     for (QString& p : parts)
         p = p.trimmed();
     parts.removeAll(QString());
     parts.removeDuplicates();
     return parts.join(QLatin1Char('\n'));
+}
+
+QString serverWords(const QSqlError& e) {
+    return withoutTags(e.databaseText().isEmpty() ? e.driverText() : e.databaseText());
+}
+
+// Every diagnostic record of a statement: the first server number, and all the words (a failed
+// backup says why in one message and that it ended in the next).
+SqlError statementError(SQLHSTMT st) {
+    SqlError e{SqlError::Kind::Statement, 0, {}};
+    QStringList words;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLCHAR state[6];
+        SQLINTEGER native = 0;
+        SQLCHAR text[2048];
+        SQLSMALLINT len = 0;
+        if (!SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, st, i, state, &native, text, sizeof text, &len)))
+            break;
+        if (e.nativeCode == 0)
+            e.nativeCode = native;
+        words << withoutTags(QString::fromUtf8(reinterpret_cast<const char*>(text)));
+    }
+    words.removeAll(QString());
+    e.message = words.join(QLatin1Char('\n'));
+    return e;
 }
 
 // Qt joins the numbers of several diagnostic records; the first one that is not 0 is the server's.
@@ -147,7 +172,63 @@ public:
         });
     }
 
+    SqlError interruptible(const QString& sql) override {
+        {
+            std::lock_guard lock(stmtMutex_);
+            cancelled_ = false;
+        }
+        return call([this, sql] { return runCancellable(sql); }, QEventLoop::AllEvents);
+    }
+
+    // ODBC lets another thread cancel a statement that is executing; FreeTDS then sends an
+    // attention and the session stays open
+    // (https://learn.microsoft.com/en-us/sql/odbc/reference/syntax/sqlcancel-function).
+    void cancel() override {
+        std::lock_guard lock(stmtMutex_);
+        cancelled_ = true;
+        if (stmt_ != SQL_NULL_HSTMT)
+            SQLCancel(stmt_);
+    }
+
 private:
+    // QtSql keeps its statement handle to itself, so a statement that must be cancellable runs on
+    // a handle of our own on the same connection.
+    SqlError runCancellable(const QString& sql) {
+        const QSqlDatabase db = QSqlDatabase::database(name_, false);
+        if (!db.isValid() || !db.isOpen())
+            return notConnected();
+        const QVariant h = db.driver()->handle();
+        SQLHDBC dbc = h.isValid() ? *static_cast<const SQLHDBC*>(h.constData()) : SQL_NULL_HDBC;
+        SQLHSTMT st = SQL_NULL_HSTMT;
+        if (dbc == SQL_NULL_HDBC || !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st)))
+            return notConnected();
+        {
+            std::lock_guard lock(stmtMutex_);
+            if (cancelled_) {
+                SQLFreeHandle(SQL_HANDLE_STMT, st);
+                return {SqlError::Kind::Statement, 0, QStringLiteral("Operation canceled")};
+            }
+            stmt_ = st;
+        }
+        // The connection asks for UTF-8 (ClientCharset), as QtSql's own statements do.
+        QByteArray text = sql.toUtf8();
+        SQLRETURN rc = SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
+        SqlError e;
+        while (rc != SQL_NO_DATA) {
+            if (rc == SQL_ERROR) {
+                e = statementError(st);
+                break;
+            }
+            rc = SQLMoreResults(st);
+        }
+        {
+            std::lock_guard lock(stmtMutex_);
+            stmt_ = SQL_NULL_HSTMT;
+        }
+        SQLFreeHandle(SQL_HANDLE_STMT, st);
+        return e;
+    }
+
     // Sends sql on an open connection; false with r.error set when it could not run.
     bool start(QSqlQuery& q, const QString& sql, SqlResult& r) {
         const QSqlDatabase db = QSqlDatabase::database(name_, false);
@@ -248,7 +329,8 @@ private:
 
     // Runs fn on the connection's thread and waits for it, keeping the caller's window painting.
     template <typename Fn>
-    auto call(Fn fn) -> decltype(fn()) {
+    auto call(Fn fn, QEventLoop::ProcessEventsFlags waitFlags = QEventLoop::ExcludeUserInputEvents)
+        -> decltype(fn()) {
         using R = decltype(fn());
         if (QThread::currentThread() == &thread_)
             return fn();
@@ -280,7 +362,7 @@ private:
             hooks.begin();
         while (!finished()) {
             if (haveLoop)
-                loop.exec(QEventLoop::ExcludeUserInputEvents);
+                loop.exec(waitFlags);
             else
                 QThread::usleep(200);
         }
@@ -293,6 +375,9 @@ private:
     QThread thread_;
     QObject* context_ = nullptr;
     std::atomic<bool> open_{false};
+    std::mutex stmtMutex_;
+    SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+    bool cancelled_ = false;
 };
 
 }  // namespace

@@ -75,6 +75,11 @@ public:
     // produce none), and the error that ended the reading as the last entry. A batch of queries
     // only thus gives one entry per query, unless an error ended it early. Never empty.
     virtual QList<SqlResult> batch(const QStringList& statements) = 0;
+    // A long command (a backup) the caller may stop: while it waits, the caller's own windows take
+    // input, so a cancel button can be pressed; cancel(), from the caller's thread, then asks the
+    // server to stop the statement and keeps the session.
+    virtual SqlError interruptible(const QString& sql) { return command(sql); }
+    virtual void cancel() {}
 };
 
 // The first failure of a batch, or none.
@@ -84,4 +89,22 @@ inline SqlError firstError(const QList<SqlResult>& results) {
             return r.error;
     }
     return SqlError::none();
+}
+
+// Entry i of a batch's results; one the batch never reached carries the error that ended it.
+inline SqlResult resultAt(const QList<SqlResult>& results, qsizetype i) {
+    if (i < results.size())
+        return results[i];
+    SqlResult missing;
+    missing.error = firstError(results);
+    if (!missing.error.isError())
+        missing.error = {SqlError::Kind::Statement, 0, QStringLiteral("服务器未返回结果")};
+    return missing;
+}
+
+// The server's words with its error number, for the operator.
+inline QString serverWords(const SqlError& e) {
+    if (e.nativeCode != 0)
+        return e.message + QStringLiteral(" (") + QString::number(e.nativeCode) + QLatin1Char(')');
+    return e.message;
 }

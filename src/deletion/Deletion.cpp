@@ -3,18 +3,14 @@
 #include <optional>
 
 #include "catalogue/AccountCatalogue.h"
+#include "deletion/Backups.h"
 #include "deletion/DeletionChecks.h"
 #include "deletion/DeletionSql.h"
+#include "deletion/UndoCapture.h"
 
 namespace deletion {
 
 namespace {
-
-QString serverWords(const SqlError& e) {
-    if (e.nativeCode != 0)
-        return e.message + QStringLiteral(" (") + QString::number(e.nativeCode) + QLatin1Char(')');
-    return e.message;
-}
 
 QString field(const SqlResult& r, qsizetype row, const QString& column) {
     return AccountCatalogue::trimSpaces(r.value(row, column).toString());
@@ -30,17 +26,6 @@ bool hasTable(const SqlResult& tables, const QString& table) {
 
 bool timedOut(const SqlError& e) {
     return e.nativeCode == checks::kLockTimedOut;
-}
-
-// Entry i of a batch of queries; one the batch never reached carries the error that ended it.
-SqlResult resultAt(const QList<SqlResult>& results, qsizetype i) {
-    if (i < results.size())
-        return results[i];
-    SqlResult missing;
-    missing.error = firstError(results);
-    if (!missing.error.isError())
-        missing.error = {SqlError::Kind::Statement, 0, QStringLiteral("服务器未返回结果")};
-    return missing;
 }
 
 QString databaseSummary(const QString& db, const SqlResult& size, const SqlResult& state,
@@ -93,6 +78,8 @@ public:
             return Outcome::Stopped;
         if (req_.deleteDatabases && !removeDatabases())
             return Outcome::Stopped;
+        if (!req_.deleteDatabases && !keepWayBack({}))
+            return Outcome::Stopped;
         host_.showWait();
         host_.yield();
         const SqlResult tables = sql_.query(DeletionSql::existingTables());
@@ -123,7 +110,7 @@ private:
             return false;
         if (!req_.deleteDatabases)
             return true;
-        if (!host_.confirm(text::confirmDatabases(n_))) {
+        if (!backups_.confirm(text::confirmDatabases(n_))) {
             host_.notice(text::cancelled());
             return false;
         }
@@ -173,6 +160,9 @@ private:
             statements << DeletionSql::databaseSize(db) << DeletionSql::databaseState(db);
         if (!dbs.isEmpty())
             statements << DeletionSql::databaseSessions(dbs);
+        const qsizetype backupFacts = statements.size();
+        if (!dbs.isEmpty())
+            statements << backups_.previewStatements(dbs);
         const QList<SqlResult> results = statements.isEmpty() ? QList<SqlResult>{} : sql_.batch(statements);
         // A count that waited out the lock time-out would wait again in the purge: stop here.
         if (const SqlError e = firstError(results); timedOut(e))
@@ -193,9 +183,12 @@ private:
         const qsizetype base = counted.size();
         const SqlResult sessions = resultAt(results, base + 2 * dbs.size());
         for (qsizetype k = 0; k < dbs.size(); ++k) {
+            backups_.noteSize(dbs[k], resultAt(results, base + 2 * k));
             lines << QStringLiteral("    ") + databaseSummary(dbs[k], resultAt(results, base + 2 * k),
                                                               resultAt(results, base + 2 * k + 1), sessions);
         }
+        if (!dbs.isEmpty())
+            lines << backups_.readPreview(results, backupFacts);
         return lines.join(QLatin1Char('\n'));
     }
 
@@ -213,7 +206,7 @@ private:
             }
             names << db;
         }
-        if (!safeToDrop(names))
+        if (!safeToDrop(names) || !keepWayBack(names))
             return false;
         host_.yield();
         for (const QString& db : names) {
@@ -260,6 +253,32 @@ private:
         }
         offline_ = states.offline;
         return true;
+    }
+
+    // The way back, before the first change: the backups when chosen, then the undo script.
+    bool keepWayBack(const QStringList& databases) {
+        if (!backups_.run(databases))
+            return false;
+        const UndoCapture capture{host_.serverName(), n_, entries_, backups_.made()};
+        QString error;
+        if (capture.save(sql_, &undoPath_, &error))
+            return true;
+        undoPath_.clear();
+        host_.notice(QStringLiteral("无法保存撤销脚本,删除操作已停止,没有删除任何数据!"),
+                     (QStringList{undoFolder(), error} + wayBack()).join(QLatin1Char('\n')));
+        return false;
+    }
+
+    // Where the way back is, for every message after the first change.
+    QStringList wayBack() const {
+        QStringList out;
+        if (!undoPath_.isEmpty())
+            out << QStringLiteral("撤销脚本: ") + undoPath_;
+        if (!backups_.made().isEmpty())
+            out << QStringLiteral("备份文件(服务器上):");
+        for (const undo::Backup& b : backups_.made())
+            out << QStringLiteral("    ") + b.file;
+        return out;
     }
 
     // Stage 3: every delete of a table that exists, in one batch and one transaction, so no
@@ -342,14 +361,15 @@ private:
             if (failedDrops_.isEmpty()) {
                 host_.notice((req_.deleteDatabases ? text::successWithYears(n_, req_.years.text())
                                                    : text::successEmpty(n_)) +
-                             offlineNote());
+                                 offlineNote(),
+                             wayBack().join(QLatin1Char('\n')));
                 return Outcome::Succeeded;
             }
             QString msg = QStringLiteral("帐套%1已从系统数据库中删除,但以下年度数据库未能删除:\n").arg(n_) +
                           failedNames().join(QLatin1Char('\n'));
             if (!gone.isEmpty())
                 msg += QStringLiteral("\n已删除的年度数据库:\n") + gone.join(QLatin1Char('\n'));
-            host_.notice(msg + offlineNote(), reasons.join(QLatin1Char('\n')));
+            host_.notice(msg + offlineNote(), (reasons + wayBack()).join(QLatin1Char('\n')));
             return Outcome::PartlyFailed;
         }
         QString msg = text::failure();
@@ -364,7 +384,7 @@ private:
             msg += QStringLiteral("\n以下年度数据库已删除,无法恢复:\n") + gone.join(QLatin1Char('\n'));
         if (!failedDrops_.isEmpty())
             msg += QStringLiteral("\n以下年度数据库未能删除:\n") + failedNames().join(QLatin1Char('\n'));
-        host_.notice(msg + offlineNote(), reasons.join(QLatin1Char('\n')));
+        host_.notice(msg + offlineNote(), (reasons + wayBack()).join(QLatin1Char('\n')));
         return Outcome::Failed;
     }
 
@@ -401,6 +421,8 @@ private:
     SqlError previewError_;  // the preview waited out a lock
     QStringList offline_;    // listed databases that were OFFLINE at the check
     QString lockHolders_;    // who held the lock the purge waited for
+    Backups backups_{sql_, host_};
+    QString undoPath_;
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QString>
 #include <QStringList>
 
@@ -7,6 +9,8 @@
 #include "catalogue/YearList.h"
 
 namespace deletion {
+
+class BackupView;
 
 // One press of the delete button, as the window showed it at the press.
 struct Request {
@@ -27,6 +31,20 @@ public:
     virtual void showWait() = 0;
     virtual void closeWait() = 0;
     virtual void yield() = 0;  // let windows repaint; takes no input
+
+    // A confirmation with a check box: *checked comes in as the box's first state and leaves as
+    // the operator left it.
+    virtual bool confirmWithCheck(const QString& text, const QString& details, const QString& checkText,
+                                  bool* checked) {
+        (void)checkText;
+        (void)checked;
+        return confirm(text, details);
+    }
+    // The server as the operator named it, for the undo script's name and header.
+    virtual QString serverName() { return {}; }
+    // A connection of its own to the same server, to watch a backup; null when there is none.
+    virtual std::unique_ptr<SqlClient> secondConnection() { return nullptr; }
+    virtual BackupView* backupView() { return nullptr; }
 };
 
 // The messages of a deletion.

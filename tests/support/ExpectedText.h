@@ -98,4 +98,53 @@ inline QStringList purgeOf001(const QStringList& tables = kPurgeTables) {
     return out;
 }
 
+// What the first confirmation asks about backups: this session, and each database's last full
+// backup.
+inline QStringList backupPreview(const QStringList& dbs) {
+    QStringList out{"select @@SPID"};
+    for (const QString& db : dbs)
+        out << "select max(backup_finish_date) from msdb.dbo.backupset where database_name=N'" + db +
+                   "' and type='D'";
+    return out;
+}
+
+// The second confirmation names the server's default backup folder.
+inline const QString kBackupFolder =
+    QStringLiteral("select convert(nvarchar(4000), SERVERPROPERTY('InstanceDefaultBackupPath'))");
+
+// The backup and verification of each database into dir (times as <time>), watched from a second
+// connection.
+inline QStringList backupsOf(const QString& dir, const QStringList& dbs) {
+    QStringList out{"OPEN srv"};  // the second connection
+    for (const QString& db : dbs) {
+        const QString file = dir + db + "_<time>.bak";
+        out << "BACKUP DATABASE [" + db + "] TO DISK = N'" + file + "' WITH COPY_ONLY, CHECKSUM, INIT"
+            << "RESTORE VERIFYONLY FROM DISK = N'" + file + "' WITH CHECKSUM";
+    }
+    return out;
+}
+
+// The rows of account set 001 the purge will delete, with their columns, for the undo script.
+inline QStringList undoReadOf001() {
+    QStringList out{kTables};
+    const QStringList rows{
+        "select * from EAILog where Ea_Account = 'tqdata_001' or Ea_Account like 'tqdata[_]001[_]%'",
+        "select * from UA_Period where cacc_id='001'",
+        "select * from UA_holdauth where cacc_id='001'",
+        "select * from UA_log where cacc_id='001'",
+        "select * from Ua_Identity where cacc_id='001'",
+        "select * from Ua_auth where cacc_id='001'",
+        "select * from UA_BackupPlans where cacc_id='001'",
+        "select * from UA_BackupLog where cacc_id='001'",
+        "select * from UA_account_sub where cacc_id='001'",
+        "select * from UA_account where cacc_id='001'"};
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        out << "select c.name, TYPE_NAME(c.system_type_id), c.is_identity, c.is_computed from sys.columns c "
+               "where c.object_id = OBJECT_ID('" +
+                   kPurgeTables[i] + "') order by c.column_id"
+            << rows[i];
+    }
+    return out;
+}
+
 }  // namespace Expected

@@ -27,7 +27,10 @@ struct FakeInstallation {
     QStringList keptDatabases;             // databases a drop quietly leaves in place
     QSet<QString> purged;                  // "table/account" whose rows are gone
     bool inTransaction = false;
-    QList<QPair<QString, QString>> pending;  // deletes of the open transaction
+    QList<QPair<QString, QString>> pending;            // deletes of the open transaction
+    QString backupDir = QStringLiteral("D:\\Backup");  // empty: the server names none
+    QStringList backupFiles;                           // files BACKUP wrote, in order
+    QMap<QString, SqlError> backupFailures;            // database -> the server's refusal
 
     static SqlError serverError(int code, const QString& message) {
         return {SqlError::Kind::Statement, code, message};
@@ -57,10 +60,59 @@ struct FakeInstallation {
             return *r;
         if (auto r = server(sql))
             return *r;
+        if (auto r = backups(sql))
+            return *r;
         return transaction(sql);
     }
 
 private:
+    // Every catalogue table has an identity, the account number and a note; rows as rowsIn says.
+    SqlResult columns(const QString& table) const {
+        if (!tables.contains(table, Qt::CaseInsensitive))
+            return FakeScript::rows({"", "", "", ""}, {});
+        return FakeScript::rows({"name", "", "is_identity", "is_computed"},
+                                {{"id", "int", true, false},
+                                 {"cacc_id", "nvarchar", false, false},
+                                 {"note", "nvarchar", false, false}});
+    }
+    SqlResult rowsOf(const QString& table, const QString& account) const {
+        QList<QVariantList> rows;
+        for (int i = 0; i < rowsIn(table, account); ++i)
+            rows << QVariantList{i + 1, account, QStringLiteral("%1 行%2").arg(table).arg(i + 1)};
+        return FakeScript::rows({"id", "cacc_id", "note"}, rows);
+    }
+
+    std::optional<SqlResult> backups(const QString& sql) {
+        if (auto m = match(sql, ".* from sys\\.columns c where c\\.object_id = OBJECT_ID\\('(\\w+)'\\).*");
+            m.hasMatch())
+            return columns(m.captured(1));
+        if (auto m = match(sql, "select \\* from EAILog where " + eaiCondition()); m.hasMatch())
+            return rowsOf("EAILog", unquote(m.captured(1), '\''));
+        if (auto m = match(sql, "select \\* from (\\w+) where cacc_id=" + lit()); m.hasMatch())
+            return rowsOf(m.captured(1), unquote(m.captured(2), '\''));
+        if (sql.contains("SERVERPROPERTY('InstanceDefaultBackupPath')"))
+            return FakeScript::rows({""}, {{backupDir.isEmpty() ? QVariant() : QVariant(backupDir)}});
+        if (sql == "select @@SPID")
+            return FakeScript::rows({""}, {{55}});
+        if (auto m = match(
+                sql, "BACKUP DATABASE \\[(.*)\\] TO DISK = N" + lit() + " WITH COPY_ONLY, CHECKSUM, INIT");
+            m.hasMatch()) {
+            SqlResult r;
+            r.error = backupFailures.value(m.captured(1));
+            if (!r.error.isError())
+                backupFiles << unquote(m.captured(2), '\'');
+            return r;
+        }
+        if (auto m = match(sql, "RESTORE VERIFYONLY FROM DISK = N" + lit() + " WITH CHECKSUM");
+            m.hasMatch()) {
+            SqlResult r;
+            if (!backupFiles.contains(unquote(m.captured(1), '\'')))
+                r.error = serverError(3201, "Cannot open backup device.");
+            return r;
+        }
+        return std::nullopt;
+    }
+
     static QRegularExpressionMatch match(const QString& sql, const QString& pattern) {
         return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(sql);
     }

@@ -71,9 +71,10 @@ struct FakeScript {
 class FakeSqlClient final : public SqlClient {
 public:
     explicit FakeSqlClient(std::shared_ptr<FakeScript> script) : s_(std::move(script)) { ++s_->liveClients; }
+    // The script stands for one server: it closes with the last client.
     ~FakeSqlClient() override {
-        --s_->liveClients;
-        s_->open = false;
+        if (--s_->liveClients == 0)
+            s_->open = false;
     }
 
     SqlError open(const ConnectionSpec& spec) override {

@@ -31,6 +31,8 @@ private slots:
     // Asked for while the catalogue is purged: the deletion runs once, its outcome is shown,
     // then the window goes.
     void duringTheDeletion() {
+        QTemporaryDir undoDir;  // the undo script goes here, not into the Documents folder
+        qputenv("ACCTSET_UNDO_DIR", undoDir.path().toUtf8());
         auto script = std::make_shared<FakeScript>();
         WindowDriver d(script);
         FrmMain& w = d.window();
@@ -41,6 +43,11 @@ private slots:
             tables << QVariantList{t};
         script->answer(kTables, FakeScript::rows({"name"}, tables));
         script->answer(kList, FakeScript::rows({"cacc_id", "cacc_name"}, {{"001", "甲"}}));
+        // What the undo script reads before anything changes: one column, no rows.
+        script->answerMatching(".* from sys\\.columns .*",
+                               FakeScript::rows({"name", "type", "is_identity", "is_computed"},
+                                                {{"cacc_id", "nvarchar", 0, 0}}));
+        script->answerMatching("select \\* from \\w+ where .*", FakeScript::rows({"cacc_id"}, {}));
         static const QRegularExpression lookup001(
             QStringLiteral("(?i)^select \\* from ua_account where cacc_id='001'$"));
         bool purged = false;

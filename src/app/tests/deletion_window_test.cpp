@@ -5,8 +5,10 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 
+#include "app/FrmBackupProgress.h"
 #include "app/FrmMain.h"
 #include "app/FrmShowDel.h"
 #include "app/MessageBox.h"
@@ -58,6 +60,14 @@ QStringList verificationOf001(const QStringList& dropped = {}) {
 }
 
 const QStringList kReconnect{"CLOSE", "OPEN srv", "select cacc_id,cacc_name from ua_account"};
+
+// Backup files carry the time they were made.
+QStringList timeless(QStringList log) {
+    static const QRegularExpression time(R"(_\d{8}_\d{6}\.bak)");
+    for (QString& s : log)
+        s.replace(time, "_<time>.bak");
+    return log;
+}
 
 QStringList texts(const QList<MessageBox::Shown>& shown) {
     QStringList out;
@@ -119,7 +129,14 @@ class DeletionWindowTest : public QObject {
         QVERIFY(!FrmShowDel::current());
     }
 
+    QTemporaryDir undoDir;
+
 private slots:
+    void initTestCase() {
+        QVERIFY(undoDir.isValid());
+        qputenv("ACCTSET_UNDO_DIR", undoDir.path().toUtf8());
+    }
+
     void init() {
         MessageBox::setTestMode(true);
         inst = FakeInstallation{};
@@ -231,7 +248,7 @@ private slots:
 
         QStringList expected{"select * from ua_account where cacc_id='001'",
                              "select * from ua_account where cAcc_id='001'"};
-        expected << previewCountsOf001() << kTables << "SET XACT_ABORT ON"
+        expected << previewCountsOf001() << undoReadOf001() << kTables << "SET XACT_ABORT ON"
                  << "BEGIN TRANSACTION" << purgeOf001() << "COMMIT TRANSACTION" << verificationOf001()
                  << kReconnect;
         QCOMPARE(script->log, expected);
@@ -260,17 +277,23 @@ private slots:
         QStringList expected{"select * from ua_account where cacc_id='001'",
                              "select * from ua_account where cAcc_id='001'"};
         const QStringList dbs{"tqdata_001_2002", "tqdata_001_2003"};
-        expected << previewCountsOf001() << databasePreview(dbs)
+        expected << previewCountsOf001() << databasePreview(dbs) << backupPreview(dbs) << kBackupFolder
                  << "select * from master.dbo.sysdatabases where name='tqdata_001_2002'"
                  << "select * from master.dbo.sysdatabases where name='tqdata_001_2003'" << kVersion
-                 << checksOf(dbs).split(";\n") << "drop database [tqdata_001_2002]"
+                 << checksOf(dbs).split(";\n") << backupsOf("D:\\Backup\\", dbs) << undoReadOf001()
+                 << "drop database [tqdata_001_2002]"
                  << "drop database [tqdata_001_2003]" << kTables << "SET XACT_ABORT ON"
                  << "BEGIN TRANSACTION" << purgeOf001() << "COMMIT TRANSACTION" << verificationOf001(dbs)
                  << kReconnect;
-        QCOMPARE(script->log, expected);
+        QCOMPARE(timeless(script->log), expected);
 
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 3);
+        QCOMPARE(shown[1].checkText, "删除前备份年度数据库");
+        QVERIFY(shown[1].checked);
+        QVERIFY(shown[1].details.startsWith("备份目录(服务器上): D:\\Backup\n    tqdata_001_2002: 20.0 MB"));
+        QVERIFY(shown.last().details.contains("备份文件(服务器上):\n    D:\\Backup\\tqdata_001_2002_"));
+        QVERIFY(!FrmBackupProgress::current());
         QVERIFY(shown[0].details.contains("tqdata_001_2002: 20.0 MB, ONLINE, 无其他连接"));
         QCOMPARE(shown.last().text, "帐套001(2002;2003年)已成功删除!");
         QCOMPARE(inst.databases, QStringList{"tqdata_002_2002"});
@@ -474,6 +497,51 @@ private slots:
         QCOMPARE(script->log.last(), "select cacc_id,cacc_name from ua_account");
         QCOMPARE(MessageBox::takeShown().last().text, "空帐套号001已成功删除!");
         QVERIFY(!w->isVisible());
+    }
+    // The progress window takes the operator's 取消 while a backup runs, though the main window
+    // takes no input; the run stops before any drop and names the backup already made.
+    void cancelDuringABackupStopsBeforeAnyDrop() {
+        inst.databases = {"tqdata_001_2002", "tqdata_001_2003"};
+        prepare("001", true, "2002;2003");
+        QString seenStep;
+        int bars = 0;
+        script->onStatement = [&](const QString& sql) {
+            if (sql.startsWith("BACKUP DATABASE [tqdata_001_2003]")) {
+                FrmBackupProgress* p = FrmBackupProgress::current();
+                QVERIFY(p && p->isVisible());
+                seenStep = p->lblStep->text();
+                bars = int(p->bars.size());
+                QCOMPARE(p->bars[0]->value(), 100);
+                QCOMPARE(p->overall->value(), 50);
+                QTest::mouseClick(p->cmdCancel, Qt::LeftButton);
+            }
+            script->answer(sql, inst.answer(sql), 1);
+        };
+        pressDelete();
+        QCOMPARE(seenStep, "正在备份 tqdata_001_2003");
+        QCOMPARE(bars, 2);
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.last().text, "备份已取消,删除操作已停止,没有删除任何数据!");
+        QVERIFY(shown.last().details.contains("D:\\Backup\\tqdata_001_2002_"));
+        QVERIFY(
+            !script->log.join('\n').contains("RESTORE VERIFYONLY FROM DISK = N'D:\\Backup\\tqdata_001_2003"));
+        verifyUntouched("001");
+        QCOMPARE(inst.databases.size(), 2);
+        QVERIFY(!FrmBackupProgress::current());
+    }
+
+    void backupsLeftUntickedAreNotMade() {
+        inst.databases = {"tqdata_001_2002"};
+        prepare("001", true, "2002");
+        MessageBox::queueChecks({false});
+        pressDelete();
+        const auto shown = MessageBox::takeShown();
+        QVERIFY(!shown[1].checked);
+        QVERIFY(!script->log.join('\n').contains("BACKUP"));
+        QCOMPARE(script->log.count("OPEN srv"), 1);  // the reconnect only: no second connection
+        QCOMPARE(shown.last().text, "帐套001(2002年)已成功删除!");
+        QVERIFY(shown.last().details.startsWith("撤销脚本: " + undoDir.path()));
+        QVERIFY(!shown.last().details.contains("备份文件"));
     }
 };
 

@@ -2,6 +2,7 @@
 // answered by a scripted installation.
 #include <QtTest>
 
+#include "deletion/Backups.h"
 #include "deletion/Deletion.h"
 #include "support/FakeInstallation.h"
 
@@ -14,6 +15,25 @@ using namespace Expected;
 const QString kConfirmAccount = QStringLiteral(
     "此操作将会从系统数据库TqSystem的关键数据表中删除帐套001的信息,此操作不可恢复,确认删除帐套?");
 const QString kNotQueried = QStringLiteral("无法查询数据库服务器,删除操作已停止,没有删除任何数据!");
+
+// Records what the progress window was told; cancels when the backup of a given database starts.
+class View final : public deletion::BackupView {
+public:
+    void start(const QStringList& dbs) override { started = dbs; }
+    void progress(qsizetype, int, const QString& what) override {
+        steps << what;
+        if (!cancelAt.isEmpty() && what == cancelAt)
+            isCancelled = true;
+    }
+    bool cancelled() const override { return isCancelled; }
+    void finish() override { finished = true; }
+
+    QStringList started;
+    QStringList steps;
+    QString cancelAt;
+    bool isCancelled = false;
+    bool finished = false;
+};
 
 class Host final : public deletion::DeletionHost {
 public:
@@ -30,6 +50,15 @@ public:
             previewDetails = details;
         return answers.isEmpty() || answers.takeFirst();
     }
+    bool confirmWithCheck(const QString& text, const QString& details, const QString& checkText,
+                          bool* checked) override {
+        checkShown = checkText + (*checked ? " [x]" : " [ ]");
+        checkDetails = details;
+        *checked = backupsChosen;
+        return confirm(text, details);
+    }
+    QString serverName() override { return "SRV01"; }
+    deletion::BackupView* backupView() override { return &view; }
     void showWait() override { waiting = true; }
     void closeWait() override { waiting = false; }
     void yield() override {}
@@ -40,6 +69,10 @@ public:
     QString previewDetails;
     int confirmations = 0;
     bool waiting = false;
+    bool backupsChosen = true;
+    QString checkShown;
+    QString checkDetails;
+    View view;
 
 private:
     FakeSqlClient client_;
@@ -76,8 +109,29 @@ class DeletionRunTest : public QObject {
         QVERIFY(!host->waiting);
     }
 
+    QTemporaryDir undoDir;
+
+    QStringList savedScripts() const {
+        const QDir d(undoDir.path());
+        QStringList out;
+        for (const QString& f : d.entryList({"*.sql"}, QDir::Files))
+            out << d.filePath(f);
+        return out;
+    }
+    QString savedScript() const {
+        QFile f(savedScripts().value(0));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
 private slots:
+    void initTestCase() {
+        QVERIFY(undoDir.isValid());
+        qputenv("ACCTSET_UNDO_DIR", undoDir.path().toUtf8());
+    }
+
     void init() {
+        for (const QString& f : savedScripts())
+            QFile::remove(f);
         inst = FakeInstallation{};
         inst.databases = {"tqdata_001_2002", "tqdata_001_2003", "tqdata_002_2002"};
         script = std::make_shared<FakeScript>();
@@ -295,7 +349,9 @@ private slots:
                                     "程序 x)\n会话58(登录名 sa, 主机 PC-FIN3, 程序 帐务处理)"
                                   : "占用锁的会话在查询时已经结束,无法查明是哪个会话。";
         const QString notice = host->shown.last();
-        QCOMPARE(host->lastDetails, "Lock request time out period exceeded. (1222)");
+        // The purge failed after the way back was kept: its details name the script and backups too.
+        QVERIFY2(host->lastDetails.startsWith("Lock request time out period exceeded. (1222)"),
+                 qPrintable(host->lastDetails));
         QVERIFY(inst.accounts.contains("001"));
         if (!purge) {
             QCOMPARE(notice, "等待其他会话释放锁超时,删除操作已停止,没有删除任何数据!\n" + named);
@@ -314,8 +370,10 @@ private slots:
         QCOMPARE(script->log.at(failed + 3), "ROLLBACK TRANSACTION");
     }
 
-    // No more round trips than the plain sequence without the window's number check (12 + 2 per
-    // year), and the purge alone under the wait window.
+    // The plain sequence without the window's number check takes 12 + 2 per year; the checks before
+    // the first drop, the way back (the table list, then the rows and their columns in one batch), the
+    // backup folder and per year the backup and its verification add to it. Only the purge runs under
+    // the wait window.
     void succeedsInFewRoundTrips_data() {
         QTest::addColumn<int>("years");
         QTest::newRow("unticked") << 0;
@@ -335,8 +393,8 @@ private slots:
         QCOMPARE(run(r), Outcome::Succeeded);
         QCOMPARE(host->shown.last(),
                  years ? "帐套001(" + list.join(';') + "年)已成功删除!" : QString("空帐套号001已成功删除!"));
-        QCOMPARE(script->roundTrips, years ? 8 + 2 * years : 6);
-        QVERIFY(script->roundTrips <= 12 + 2 * years);
+        QCOMPARE(script->roundTrips, years ? 11 + 4 * years : 8);
+        QCOMPARE(savedScripts().size(), 1);
         QCOMPARE(duringWait, (QStringList{kTables, "SET XACT_ABORT ON", "BEGIN TRANSACTION"}
                               << purgeOf001() << "COMMIT TRANSACTION"));
         QVERIFY(!inst.accounts.contains("001"));
@@ -349,7 +407,7 @@ private slots:
         QCOMPARE(host->shown.last(),
                  "帐套001已从系统数据库中删除,但以下年度数据库未能删除:\ntqdata_001_2002\n"
                  "已删除的年度数据库:\ntqdata_001_2003");
-        QCOMPARE(host->lastDetails, "tqdata_001_2002: in use (3702)");
+        QVERIFY(host->lastDetails.startsWith("tqdata_001_2002: in use (3702)\n撤销脚本: "));
         QVERIFY(!inst.accounts.contains("001"));
     }
 
@@ -365,7 +423,7 @@ private slots:
         QVERIFY2(outcome.startsWith(kDeleteFailed + "\n以下内容仍在服务器上:\nEAILog: 3 行\n"),
                  qPrintable(outcome));
         QVERIFY(outcome.endsWith("UA_account: 1 行\n以下年度数据库已删除,无法恢复:\ntqdata_001_2002"));
-        QCOMPARE(host->lastDetails, "deadlock (1205)");
+        QVERIFY(host->lastDetails.startsWith("deadlock (1205)\n撤销脚本: "));
         QVERIFY(inst.accounts.contains("001"));
     }
 
@@ -373,13 +431,13 @@ private slots:
         int seen = 0;
         script->onStatement = [&](const QString& sql) {
             // The preview's list answers; the purge's does not.
-            if (sql == kTables && ++seen == 2)
+            if (sql == kTables && ++seen == 3)
                 inst.failures[kTables] = FakeInstallation::serverError(233, "pipe gone");
             script->answer(sql, inst.answer(sql), 1);
         };
         QCOMPARE(run(request("001")), Outcome::Failed);
         QVERIFY(!script->log.contains("BEGIN TRANSACTION"));
-        QCOMPARE(host->lastDetails, "pipe gone (233)");
+        QVERIFY(host->lastDetails.startsWith("pipe gone (233)"));
         QVERIFY(inst.accounts.contains("001"));
     }
 
@@ -419,7 +477,110 @@ private slots:
         };
         QCOMPARE(run(request("001")), Outcome::Failed);
         QCOMPARE(host->shown.last(), kDeleteFailed);
-        QCOMPARE(host->lastDetails, "pipe gone (233)");
+        QVERIFY(host->lastDetails.startsWith("pipe gone (233)\n撤销脚本: "));
+    }
+    // Every backup is made and verified, and the script saved, before the first drop; the outcome
+    // says where the way back is.
+    void wayBackIsKeptBeforeTheFirstDrop() {
+        QCOMPARE(run(request("001", "2002;2003")), Outcome::Succeeded);
+        QVERIFY2(host->previewDetails.contains("上次完整备份:\n    tqdata_001_2002: 从未备份\n"
+                                               "    tqdata_001_2003: 从未备份"),
+                 qPrintable(host->previewDetails));
+        QCOMPARE(host->checkShown, "删除前备份年度数据库 [x]");
+        QCOMPARE(
+            host->checkDetails,
+            "备份目录(服务器上): D:\\Backup\n    tqdata_001_2002: 20.0 MB\n    tqdata_001_2003: 20.0 MB");
+
+        QCOMPARE(inst.backupFiles.size(), 2);
+        const QRegularExpression named(R"(D:\\Backup\\tqdata_001_200[23]_\d{8}_\d{6}\.bak)");
+        QVERIFY(named.match(inst.backupFiles[0]).hasMatch() && inst.backupFiles[0].contains("2002"));
+        const qsizetype firstDrop = script->log.indexOf("drop database [tqdata_001_2002]");
+        const QStringList beforeDrop = script->log.mid(0, firstDrop);
+        for (const QString& file : inst.backupFiles) {
+            const qsizetype made = beforeDrop.indexOf(
+                QRegularExpression("BACKUP DATABASE .*" + QRegularExpression::escape(file) + ".*"));
+            QVERIFY(made >= 0);
+            QCOMPARE(beforeDrop[made + 1], "RESTORE VERIFYONLY FROM DISK = N'" + file + "' WITH CHECKSUM");
+        }
+        QVERIFY(beforeDrop.last().startsWith("select * from UA_account where cacc_id='001'"));
+        QCOMPARE(host->view.started, (QStringList{"tqdata_001_2002", "tqdata_001_2003"}));
+        QVERIFY(host->view.finished);
+
+        const QString undo = savedScript();
+        QVERIFY(savedScripts().value(0).contains("SRV01_001_"));
+        QVERIFY(undo.contains("RESTORE DATABASE [tqdata_001_2003] FROM DISK = N'" + inst.backupFiles[1] +
+                              "' WITH RECOVERY;"));
+        const qsizetype account = undo.indexOf(
+            "SET IDENTITY_INSERT [UA_account] ON;\n"
+            "INSERT INTO [UA_account] ([id], [cacc_id], [note]) VALUES (1, N'001', N'UA_account 行1');");
+        QVERIFY(account > 0);
+        QVERIFY(undo.indexOf("INSERT INTO [EAILog]") > account);
+        QCOMPARE(undo.count("INSERT INTO"), 1 + 3 + 2 * 8);
+        QCOMPARE(host->lastDetails, "撤销脚本: " + savedScripts().value(0) + "\n备份文件(服务器上):\n    " +
+                                        inst.backupFiles.join("\n    "));
+    }
+
+    void untickedBackupsStillKeepTheScript() {
+        host->backupsChosen = false;
+        QCOMPARE(run(request("001", "2002")), Outcome::Succeeded);
+        QCOMPARE(host->checkShown, "删除前备份年度数据库 [x]");
+        QVERIFY(inst.backupFiles.isEmpty());
+        QVERIFY(!script->log.join('\n').contains("BACKUP"));
+        QVERIFY(!savedScript().contains("RESTORE DATABASE"));
+        QCOMPARE(savedScript().count("INSERT INTO"), 1 + 3 + 2 * 8);
+    }
+
+    // A backup, its verification or the script that fails, and a cancel, stop the run before any
+    // change, naming the database, the server's words and the files already made.
+    void wayBackFailureStopsBeforeAnyChange_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("notice");
+        QTest::addColumn<QString>("details");  // a part of them
+        QTest::newRow("backup refused")
+            << "backup"
+            << "备份数据库tqdata_001_2003失败,删除操作已停止,没有删除任何数据!"
+            << "Operating system error 3 (3201)\n已完成的备份文件(服务器上,保留):\n    "
+               "D:\\Backup\\tqdata_001_2002_";
+        QTest::newRow("no backup folder") << "folder"
+                                          << "无法确定服务器的默认备份目录,删除操作已停止,没有删除任何数据!"
+                                          << "";
+        QTest::newRow("cancelled") << "cancel"
+                                   << "备份已取消,删除操作已停止,没有删除任何数据!"
+                                   << "已完成的备份文件(服务器上,保留):\n    D:\\Backup\\tqdata_001_2002_";
+        QTest::newRow("script not saved") << "script"
+                                          << "无法保存撤销脚本,删除操作已停止,没有删除任何数据!"
+                                          << "备份文件(服务器上):\n    D:\\Backup\\tqdata_001_2002_";
+    }
+    void wayBackFailureStopsBeforeAnyChange() {
+        QFETCH(QString, fault);
+        QFETCH(QString, notice);
+        QFETCH(QString, details);
+        QTemporaryDir blocked;
+        if (fault == "backup")
+            inst.backupFailures["tqdata_001_2003"] =
+                FakeInstallation::serverError(3201, "Cannot open backup device. Operating system error 3");
+        else if (fault == "folder")
+            inst.backupDir.clear();
+        else if (fault == "cancel")
+            host->view.cancelAt = "正在备份 tqdata_001_2003";
+        else if (fault == "script") {
+            // A file where the folder should be: no user, not even root, can create it.
+            QFile file(blocked.filePath("file"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            qputenv("ACCTSET_UNDO_DIR", blocked.filePath("file/acctset-remover").toUtf8());
+        }
+        const Outcome outcome = run(request("001", "2002;2003"));
+        qputenv("ACCTSET_UNDO_DIR", undoDir.path().toUtf8());
+        QCOMPARE(outcome, Outcome::Stopped);
+        QCOMPARE(host->shown.last(), notice);
+        QVERIFY2(host->lastDetails.contains(details), qPrintable(host->lastDetails));
+        verifyUntouched();
+        QCOMPARE(inst.databases.size(), 3);
+        QVERIFY(savedScripts().isEmpty());
+        if (fault == "folder")
+            QVERIFY(script->log.join('\n').contains("xp_instance_regread"));
+        if (fault == "cancel")
+            QVERIFY(host->view.finished);
     }
 };
 

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "catalogue/SqlClient.h"
+#include "deletion/UndoScript.h"
+
+namespace deletion {
+
+// Where undo scripts go: $ACCTSET_UNDO_DIR when set, else acctset-remover in the operator's
+// Documents folder.
+QString undoFolder();
+
+// The catalogue rows a purge will delete, read with their columns' types before anything changes,
+// and written as an undo script.
+struct UndoCapture {
+    QString server;
+    QString accountNo;
+    QStringList years;
+    QList<undo::Backup> backups;
+
+    // Reads the rows (the table list, then every table's rows and the column types in one batch)
+    // and saves the script. false, with the reason, when the script was not saved complete.
+    bool save(SqlClient& sql, QString* path, QString* error) const;
+
+    // The statements of the one batch, for the tables that exist (in purge order).
+    QStringList statements(const QStringList& tables) const;
+    // The tables with their columns and rows, from that batch's results; false on a gap.
+    bool tablesFrom(const QStringList& tables, const QList<SqlResult>& results, QList<undo::Table>* out,
+                    QString* error) const;
+};
+
+}  // namespace deletion
