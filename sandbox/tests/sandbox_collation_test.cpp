@@ -13,7 +13,7 @@ using namespace sandbox::testing;
 
 namespace {
 
-struct Fixture : DemoEngine {
+struct Condition : DemoEngine {
     // Whether the condition holds, asked of the one registration row of account set 002.
     bool holds(const std::string& condition) {
         return rows("select count(*) from ua_account where cacc_id = '002' and " + condition) ==
@@ -50,13 +50,13 @@ private slots:
     void widthKanaAndCase() {
         QFETCH(QString, condition);
         QFETCH(bool, holds);
-        Fixture f;
+        Condition f;
         QCOMPARE(f.holds(condition.toStdString()), holds);
     }
 
     // A full-width account number finds account set 001 and only it (not 0010).
     void fullWidthNumberFindsItsRows() {
-        Fixture f;
+        Condition f;
         QCOMPARE(f.rows("select cacc_id from ua_account where cacc_id = N'００１'"), QStringList({"001"}));
         QCOMPARE(f.rows("select name from master.dbo.sysdatabases where name like N'ｔｑｄａｔａ＿００１＿%' "
                         "order by name"),
@@ -66,7 +66,7 @@ private slots:
     }
 
     void distinctAndOrderFoldWidth() {
-        Fixture f;
+        Condition f;
         QVERIFY(
             f.engine.execRaw("DELETE FROM UA_log; INSERT INTO UA_log (cacc_id, ctask) VALUES "
                              "('００１', 'x'), ('001', 'x'), ('Ｂ', 'x'), ('a', 'x'), ('C', 'x')"));
@@ -97,13 +97,13 @@ private slots:
     void trailingBlanks() {
         QFETCH(QString, condition);
         QFETCH(bool, holds);
-        Fixture f;
+        Condition f;
         QCOMPARE(f.holds(condition.toStdString()), holds);
     }
 
     // The EAILog row left with a trailing blank: found by "=", not by the yearly rows' LIKE.
     void paddedLogRow() {
-        Fixture f;
+        Condition f;
         QVERIFY(
             f.engine.execRaw("DELETE FROM EAILog; INSERT INTO EAILog (id, Ea_Account) VALUES "
                              "(1, 'tqdata_001 '), (2, 'tqdata_001_2003')"));
@@ -114,7 +114,7 @@ private slots:
     }
 
     void convertAndCast() {
-        Fixture f;
+        Condition f;
         QCOMPARE(f.rows("select convert(nvarchar(3), N'示例帐套'), cast(12 as nvarchar(10)), "
                         "convert(int, ' 42 '), cast('5' as smallint) + 1, convert(nchar(4), 'ab') + '|'"),
                  QStringList({"示例帐|12|42|6|ab  |"}));

@@ -11,7 +11,7 @@ using namespace sandbox::testing;
 
 namespace {
 
-struct Fixture : DemoEngine {
+struct Server : DemoEngine {
     bool exists(const std::string& name) { return engine.databaseExists(name); }
 };
 
@@ -46,7 +46,7 @@ private slots:
         QFETCH(QString, hazard);
         QFETCH(int, number);
         QFETCH(QString, text);
-        Fixture f;
+        Server f;
         QVERIFY(f.engine.setDatabaseHazard("TQDATA_001_2002", hazard.toStdString()));
         BatchResult r = f.run("drop database tqdata_001_2002, tqdata_001_2003");
         QCOMPARE(errorNumber(r), number);
@@ -58,7 +58,7 @@ private slots:
 
     // A snapshot is a database of its own: listed, read-only, dropped first; then its source goes.
     void snapshotIsItsOwnDatabase() {
-        Fixture f;
+        Server f;
         QVERIFY(f.engine.setDatabaseHazard("tqdata_001_2002", "snapshot"));
         QCOMPARE(
             resultRows(f.run("select s.name, s.is_read_only, DATABASEPROPERTYEX(s.name, 'Updateability') "
@@ -82,7 +82,7 @@ private slots:
     void everyStateDrops() {
         QFETCH(QString, state);
         QFETCH(bool, filesStay);
-        Fixture f;
+        Server f;
         QVERIFY(f.engine.setDatabaseState("tqdata_002_2003", state.toStdString()));
         QCOMPARE(errorNumber(f.run("drop database tqdata_002_2003")), 0);
         QVERIFY(!f.exists("tqdata_002_2003"));
@@ -115,7 +115,7 @@ private slots:
         QFETCH(QString, state);
         QFETCH(int, number);
         QFETCH(QString, tail);
-        Fixture f;
+        Server f;
         QVERIFY(f.engine.setDatabaseState("tqdata_001_2004", state.toStdString()));
         BatchResult r = f.run("use tqdata_001_2004");
         QCOMPARE(errorNumber(r), number);
@@ -126,7 +126,7 @@ private slots:
     // SINGLE_USER held by another session: that session's USE succeeded first; ours is 924 and
     // the drop is 3702, as for any database in use.
     void singleUserHeldByAnother() {
-        Fixture f;
+        Server f;
         QVERIFY(f.engine.setDatabaseState("tqdata_001_2004", "SINGLE_USER"));
         auto other = f.engine.openSession("TQSystem", "sa", "desk-02", "voucher");
         QCOMPARE(errorNumber(f.engine.execBatch(*other, "use tqdata_001_2004")), 0);
@@ -137,7 +137,7 @@ private slots:
     }
 
     void catalogueViewsAnswerPerState() {
-        Fixture f;
+        Server f;
         QVERIFY(f.engine.setDatabaseState("tqdata_001_2003", "offline"));
         QVERIFY(f.engine.setDatabaseState("tqdata_001_2003", "RESTRICTED_USER"));
         QVERIFY(f.engine.setDatabaseHazard("tqdata_001_2004", "published"));
@@ -172,7 +172,7 @@ private slots:
 
     // A seed file sets the same columns (sandbox/seeds/schema.sql documents them).
     void seedColumnsSetStatesAndHazards() {
-        Fixture f;
+        Server f;
         QVERIFY(
             f.engine.execRaw("UPDATE sandbox_databases SET state = 'SUSPECT', is_published = 1 "
                              "WHERE name = 'tqdata_003_2004'"));
