@@ -134,6 +134,17 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir undoDir;
     qputenv("ACCTSET_UNDO_DIR", undoDir.path().toUtf8());
+    if (argc > 1 && qstrcmp(argv[1], "--log") == 0) {
+        // The statements of one deletion of two years, backups ticked, one round trip a line.
+        measure(2, 0, [](SqlClient& c, sandbox::Server& s, const QStringList& l) {
+            BenchHost host(c, s, true);
+            s.engine().clearStatementLog();
+            deletion::run({QStringLiteral("001"), true, YearList::fromText(l.join(QLatin1Char(';')))}, host);
+            for (const std::string& line : s.engine().statementLog())
+                std::printf("%s\n", line.c_str());
+        });
+        return 0;
+    }
     std::printf("%5s %6s %7s %6s %6s %8s %8s %9s %10s %9s  %s\n", "years", "delay", "backups", "trips",
                 "before", "deletion", "plain", "time(ms)", "before(ms)", "plain(ms)", "outcome");
     const Row rows[] = {{1, 0, false}, {1, 20, false}, {10, 0, false}, {10, 20, false},
