@@ -102,6 +102,7 @@ public:
     bool isSystemDb(const std::string& db) const;
     std::optional<Resolved> resolve(const std::vector<std::string>& parts, const Session& s);
     Source open(const TableRef& ref, const Session& s);
+    Source openToWrite(const TableRef& ref, Session& s);
     Source openJoined(const Statement& st, const Session& s);  // Join.cpp
 
     // Binder.cpp

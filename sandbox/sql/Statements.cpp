@@ -10,13 +10,19 @@
 
 namespace sandbox::sql {
 
-void Executor::remove(const Statement& st, Session& s, Piece& p, bool compileOnly) {
-    Source src = open(*st.from, s);
+// A table a statement writes: only the catalogue's own tables, never a system view.
+Source Executor::openToWrite(const TableRef& ref, Session& s) {
+    Source src = open(ref, s);
     if (!src.userTable)
         compileError({.number = 259,
                       .state = 1,
                       .severity = 16,
                       .text = "Ad hoc updates to system catalogs are not allowed."});
+    return src;
+}
+
+void Executor::remove(const Statement& st, Session& s, Piece& p, bool compileOnly) {
+    Source src = openToWrite(*st.from, s);
     if (st.where)
         bind(*st.where, &src, false, false);
     if (compileOnly)
