@@ -1,9 +1,28 @@
 # acctset_test(name SOURCES … LIBS …): one Qt Test program, run offscreen by CTest.
 # A test that needs a server starts the sandbox itself.
+acctset_pch(test_core LIBS Qt6::Test Qt6::Sql)
+acctset_pch(test_gui LIBS Qt6::Test Qt6::Widgets Qt6::Sql Qt6::GuiPrivate)
+# Qt Test defines each program's folders, which no test here reads; left defined, they would make
+# every folder's tests compile the headers again instead of sharing one precompiled copy.
+set(ACCTSET_TEST_UNDEFS -UQT_TESTCASE_BUILDDIR -UQT_TESTCASE_SOURCEDIR)
+if(ACCTSET_PCH)
+  foreach(kind test_core test_gui)
+    target_compile_options(acctset_pch_${kind} PRIVATE ${ACCTSET_TEST_UNDEFS})
+  endforeach()
+endif()
+
 function(acctset_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE Qt6::Test acctset_test_support ${T_LIBS})
+  target_link_libraries(${name} PRIVATE Qt6::Test Qt6::Sql acctset_test_support ${T_LIBS})
+  target_compile_options(${name} PRIVATE ${ACCTSET_TEST_UNDEFS})
+  # Tests with the windows share one set of precompiled headers, the rest another; Qt Network
+  # changes what Qt Test declares, so its few tests parse the headers themselves.
+  if(acctset_gui IN_LIST T_LIBS)
+    acctset_use_pch(${name} test_gui)
+  elseif(NOT Qt6::Network IN_LIST T_LIBS)
+    acctset_use_pch(${name} test_core)
+  endif()
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
 endfunction()

@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "catalogue/OdbcClient.h"
 #include "catalogue/YearList.h"
 #include "deletion/Deletion.h"
 #include "sandbox/Sandbox.h"
+#include "sql/OdbcClient.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
 #include "catalogue/AccountCatalogue.h"
-#include "catalogue/ConnectionString.h"
-#include "catalogue/OdbcClient.h"
+#include "sql/ConnectionString.h"
+#include "sql/OdbcClient.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "app/MessageBox.h"
 #include "app/Startup.h"
 #include "app/WindowPlacement.h"
-#include "catalogue/OdbcClient.h"
+#include "sql/OdbcClient.h"
 
 namespace {
 

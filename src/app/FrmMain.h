@@ -5,7 +5,7 @@
 
 #include <QWidget>
 
-#include "catalogue/SqlClient.h"
+#include "sql/SqlClient.h"
 
 class QCheckBox;
 class QLabel;

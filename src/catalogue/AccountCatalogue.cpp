@@ -1,7 +1,7 @@
 #include "catalogue/AccountCatalogue.h"
 
-#include "catalogue/SqlText.h"
 #include "catalogue/YearList.h"
+#include "sql/SqlText.h"
 
 namespace AccountCatalogue {
 

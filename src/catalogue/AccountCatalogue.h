@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <QVariant>
 
-#include "catalogue/SqlClient.h"
+#include "sql/SqlClient.h"
 
 // The account sets registered in TqSystem: the statements that read them, the item text of the
 // account list and the year list. Values go into statements as escaped literals.

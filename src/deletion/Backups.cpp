@@ -4,8 +4,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include "catalogue/SqlText.h"
 #include "deletion/Deletion.h"
+#include "sql/SqlText.h"
 
 namespace deletion {
 

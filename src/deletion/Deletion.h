@@ -5,8 +5,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "catalogue/SqlClient.h"
 #include "catalogue/YearList.h"
+#include "sql/SqlClient.h"
 
 namespace deletion {
 

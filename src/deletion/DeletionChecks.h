@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "catalogue/SqlClient.h"
+#include "sql/SqlClient.h"
 
 // What the server says about the listed databases and about who holds the locks a deletion
 // waits for, read into the lines the operator sees.

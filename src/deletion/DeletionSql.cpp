@@ -1,6 +1,6 @@
 #include "deletion/DeletionSql.h"
 
-#include "catalogue/SqlText.h"
+#include "sql/SqlText.h"
 
 namespace DeletionSql {
 

@@ -3,8 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "catalogue/SqlClient.h"
 #include "deletion/UndoScript.h"
+#include "sql/SqlClient.h"
 
 namespace deletion {
 

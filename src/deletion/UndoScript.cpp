@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
-#include "catalogue/SqlText.h"
+#include "sql/SqlText.h"
 
 namespace deletion::undo {
 namespace {

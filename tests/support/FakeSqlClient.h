@@ -5,7 +5,7 @@
 
 #include <QRegularExpression>
 
-#include "catalogue/SqlClient.h"
+#include "sql/SqlClient.h"
 
 // A scripted stand-in for the connection: answers statements from rules and records every call,
 // so tests can assert the exact statements sent. Shared with the test through a shared_ptr,

@@ -9,8 +9,8 @@
 #include "app/DropDownList.h"
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
-#include "catalogue/OdbcClient.h"
 #include "sandbox/Sandbox.h"
+#include "sql/OdbcClient.h"
 #include "support/ExpectedText.h"
 #include "support/WindowDriver.h"
 
@@ -113,7 +113,8 @@ private slots:
     void namesAtFullWidth() {
         engine().seedEmpty();
         const QString wide = QString(QStringLiteral("帐")).repeated(60);
-        const QString mixed = QStringLiteral("有限责任公司ABC") + QString::fromUtf8("\xF0\xA0\x80\x80").repeated(10);
+        const QString mixed =
+            QStringLiteral("有限责任公司ABC") + QString::fromUtf8("\xF0\xA0\x80\x80").repeated(10);
         QVERIFY(engine().execRaw(("INSERT INTO ua_account (cacc_id, cacc_name) VALUES ('001', '" +
                                   wide.toStdString() + "'), ('002', '" + mixed.toStdString() + "');")));
         drive->connectAs(name(), QStringLiteral("sandbox"));

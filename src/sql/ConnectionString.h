@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "catalogue/SqlClient.h"
+#include "sql/SqlClient.h"
 
 // The ODBC connection string for the operator's server, password and the fixed login and catalogue,
 // in the keywords of whichever SQL Server driver is installed.

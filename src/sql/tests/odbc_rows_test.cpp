@@ -2,8 +2,8 @@
 // the value-by-value read of the others give the same rows, Nulls and errors as the server sent.
 #include <QTest>
 
-#include "catalogue/OdbcClient.h"
 #include "sandbox/Sandbox.h"
+#include "sql/OdbcClient.h"
 
 class OdbcRowsTest : public QObject {
     Q_OBJECT

@@ -1,4 +1,4 @@
-#include "catalogue/OdbcClient.h"
+#include "sql/OdbcClient.h"
 
 #include <sql.h>
 #include <sqlext.h>
@@ -18,10 +18,10 @@
 #include <QSqlRecord>
 #include <QThread>
 
-#include "catalogue/ConnectFailure.h"
-#include "catalogue/ConnectionString.h"
-#include "catalogue/OdbcRows.h"
-#include "catalogue/SessionOptions.h"
+#include "sql/ConnectFailure.h"
+#include "sql/ConnectionString.h"
+#include "sql/OdbcRows.h"
+#include "sql/SessionOptions.h"
 
 namespace {
 

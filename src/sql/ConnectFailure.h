@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "catalogue/SqlClient.h"
+#include "sql/SqlClient.h"
 
 // Reads why a connection could not be opened from the driver's numbers and words, so the operator
 // is told something more useful than "could not connect".

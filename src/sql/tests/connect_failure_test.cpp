@@ -2,7 +2,7 @@
 // own, as measured (FreeTDS) or as their documentation and users report them (Microsoft's).
 #include <QTest>
 
-#include "catalogue/ConnectFailure.h"
+#include "sql/ConnectFailure.h"
 
 using Cause = SqlError::Cause;
 
@@ -69,4 +69,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(ConnectFailureTest)
-#include "catalogue_connect_failure_test.moc"
+#include "connect_failure_test.moc"

@@ -1,7 +1,7 @@
 // The connection string for each driver family, and the choice of driver.
 #include <QTest>
 
-#include "catalogue/ConnectionString.h"
+#include "sql/ConnectionString.h"
 
 using namespace ConnectionString;
 
@@ -156,4 +156,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(ConnectionStringTest)
-#include "catalogue_connection_string_test.moc"
+#include "connection_string_test.moc"

@@ -1,6 +1,6 @@
 // Reads the rows of an ODBC result straight from the driver: in blocks for bounded text columns, else value
 // by value.
-#include "catalogue/OdbcRows.h"
+#include "sql/OdbcRows.h"
 
 #include <sql.h>
 #include <sqlext.h>

@@ -5,7 +5,7 @@
 
 #include <QStringList>
 
-#include "catalogue/SqlClient.h"
+#include "sql/SqlClient.h"
 
 // The real connection: QtSql's ODBC driver to SQL Server. The connection lives on a thread of its
 // own; each call waits for it in a local event loop that excludes user input, so the window keeps

@@ -1,4 +1,4 @@
-#include "catalogue/ConnectionString.h"
+#include "sql/ConnectionString.h"
 
 namespace ConnectionString {
 

@@ -1,5 +1,5 @@
 // Why a connection failed, from the driver's numbers and words.
-#include "catalogue/ConnectFailure.h"
+#include "sql/ConnectFailure.h"
 
 #include <QRegularExpression>
 
