@@ -293,16 +293,23 @@ private:
 
     SqlError openOnWorker(const ConnectionSpec& spec) {
         closeOnWorker();
-        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC"))) {
-            return {SqlError::Kind::NoDriver, 0,
-                    QStringLiteral(
-                        "未安装 Qt 的 ODBC 数据库驱动(QODBC)。Debian 上请安装软件包 libqt6sql6-odbc。")};
-        }
+#ifdef Q_OS_WIN
+        const QString noQodbc = QStringLiteral(
+            "程序目录中缺少 Qt 的 ODBC 数据库驱动(sqldrivers\\qsqlodbc.dll)，请重新安装本工具。");
+        const QString install = QStringLiteral("请安装 Microsoft ODBC Driver 18 for SQL Server。");
+#else
+        const QString noQodbc =
+            QStringLiteral("未安装 Qt 的 ODBC 数据库驱动(QODBC)。Debian 上请安装软件包 libqt6sql6-odbc。");
+        const QString install = QStringLiteral("Debian 上请安装软件包 tdsodbc。");
+#endif
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
+            return {SqlError::Kind::NoDriver, 0, noQodbc};
         const QString driver = ConnectionString::chooseDriver(installedOdbcDrivers());
         if (driver.isEmpty()) {
             return {SqlError::Kind::NoDriver, 0,
-                    QStringLiteral("未找到 SQL Server 的 ODBC 驱动程序(%1)。Debian 上请安装软件包 tdsodbc。")
-                        .arg(ConnectionString::preferredDrivers().join(QStringLiteral("、")))};
+                    QStringLiteral("未找到 SQL Server 的 ODBC 驱动程序(%1)。")
+                            .arg(ConnectionString::preferredDrivers().join(QStringLiteral("、"))) +
+                        install};
         }
         const ConnectionString::Built built = ConnectionString::build(spec, driver);
         if (built.error.isError())
