@@ -20,4 +20,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wine reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /d 1 /f >/dev/null 2>&1
   wineserver --wait || true
 fi
+# A new prefix links Documents, Desktop and the like to the host's home; keep this one's folders its own.
+for d in Desktop Documents Downloads Music Pictures Videos Templates; do
+  link=$WINEPREFIX/drive_c/users/$(id -un)/$d
+  if [ -L "$link" ]; then rm "$link" && mkdir -p "$link"; fi
+done
 exec wine "$@"
