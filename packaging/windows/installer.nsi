@@ -1,13 +1,13 @@
 ; The Windows installer: the program's folder under Program Files, a Start-menu entry with its icon, an
 ; uninstaller registered with Windows. Texts in Simplified Chinese. Built by tools/windows/build.sh:
 ;   makensis -DVERSION=0.1 -DSTAGE=<program folder> -DOUTFILE=<setup.exe> -DICON=<icon> installer.nsi
-Unicode true
+; A 64-bit installer for a 64-bit program (it also runs under a wine without 32-bit support).
+Target amd64-unicode
 ManifestDPIAware true
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
 !include "MUI2.nsh"
-!include "x64.nsh"
 
 !define NAME "帐套删除工具"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\acctset-remover"
@@ -36,18 +36,6 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileDescription" "${NAME} 安装程�
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "acctset-remover"
-
-Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_ICONSTOP "${NAME} 需要 64 位 Windows。" /SD IDOK
-    Abort
-  ${EndIf}
-  SetRegView 64
-FunctionEnd
-
-Function un.onInit
-  SetRegView 64
-FunctionEnd
 
 Section "${NAME}"
   SetShellVarContext all
