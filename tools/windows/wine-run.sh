@@ -5,7 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 export WINEPREFIX=${ACCTSET_WINEPREFIX:-$root/build-windows/wineprefix}
-export WINEDEBUG=-all
+export WINEDEBUG=${ACCTSET_WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 qt=${ACCTSET_QT_WIN:-$HOME/.cache/acctset-remover/qt-6.4.2-mingw64}
 gcc=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
