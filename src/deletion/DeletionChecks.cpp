@@ -71,11 +71,10 @@ QStringList catalogueReasons(const SqlResult& dbs, qsizetype row, const SqlResul
 
 }  // namespace
 
-DatabaseStates judge(const QStringList& names, const QList<SqlResult>& hazardResults,
-                     const SqlResult& sessions) {
-    const SqlResult& dbs = hazardResults.value(0);
-    const SqlResult& snapshots = hazardResults.value(1);
-    const SqlResult& mirrored = hazardResults.value(2);
+DatabaseStates judge(const QStringList& names, const HazardResults& hazards, const SqlResult& sessions) {
+    const SqlResult& dbs = hazards.databases;
+    const SqlResult& snapshots = hazards.snapshots;
+    const SqlResult& mirrored = hazards.mirroring;
     DatabaseStates out;
     for (const QString& db : names) {
         Hazard h{db, {}, {}};
