@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 
@@ -105,12 +104,6 @@ private:
 };
 
 }  // namespace
-
-void FrmMain::ChkDelDB_Click() {
-    const bool ticked = ChkDelDB->isChecked();
-    txtYear->setVisible(ticked);
-    lblYear->setVisible(ticked);
-}
 
 void FrmMain::CmdDel_Click() {
     if (deleting_)
