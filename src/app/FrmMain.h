@@ -44,7 +44,6 @@ public:
 
     // The connection, created on first use; null after menu_exit_Click released it.
     SqlClient& Cnn();
-    bool hasCnn() const { return cnn_ != nullptr; }
     void releaseCnn();
     // A connection of its own, unopened, from the same factory as Cnn.
     std::unique_ptr<SqlClient> makeClient() const { return factory_(); }
