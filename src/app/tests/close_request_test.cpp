@@ -3,13 +3,17 @@
 // answered. The boxes are put up modal, as shown boxes block the window the close is for.
 #include <QtTest>
 
+#include <QCheckBox>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 
 #include "app/FrmMain.h"
 #include "app/FrmShowDel.h"
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
 #include "support/ExpectedText.h"
+#include "support/FakeInstallation.h"
 #include "support/FakeSqlClient.h"
 #include "support/WindowDriver.h"
 
@@ -79,6 +83,53 @@ private slots:
         QCOMPARE(script->log.last(), kList);
         QTRY_VERIFY(!w.isVisible());
         QVERIFY(!FrmShowDel::current());
+    }
+
+    // Asked for while the query before the databases' confirmation (the backup folder) waits: the
+    // box with the check box must let the close through before it blocks the window, as every
+    // other box does. The real boxes are put up here, since the fault is in showing one; a timer
+    // answers each with OK, the backups unticked.
+    void beforeTheDatabasesConfirmation() {
+        MessageBox::setTestMode(false);
+        QTemporaryDir undoDir;
+        qputenv("ACCTSET_UNDO_DIR", undoDir.path().toUtf8());
+        FakeInstallation inst;
+        inst.databases = {"tqdata_001_2002"};
+        auto script = std::make_shared<FakeScript>();
+        WindowDriver d(script);
+        FrmMain& w = d.window();
+        QVERIFY(d.show());
+        bool asked = false;
+        script->onStatement = [&](const QString& sql) {
+            if (sql == kBackupFolder && !asked) {
+                asked = true;
+                d.closeFromWindowManager();
+            }
+            script->answer(sql, inst.answer(sql), 1);
+        };
+        QStringList texts;
+        QTimer answerer;
+        connect(&answerer, &QTimer::timeout, &w, [&texts] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            texts << box->text();
+            if (box->checkBox())
+                box->checkBox()->setChecked(false);
+            box->findChild<QPushButton*>(QStringLiteral("ok"))->click();
+        });
+        answerer.start(20);
+
+        d.connectAs(QStringLiteral("srv"));
+        d.prepareDelete(QStringLiteral("001"), true, QStringLiteral("2002"));
+        d.pressDelete();
+        answerer.stop();
+        QVERIFY(asked);
+        QCOMPARE(texts.size(), 3);
+        QCOMPARE(texts[1], QStringLiteral("已选择删除帐套001的所有年度数据库,确认删除?"));
+        QCOMPARE(texts.last(), QStringLiteral("帐套001(2002年)已成功删除!"));
+        QVERIFY(!script->log.join('\n').contains(QStringLiteral("BACKUP DATABASE")));
+        QTRY_VERIFY(!w.isVisible());
     }
 
     // Asked for while the connect waits for a slow or silent server.
