@@ -81,10 +81,11 @@ public:
                           bool* checked) override {
         return MessageBox::confirmWithCheck(&w_, text, details, checkText, checked) == MessageBox::Ok;
     }
-    QString serverName() override { return w_.typedSpec().server; }
+    QString serverName() override { return w_.connectedSpec().server; }
+    // With the credentials of the open connection: the password box may have been edited since.
     std::unique_ptr<SqlClient> secondConnection() override {
         std::unique_ptr<SqlClient> c = w_.makeClient();
-        if (!c || c->open(w_.typedSpec()).isError())
+        if (!c || c->open(w_.connectedSpec()).isError())
             return nullptr;
         return c;
     }

@@ -530,6 +530,28 @@ private slots:
         QVERIFY(!FrmBackupProgress::current());
     }
 
+    // The progress window's connection logs in as the window did, not with a password box edited
+    // since the connect: with the box's text the server would refuse it, and the progress would
+    // stay at 0 without a word.
+    void backupProgressConnectsAsTheWindowDid() {
+        inst.databases = {"tqdata_001_2002"};
+        QTest::keyClicks(w->txtSqlSrvName, "srv");
+        QTest::keyClicks(w->txtSaPwd, "pw");
+        QTest::mouseClick(w->CmdLink, Qt::LeftButton);
+        QTest::keyClicks(w->TxtAccNo, "001");
+        QTest::mouseClick(w->ChkDelDB, Qt::LeftButton);
+        QTest::keyClicks(w->txtYear, "2002");
+        QTest::keyClicks(w->txtSaPwd, "-edited");
+        script->opens.clear();
+        MessageBox::takeShown();
+        pressDelete();
+        QCOMPARE(MessageBox::takeShown().last().text, "帐套001(2002年)已成功删除!");
+        QVERIFY(script->log.join('\n').contains("BACKUP DATABASE [tqdata_001_2002]"));
+        QVERIFY(!script->opens.isEmpty());
+        QCOMPARE(script->opens.first().server, "srv");
+        QCOMPARE(script->opens.first().password, "pw");
+    }
+
     void backupsLeftUntickedAreNotMade() {
         inst.databases = {"tqdata_001_2002"};
         prepare("001", true, "2002");
