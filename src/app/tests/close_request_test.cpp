@@ -12,6 +12,7 @@
 #include "app/FrmShowDel.h"
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
+#include "support/E2eFixture.h"
 #include "support/ExpectedText.h"
 #include "support/FakeInstallation.h"
 #include "support/FakeSqlClient.h"
@@ -22,13 +23,18 @@ using namespace Expected;
 class CloseRequestTest : public QObject {
     Q_OBJECT
 
-private slots:
-    void init() {
-        MessageBox::setTestMode(true);
+    E2eFixture e2e;
+
+    // The fixture's window, with the boxes put up modal for a moment as shown boxes are.
+    bool start(std::shared_ptr<FakeScript> script = nullptr) {
+        const bool shown = e2e.setUp(std::move(script));
         MessageBox::setTestModal(true);
+        return shown;
     }
+
+private slots:
     void cleanup() {
-        MessageBox::setTestMode(false);
+        E2E_TEAR_DOWN(e2e);
         FrmShowDel::Close();
     }
 
@@ -38,9 +44,9 @@ private slots:
         QTemporaryDir undoDir;  // the undo script goes here, not into the Documents folder
         qputenv("ACCTSET_UNDO_DIR", undoDir.path().toUtf8());
         auto script = std::make_shared<FakeScript>();
-        WindowDriver d(script);
+        QVERIFY(start(script));
+        WindowDriver& d = *e2e.drive;
         FrmMain& w = d.window();
-        QVERIFY(d.show());
 
         QList<QVariantList> tables;
         for (const QString& t : kPurgeTables)
@@ -90,15 +96,15 @@ private slots:
     // other box does. The real boxes are put up here, since the fault is in showing one; a timer
     // answers each with OK, the backups unticked.
     void beforeTheDatabasesConfirmation() {
-        MessageBox::setTestMode(false);
         QTemporaryDir undoDir;
         qputenv("ACCTSET_UNDO_DIR", undoDir.path().toUtf8());
         FakeInstallation inst;
         inst.databases = {"tqdata_001_2002"};
         auto script = std::make_shared<FakeScript>();
-        WindowDriver d(script);
+        QVERIFY(start(script));
+        WindowDriver& d = *e2e.drive;
         FrmMain& w = d.window();
-        QVERIFY(d.show());
+        MessageBox::setTestMode(false);
         bool asked = false;
         script->onStatement = [&](const QString& sql) {
             if (sql == kBackupFolder && !asked) {
@@ -145,22 +151,21 @@ private slots:
         QFETCH(QString, password);
         QFETCH(bool, silent);
         QFETCH(bool, connects);
-        sandbox::Server server;
         std::string error;
-        QVERIFY2(server.start(&error), error.c_str());
-        server.engine().seedDemo();
-        server.setRoundTripDelay(std::chrono::milliseconds(100));
-        server.setNeverAnswer(silent);
+        QVERIFY2(e2e.startServer({}, &error), error.c_str());
+        e2e.engine().seedDemo();
+        e2e.server->setRoundTripDelay(std::chrono::milliseconds(100));
+        e2e.server->setNeverAnswer(silent);
 
-        WindowDriver d;
+        QVERIFY(start());
+        WindowDriver& d = *e2e.drive;
         FrmMain& w = d.window();
-        QVERIFY(d.show());
         // Asked for as soon as the connect waits for the server.
         connect(&w, &FrmMain::eventRaised, &w, [&d](const QString& rule) {
             if (rule == QLatin1String("CmdLink_Click"))
                 QTimer::singleShot(0, [&d] { d.closeFromWindowManager(); });
         });
-        d.connectAs(QString::fromStdString(server.serverName()), password);
+        e2e.connect(password);
 
         const auto shown = MessageBox::takeShown();
         if (connects) {

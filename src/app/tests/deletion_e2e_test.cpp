@@ -12,6 +12,7 @@
 #include "app/FrmShowDel.h"
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
+#include "support/E2eFixture.h"
 #include "support/ExpectedText.h"
 
 namespace {
@@ -29,8 +30,9 @@ QString sqliteText(const QString& v) {
 class DeletionE2eTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<sandbox::Server> server;
-    std::unique_ptr<FrmMain> w;
+    E2eFixture e2e;
+    sandbox::Server* server = nullptr;
+    FrmMain* w = nullptr;
 
     sandbox::Engine& engine() { return server->engine(); }
 
@@ -65,18 +67,11 @@ class DeletionE2eTest : public QObject {
         return n;
     }
 
-    QStringList log() {
-        QStringList out;
-        for (const std::string& s : engine().statementLog())
-            out << QString::fromStdString(s);
-        return out;
-    }
+    QStringList log() { return e2e.log(); }
 
     // Connected through the window, the number (and years) typed, the focus moved on.
     void prepare(const QString& number, bool tick = false, const QString& years = {}) {
-        QTest::keyClicks(w->txtSqlSrvName, QString::fromStdString(server->serverName()));
-        QTest::keyClicks(w->txtSaPwd, "sandbox");
-        QTest::mouseClick(w->CmdLink, Qt::LeftButton);
+        e2e.connect();
         QVERIFY(w->TxtAccNo->isEnabled());
         QTest::keyClicks(w->TxtAccNo, number);
         if (tick)
@@ -109,18 +104,17 @@ private slots:
     }
 
     void init() {
-        MessageBox::setTestMode(true);
-        server = std::make_unique<sandbox::Server>();
         std::string error;
-        QVERIFY2(server->start(&error), error.c_str());
+        QVERIFY2(e2e.startServer({}, &error), error.c_str());
+        server = e2e.server.get();
         engine().seedDemo();
-        w = std::make_unique<FrmMain>();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QVERIFY(e2e.setUp());
+        w = &e2e.window();
     }
     void cleanup() {
-        w.reset();
-        server.reset();
+        w = nullptr;
+        server = nullptr;
+        E2E_TEAR_DOWN(e2e);
     }
 
     // Account set 001 without its databases: every catalogue row of 001 goes, 0010 and the rest stay.
