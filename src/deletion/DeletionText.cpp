@@ -102,6 +102,64 @@ QString hazardDetails(const QString& db, const QString& raw) {
     return db + QStringLiteral(": ") + raw;
 }
 
+// States in which DROP DATABASE fails or would remove a database someone is bringing back:
+// https://learn.microsoft.com/sql/relational-databases/databases/database-states
+QString databaseStateReason(const QString& state) {
+    if (state == QLatin1String("RESTORING"))
+        return QStringLiteral("正在还原(RESTORING),删除会中断还原");
+    if (state == QLatin1String("RECOVERING"))
+        return QStringLiteral("正在恢复(RECOVERING),尚未联机");
+    if (state == QLatin1String("RECOVERY_PENDING"))
+        return QStringLiteral("恢复挂起(RECOVERY_PENDING),需要管理员处理");
+    if (state == QLatin1String("SUSPECT"))
+        return QStringLiteral("置疑(SUSPECT),数据库可能已损坏,需要管理员处理");
+    if (state == QLatin1String("EMERGENCY"))
+        return QStringLiteral("处于紧急模式(EMERGENCY),正由管理员处理");
+    return QStringLiteral("状态为%1,不是联机状态").arg(state);
+}
+QString singleUserTaken(const QStringList& sessions) {
+    return QStringLiteral("处于单用户模式(SINGLE_USER),已被其他会话占用: ") +
+           sessions.join(QStringLiteral("; "));
+}
+QString published() {
+    return QStringLiteral("已发布用于复制,须先删除复制(错误 3724)");
+}
+QString mergePublished() {
+    return QStringLiteral("已发布用于合并复制,须先删除复制(错误 3724)");
+}
+QString subscribed() {
+    return QStringLiteral("是复制的订阅数据库,须先删除复制");
+}
+QString inAvailabilityGroup() {
+    return QStringLiteral("属于可用性组,须先将其移出可用性组(错误 3752)");
+}
+QString databaseGone() {
+    return QStringLiteral("服务器上已找不到该数据库");
+}
+QString snapshotSource(const QString& snapshot) {
+    return QStringLiteral("是数据库快照%1的源数据库,须先删除快照(错误 3709)").arg(snapshot);
+}
+QString mirrored(const QString& role) {
+    return QStringLiteral("已配置数据库镜像(%1),须先删除镜像(错误 3743)").arg(role);
+}
+
+QString session(const QString& spid, const QString& login, const QString& host, const QString& program) {
+    return QStringLiteral("会话%1(登录名 %2, 主机 %3, 程序 %4)").arg(spid, login, host, program);
+}
+QString sessionUsing(const QString& session, const QStringList& databases) {
+    return session + QStringLiteral(" 正在使用数据库") + databases.join(QStringLiteral("、"));
+}
+QString lockHoldersUnknown(const QString& why) {
+    return QStringLiteral("无法查明占用锁的会话: ") + why;
+}
+QString lockHolderGone() {
+    return QStringLiteral("占用锁的会话在查询时已经结束,无法查明是哪个会话。");
+}
+QString lockHoldersHeading(bool exact) {
+    return exact ? QStringLiteral("占用锁的会话:")
+                 : QStringLiteral("持有未提交事务的会话(占用锁的会话在其中):");
+}
+
 QString backupCheck() {
     return QStringLiteral("删除前备份年度数据库");
 }

@@ -41,6 +41,24 @@ QString megabytes(qint64 pages);  // "20.0 MB"
 QString hazardLine(const QString& database, const QStringList& reasons);
 QString hazardDetails(const QString& database, const QString& raw);
 
+// Why a listed database must not be dropped now.
+QString databaseStateReason(const QString& state);  // not ONLINE nor OFFLINE
+QString singleUserTaken(const QStringList& sessions);
+QString published();
+QString mergePublished();
+QString subscribed();
+QString inAvailabilityGroup();
+QString databaseGone();
+QString snapshotSource(const QString& snapshot);
+QString mirrored(const QString& role);
+
+// Other sessions.
+QString session(const QString& spid, const QString& login, const QString& host, const QString& program);
+QString sessionUsing(const QString& session, const QStringList& databases);
+QString lockHoldersUnknown(const QString& why);
+QString lockHolderGone();
+QString lockHoldersHeading(bool exact);  // exact: they hold the lock; else they have open transactions
+
 // The backups.
 QString backupCheck();  // the check box of the databases' confirmation
 QString backupDirectory(const QString& directory);
