@@ -109,12 +109,20 @@ private:
     // A time-out names who holds the lock, asked at once: the holder may end any moment.
     bool stopOnQueryFailure(const SqlError& e) {
         if (timedOut(e))
-            host_.notice(
-                text::lockWaitStopped(checks::lockHolderLines(sql_.batch(DeletionSql::lockHolders()))),
-                serverWords(e));
+            host_.notice(text::lockWaitStopped(lockHolders()), serverWords(e));
         else
             host_.notice(text::queryFailed(), serverWords(e));
         return false;
+    }
+
+    QString lockHolders() {
+        const DeletionSql::LockHolders holders = DeletionSql::lockHolders();
+        NamedBatch batch;
+        batch.add(QStringLiteral("open transactions"), holders.openTransactions);
+        batch.add(QStringLiteral("locking"), holders.locking);
+        batch.send(sql_);
+        return checks::lockHolderLines(batch[QStringLiteral("open transactions")],
+                                       batch[QStringLiteral("locking")]);
     }
 
     // The catalogue tables this installation has, in purge order, from the one reading of the list.
@@ -297,7 +305,7 @@ private:
         if (!e.isError())
             return std::nullopt;
         if (timedOut(e))
-            lockHolders_ = checks::lockHolderLines(sql_.batch(DeletionSql::lockHolders()));
+            lockHolders_ = lockHolders();
         // With XACT_ABORT the server has usually rolled back already; the explicit rollback covers
         // errors that end the batch but leave the transaction open: compile errors such as an
         // unknown name are not affected by XACT_ABORT

@@ -129,9 +129,7 @@ int majorVersion(const SqlResult& version) {
     return version.rows[0].first().toString().section(QLatin1Char('.'), 0, 0).toInt();
 }
 
-QString lockHolderLines(const QList<SqlResult>& holders) {
-    const SqlResult open = holders.value(0);
-    const SqlResult locking = holders.value(1);
+QString lockHolderLines(const SqlResult& open, const SqlResult& locking) {
     const bool exact = locking.ok() && locking.rowCount() > 0;
     const SqlResult& shown = exact ? locking : open;
     if (!shown.ok())

@@ -46,6 +46,6 @@ int majorVersion(const SqlResult& version);
 
 // Who held the locks a statement gave up waiting for, from the results of DeletionSql::lockHolders,
 // for a message; says so when no one was found (the holder may have ended since).
-QString lockHolderLines(const QList<SqlResult>& holders);
+QString lockHolderLines(const SqlResult& openTransactions, const SqlResult& locking);
 
 }  // namespace deletion::checks

@@ -109,7 +109,7 @@ DatabaseHazards databaseHazards(const QStringList& databaseNames, bool availabil
                 idList(databaseNames) + QLatin1Char(')')};
 }
 
-QStringList lockHolders() {
+LockHolders lockHolders() {
     // After a lock time-out the waiting request is gone, so blocked / blocking_session_id no longer
     // point at anyone; the holder's locks are still there (unless it ended meanwhile). Every writer
     // holds at least an intent lock on the table's OBJECT. The sessions with an open transaction

@@ -17,9 +17,13 @@ QString dropDatabase(const QString& databaseName);
 // The other sessions using any of these databases, each once per database: columns spid, dbname,
 // login_name, host_name, program_name.
 QString databaseSessions(const QStringList& databaseNames);
-// One batch: the other sessions with an open transaction, then those holding a lock on a catalogue
-// table of the current database; each with spid, login_name, host_name, program_name.
-QStringList lockHolders();
+// Who may hold a lock a statement gave up waiting for, for one batch; each query gives spid,
+// login_name, host_name, program_name.
+struct LockHolders {
+    QString openTransactions;  // the other sessions with an open transaction
+    QString locking;           // those holding a lock on a catalogue table of the current database
+};
+LockHolders lockHolders();
 // "10.50.1600.1" and the like; the major version decides which columns sys.databases has.
 QString serverVersion();
 // The hazards of the listed databases, for one batch.
