@@ -16,6 +16,7 @@
 #include "support/ExpectedText.h"
 #include "support/FakeInstallation.h"
 #include "support/FakeSqlClient.h"
+#include "support/TestMain.h"
 #include "support/WindowDriver.h"
 
 using namespace Expected;
@@ -179,5 +180,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(CloseRequestTest)
+ACCTSET_TEST_CLASS(CloseRequestTest)
 #include "close_request_test.moc"

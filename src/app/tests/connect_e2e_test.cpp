@@ -13,6 +13,7 @@
 #include "sql/OdbcClient.h"
 #include "support/E2eFixture.h"
 #include "support/ExpectedText.h"
+#include "support/TestMain.h"
 #include "support/WindowDriver.h"
 
 namespace {
@@ -195,5 +196,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ConnectE2eTest)
+ACCTSET_TEST_CLASS(ConnectE2eTest)
 #include "connect_e2e_test.moc"

@@ -13,6 +13,7 @@
 #include "sandbox/Sandbox.h"
 #include "support/E2eFixture.h"
 #include "support/ExpectedText.h"
+#include "support/TestMain.h"
 #include "support/WindowDriver.h"
 
 using namespace Expected;
@@ -64,5 +65,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ConnectInstanceE2eTest)
+ACCTSET_TEST_CLASS(ConnectInstanceE2eTest)
 #include "connect_instance_e2e_test.moc"

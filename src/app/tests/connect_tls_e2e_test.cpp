@@ -12,6 +12,7 @@
 #include "sandbox/Sandbox.h"
 #include "support/E2eFixture.h"
 #include "support/ExpectedText.h"
+#include "support/TestMain.h"
 #include "support/WindowDriver.h"
 
 Q_DECLARE_METATYPE(sandbox::Encryption)
@@ -115,5 +116,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ConnectTlsE2eTest)
+ACCTSET_TEST_CLASS(ConnectTlsE2eTest)
 #include "connect_tls_e2e_test.moc"

@@ -14,6 +14,7 @@
 #include "sandbox/Sandbox.h"
 #include "support/E2eFixture.h"
 #include "support/ExpectedText.h"
+#include "support/TestMain.h"
 
 namespace {
 
@@ -411,5 +412,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(DeletionE2eTest)
+ACCTSET_TEST_CLASS(DeletionE2eTest)
 #include "deletion_e2e_test.moc"

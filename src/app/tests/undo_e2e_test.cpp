@@ -14,6 +14,7 @@
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
 #include "support/E2eFixture.h"
+#include "support/TestMain.h"
 
 namespace {
 
@@ -241,5 +242,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(UndoE2eTest)
+ACCTSET_TEST_CLASS(UndoE2eTest)
 #include "undo_e2e_test.moc"
