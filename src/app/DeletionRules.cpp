@@ -115,6 +115,9 @@ void FrmMain::CmdDel_Click() {
         // The run works from what the window showed at the press; the guard keeps it so.
         const deletion::Request request{AccountCatalogue::boxValue(TxtAccNo->text()), ChkDelDB->isChecked(),
                                         YearList::fromText(AccountCatalogue::boxValue(txtYear->text()))};
+        // The number box's check runs as when the box loses the focus, its look-up and message
+        // included; the run then looks the account set up for itself, since the check's notice may
+        // have waited for the operator, and its answer decides the request's own message.
         TxtAccNo_LostFocus();
         WindowHost host(*this);
         if (deletion::run(request, host) != deletion::Outcome::Stopped) {

@@ -42,10 +42,6 @@ struct Leftovers {
     bool none() const { return !error.isError() && rows.isEmpty() && databases.isEmpty(); }
 };
 
-bool isRegistration(const QString& table) {
-    return table.compare(QStringLiteral("UA_account"), Qt::CaseInsensitive) == 0;
-}
-
 class Run {
 public:
     Run(const Request& request, DeletionHost& host)
@@ -157,7 +153,7 @@ private:
                 continue;
             counted << p.table;
             // The registration rows are the look-up's, read a moment ago.
-            if (!isRegistration(p.table))
+            if (!DeletionSql::isRegistrationTable(p.table))
                 batch.add(QStringLiteral("count ") + p.table, p.count);
         }
         QStringList dbs;
@@ -179,7 +175,7 @@ private:
             previewError_ = e;
 
         for (const QString& table : counted) {
-            if (isRegistration(table)) {
+            if (DeletionSql::isRegistrationTable(table)) {
                 lines << text::previewCount(table, QString::number(account_.rowCount()));
                 continue;
             }
@@ -323,7 +319,7 @@ private:
         batch.add(QStringLiteral("account"), DeletionSql::accountVerification(n_));
         QStringList counted;
         for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
-            if (hasTable(tables_, p.table) && !isRegistration(p.table)) {
+            if (hasTable(tables_, p.table) && !DeletionSql::isRegistrationTable(p.table)) {
                 batch.add(QStringLiteral("count ") + p.table, p.count);
                 counted << p.table;
             }

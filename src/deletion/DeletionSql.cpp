@@ -188,6 +188,10 @@ QStringList purgeTables() {
     return names;
 }
 
+bool isRegistrationTable(const QString& table) {
+    return table.compare(QStringLiteral("UA_account"), Qt::CaseInsensitive) == 0;
+}
+
 QString existingTables() {
     QStringList names;
     for (const QString& table : purgeTables())

@@ -57,6 +57,8 @@ struct PurgeStatement {
 QList<PurgeStatement> purgeStatements(const QString& accountNo);
 // The ten tables, in purge order.
 QStringList purgeTables();
+// UA_account, the account set's registration, deleted last.
+bool isRegistrationTable(const QString& table);
 // Which of the ten tables this installation has (column "name").
 QString existingTables();
 

@@ -47,10 +47,6 @@ QString columnsOf(const QString& table) {
 QString rowsOf(const QString& table) {
     return table + QStringLiteral(" rows");
 }
-bool isRegistration(const QString& table) {
-    return table.compare(QStringLiteral("UA_account"), Qt::CaseInsensitive) == 0;
-}
-
 }  // namespace
 
 void UndoCapture::addQueries(NamedBatch& batch, const QStringList& tables) const {
@@ -62,7 +58,7 @@ void UndoCapture::addQueries(NamedBatch& batch, const QStringList& tables) const
         // when an administrator edits the account set itself, not while it is being deleted. The
         // other tables are read again here, since the suite writes to them as it is used (logins,
         // periods, backup logs) while the operator reads the confirmations.
-        if (!(registration && isRegistration(p.table)))
+        if (!(registration && DeletionSql::isRegistrationTable(p.table)))
             batch.add(rowsOf(p.table), p.rows);
     }
 }
@@ -76,7 +72,8 @@ bool UndoCapture::tablesFrom(const QStringList& tables, const NamedBatch& batch,
     }
     for (const QString& table : tables) {
         const SqlResult meta = batch[columnsOf(table)];
-        const SqlResult rows = registration && isRegistration(table) ? *registration : batch[rowsOf(table)];
+        const SqlResult rows =
+            registration && DeletionSql::isRegistrationTable(table) ? *registration : batch[rowsOf(table)];
         undo::Table t{table, {}, {}};
         QList<qsizetype> source;  // result column of each script column
         for (qsizetype i = 0; i < meta.rowCount(); ++i) {
