@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -123,6 +124,7 @@ struct Product {
         "(Build "
         "17763: )\n";
     int databaseVersion = 904;  // DATABASEPROPERTYEX(name, 'Version'), sysdatabases.version
+    int major() const { return std::atoi(version.c_str()); }  // 10 for 2008 R2, 15 for 2019
 };
 
 class Engine {

@@ -179,6 +179,42 @@ const CatalogView kViews[] = {
 };
 // clang-format on
 
+namespace {
+
+// Columns that arrived after SQL Server 2008 R2 (10.50), with the major version that brought them:
+// "Applies to: SQL Server 2012 (11.x) and later" on each view's page.
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-databases-transact-sql
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-dynamic-management-views/sys-dm-exec-sessions-transact-sql
+struct LaterColumn {
+    const char* view;
+    const char* column;
+    int sinceMajor;
+};
+// clang-format off
+const LaterColumn kLaterColumns[] = {
+    {"databases", "replica_id", 11},
+    {"dm_exec_sessions", "database_id", 11},
+    {"dm_exec_sessions", "open_transaction_count", 11},
+};
+// clang-format on
+
+}  // namespace
+
+void dropLaterColumns(Source& src, const std::string& name, int major) {
+    for (const LaterColumn& later : kLaterColumns) {
+        if (name != later.view || major >= later.sinceMajor)
+            continue;
+        for (size_t c = 0; c < src.cols.size(); ++c) {
+            if (!sameName(src.cols[c].name, later.column))
+                continue;
+            src.cols.erase(src.cols.begin() + static_cast<std::ptrdiff_t>(c));
+            for (auto& row : src.rows)
+                row.erase(row.begin() + static_cast<std::ptrdiff_t>(c));
+            break;
+        }
+    }
+}
+
 const CatalogView* findView(const std::string& name) {
     for (const auto& v : kViews) {
         if (name == v.name)
