@@ -36,6 +36,28 @@ void sysdatabases(Executor& x, Source& src, const Session&, const std::string&) 
     }
 }
 
+// sys.master_files: every file of every database, an OFFLINE one's too.
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-master-files-transact-sql
+void sysMasterFiles(Executor& x, Source& src, const Session&, const std::string&) {
+    src.cols = {col("database_id", ColType::Int),
+                col("file_id", ColType::Int),
+                col("type_desc", ColType::NVarChar, 60, true),
+                col("name", ColType::NVarChar, 128),
+                col("physical_name", ColType::NVarChar, 260),
+                col("state_desc", ColType::NVarChar, 60, true),
+                col("size", ColType::Int)};
+    Query q(x.store.handle(),
+            "SELECT f.dbid, f.fileid, f.name, f.filename, f.size, d.state FROM sandbox_files f JOIN "
+            "sandbox_databases d ON d.dbid = f.dbid ORDER BY f.dbid, f.fileid");
+    while (q.step()) {
+        const bool log = q.i(1) == 2;
+        const bool offline = q.s(5) == "OFFLINE";
+        src.rows.push_back({Value::ofInt(q.i(0)), Value::ofInt(q.i(1)), Value::ofText(log ? "LOG" : "ROWS"),
+                            Value::ofText(q.s(2)), Value::ofText(q.s(3)),
+                            Value::ofText(offline ? "OFFLINE" : "ONLINE"), Value::ofInt(q.i(4))});
+    }
+}
+
 void sysaltfiles(Executor& x, Source& src, const Session&, const std::string&) {
     src.cols = {col("fileid", ColType::SmallInt, 0, true),
                 col("groupid", ColType::SmallInt, 0, true),
@@ -165,6 +187,7 @@ void backupmediafamily(Executor& x, Source& src, const Session&, const std::stri
 const CatalogView kViews[] = {
     {"sysdatabases", -213, &sysdatabases},
     {"sysaltfiles", -206, &sysaltfiles},
+    {"master_files", -406, &sysMasterFiles},  // sys.master_files (an id of this server's own)
     {"sysprocesses", -224, &sysprocesses},
     {"sysobjects", -385, &sysobjects},
     {"databases", -267, &sysDatabasesView},                   // sys.databases (Databases.cpp)
