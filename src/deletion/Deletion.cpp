@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include <QHash>
+
 #include "catalogue/AccountCatalogue.h"
 #include "deletion/Backups.h"
 #include "deletion/DeletionChecks.h"
@@ -86,7 +88,11 @@ public:
         const std::optional<SqlError> purgeError = purge(tables);
         host_.closeWait();
         host_.yield();
-        return report(purgeError, verify(tables));
+        // A purge that timed out on a lock was rolled back whole: every catalogue row is still
+        // there, and counting them would wait out the same lock once more before the operator
+        // learns anything. What the rollback does not settle (the dropped databases) is checked.
+        const bool rolledBack = purgeError && timedOut(*purgeError);
+        return report(purgeError, verify(tables, rolledBack));
     }
 
 private:
@@ -252,7 +258,20 @@ private:
             return false;
         }
         offline_ = states.offline;
+        readOfflineFiles();
         return true;
+    }
+
+    // Where each OFFLINE database keeps its files, while the server still knows: the drop leaves
+    // them, and the operator must be able to find them. A failed read only loses the paths.
+    void readOfflineFiles() {
+        if (offline_.isEmpty())
+            return;
+        const SqlResult files = sql_.query(DeletionSql::databaseFiles(offline_));
+        for (qsizetype i = 0; files.ok() && i < files.rowCount(); ++i) {
+            offlineFiles_[field(files, i, QStringLiteral("dbname")).toLower()]
+                << files.value(i, QStringLiteral("physical_name")).toString();
+        }
     }
 
     // The way back, before the first change: the backups when chosen, then the undo script.
@@ -307,8 +326,19 @@ private:
     }
 
     // The registration row, every other catalogue table that exists and every dropped database,
-    // in one batch: success needs all of them gone.
-    Leftovers verify(const SqlResult& tables) {
+    // in one batch: success needs all of them gone. rolledBack: the purge was undone whole, so
+    // only the databases are asked about.
+    Leftovers verify(const SqlResult& tables, bool rolledBack) {
+        Leftovers left;
+        if (rolledBack) {
+            if (dropped_.isEmpty())
+                return left;
+            const SqlResult listed = sql_.query(DeletionSql::databasesListed(dropped_));
+            left.error = listed.error;
+            for (qsizetype i = 0; listed.ok() && i < listed.rowCount(); ++i)
+                left.databases << field(listed, i, QStringLiteral("name"));
+            return left;
+        }
         QStringList statements{DeletionSql::accountVerification(n_)};
         QStringList counted;
         for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
@@ -321,7 +351,6 @@ private:
         if (!dropped_.isEmpty())
             statements << DeletionSql::databasesListed(dropped_);
         const QList<SqlResult> results = sql_.batch(statements);
-        Leftovers left;
         for (qsizetype i = 0; i < statements.size() && !left.error.isError(); ++i)
             left.error = resultAt(results, i).error;
         if (left.error.isError())
@@ -391,17 +420,12 @@ private:
     // A database dropped while OFFLINE leaves its files behind:
     // https://learn.microsoft.com/sql/t-sql/statements/drop-database-transact-sql
     QString offlineNote() const {
-        QStringList left;
+        QList<QPair<QString, QStringList>> left;
         for (const QString& db : dropped_) {
             if (offline_.contains(db))
-                left << db;
+                left.append({db, offlineFiles_.value(db.toLower())});
         }
-        if (left.isEmpty())
-            return {};
-        return QStringLiteral(
-                   "\n注意: 以下数据库删除时处于脱机状态(OFFLINE),其数据文件仍留在服务器的磁盘上,"
-                   "需要手工删除:\n") +
-               left.join(QLatin1Char('\n'));
+        return left.isEmpty() ? QString() : text::offlineLeftovers(left);
     }
 
     QStringList failedNames() const {
@@ -418,9 +442,10 @@ private:
     QStringList entries_;
     QStringList dropped_;
     QList<FailedDrop> failedDrops_;
-    SqlError previewError_;  // the preview waited out a lock
-    QStringList offline_;    // listed databases that were OFFLINE at the check
-    QString lockHolders_;    // who held the lock the purge waited for
+    SqlError previewError_;                     // the preview waited out a lock
+    QStringList offline_;                       // listed databases that were OFFLINE at the check
+    QHash<QString, QStringList> offlineFiles_;  // their files (lower-case name -> paths)
+    QString lockHolders_;                       // who held the lock the purge waited for
     Backups backups_{sql_, host_};
     QString undoPath_;
 };

@@ -63,6 +63,9 @@ QString databasesUnsafe(const QStringList& lines);
 QString successEmpty(const QString& accountNo);
 QString successWithYears(const QString& accountNo, const QString& years);
 QString failure();
+// After an outcome: the databases dropped while OFFLINE, each with the files it left (database
+// name -> paths; no paths when they could not be read).
+QString offlineLeftovers(const QList<QPair<QString, QStringList>>& databases);
 }  // namespace text
 
 enum class Outcome {

@@ -49,4 +49,21 @@ QString failure() {
     return QStringLiteral("删除操作失败,请重试!(可能数据库连接超时或其他原因导致操作故障)");
 }
 
+QString offlineLeftovers(const QList<QPair<QString, QStringList>>& databases) {
+    QStringList lines;
+    for (const auto& [db, files] : databases) {
+        if (files.isEmpty()) {
+            lines << db + QStringLiteral("(未能读取其文件路径)");
+            continue;
+        }
+        lines << db + QLatin1Char(':');
+        for (const QString& f : files)
+            lines << QStringLiteral("    ") + f;
+    }
+    return QStringLiteral(
+               "\n注意: 以下数据库删除时处于脱机状态(OFFLINE),其数据文件仍留在服务器的磁盘上,"
+               "需要手工删除:\n") +
+           lines.join(QLatin1Char('\n'));
+}
+
 }  // namespace deletion::text
