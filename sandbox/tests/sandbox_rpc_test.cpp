@@ -17,6 +17,7 @@
 #include "sandbox/tds/Bytes.h"
 #include "sandbox/tds/Rpc.h"
 #include "sandbox/tds/Tokens.h"
+#include "support/TestMain.h"
 
 using namespace sandbox::tds;
 
@@ -155,13 +156,17 @@ private slots:
     // tedious's execSql (sp_executesql) and prepare/execute/unprepare, over a whole session in TLS.
     void tediousStatements() {
         startServer();
-        QVERIFY2(QFile::exists(QStringLiteral(ACCTSET_NODE_MODULES "/tedious/package.json")),
+        // Set by CTest: where its fixture installed tedious, and the script.
+        const QString modules = qEnvironmentVariable("ACCTSET_NODE_MODULES");
+        const QString script = qEnvironmentVariable("ACCTSET_TEDIOUS_SCRIPT");
+        QVERIFY2(!modules.isEmpty() && !script.isEmpty(), "run through CTest, which installs tedious first");
+        QVERIFY2(QFile::exists(modules + "/tedious/package.json"),
                  "tedious is not installed: its CTest fixture (npm install) failed or did not run");
         QProcess node;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("NODE_PATH", ACCTSET_NODE_MODULES);
+        env.insert("NODE_PATH", modules);
         node.setProcessEnvironment(env);
-        node.start("node", {ACCTSET_TEDIOUS_SCRIPT, QString::number(server->port()), kPassword});
+        node.start("node", {script, QString::number(server->port()), kPassword});
         QVERIFY2(node.waitForFinished(60000), "node did not finish");
         QCOMPARE(node.exitCode(), 0);
         QStringList seen;
@@ -234,5 +239,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxRpcTest)
+ACCTSET_TEST_CLASS(SandboxRpcTest)
 #include "sandbox_rpc_test.moc"

@@ -6,6 +6,7 @@
 #include "sandbox/Engine.h"
 #include "sandbox/sql/Collation.h"
 #include "sandbox/tds/Release.h"
+#include "support/TestMain.h"
 
 using namespace sandbox;
 using namespace sandbox::testing;
@@ -279,5 +280,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxSqlTest)
+ACCTSET_TEST_CLASS(SandboxSqlTest)
 #include "sandbox_sql_test.moc"

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "sandbox/Sandbox.h"
+#include "support/TestMain.h"
 
 using namespace sandbox;
 
@@ -158,5 +159,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxUndoTest)
+ACCTSET_TEST_CLASS(SandboxUndoTest)
 #include "sandbox_undo_test.moc"

@@ -13,6 +13,7 @@
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
+#include "support/TestMain.h"
 
 Q_DECLARE_METATYPE(sandbox::Release)
 
@@ -260,5 +261,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(UndoE2eTest)
+ACCTSET_TEST_CLASS(UndoE2eTest)
 #include "undo_e2e_test.moc"
