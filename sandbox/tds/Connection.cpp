@@ -146,7 +146,9 @@ bool Connection::startTls(uint8_t answered) {
     encryptAll_ = answered != kEncryptOff;
     const bool done = tls_->handshake();
     record_.tlsVersion = tls_->version();
-    record_.tlsFailure = done ? std::string() : tls_->error();
+    record_.tlsFailure = done                    ? std::string()
+                         : tls_->error().empty() ? std::string("the client left during the handshake")
+                                                 : tls_->error();
     srv_.publish(recordId_, record_);
     return done;
 }
