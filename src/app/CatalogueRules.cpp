@@ -108,12 +108,17 @@ void FrmMain::CmdLink_Click() {
     // other rule (nor a second connect) can run inside this one.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     if (opened.cause == SqlError::Cause::ServerWithoutTls) {
-        if (MessageBox::caution(this, clearLoginQuestion(spec), opened.message) != MessageBox::Ok)
+        if (MessageBox::caution(this, clearLoginQuestion(spec), opened.message) != MessageBox::Ok) {
+            connectedSpec_ = {};
             return;
+        }
         spec.allowUnencrypted = true;
         opened = cnn.open(spec);
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
+    // The second connection (a backup's progress) logs in as this one did, in clear only if the
+    // operator allowed it here.
+    connectedSpec_ = opened.isError() ? ConnectionSpec{} : spec;
     if (opened.isError() || !cnn.isOpen()) {
         MessageBox::notice(this, connectFailed(opened, spec), opened.message);
         return;

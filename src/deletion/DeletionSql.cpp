@@ -15,6 +15,10 @@ QString idList(const QStringList& databaseNames) {
     return ids.join(QLatin1Char(','));
 }
 
+QString nquoted(const QString& text) {
+    return QStringLiteral("N'") + SqlText::literal(text) + QLatin1Char('\'');
+}
+
 QString nameList(const QStringList& databaseNames) {
     QStringList names;
     for (const QString& name : databaseNames)
@@ -95,7 +99,7 @@ QString serverVersion() {
     return QStringLiteral("select convert(nvarchar(128),SERVERPROPERTY('ProductVersion'))");
 }
 
-QStringList databaseHazards(const QStringList& databaseNames, bool availabilityGroups) {
+DatabaseHazards databaseHazards(const QStringList& databaseNames, bool availabilityGroups) {
     // Columns of sys.databases (2008 R2 on; replica_id from 2012):
     // https://learn.microsoft.com/sql/relational-databases/system-catalog-views/sys-databases-transact-sql
     // Mirroring:
@@ -114,7 +118,7 @@ QStringList databaseHazards(const QStringList& databaseNames, bool availabilityG
                 idList(databaseNames) + QLatin1Char(')')};
 }
 
-QStringList lockHolders() {
+LockHolders lockHolders() {
     // After a lock time-out the waiting request is gone, so blocked / blocking_session_id no longer
     // point at anyone; the holder's locks are still there (unless it ended meanwhile). Every writer
     // holds at least an intent lock on the table's OBJECT. The sessions with an open transaction
@@ -172,13 +176,16 @@ QList<PurgeStatement> purgeStatements(const QString& accountNo) {
     QList<PurgeStatement> out;
     const QString eai = eaiLogCondition(accountNo);
     out.append({QStringLiteral("EAILog"), QStringLiteral("Delete from EAILog where ") + eai,
-                QStringLiteral("select count(*) from EAILog where ") + eai});
+                QStringLiteral("select count(*) from EAILog where ") + eai,
+                QStringLiteral("select * from EAILog where ") + eai});
     const QString value = quoted(accountNo);
     for (const TableHead& t : kHeads) {
         const QString table = QString::fromLatin1(t.table);
+        // The rows with the same condition as the delete, so the script holds exactly what it removes.
         out.append(
             {table, QString::fromLatin1(t.head) + value,
-             QStringLiteral("select count(*) from ") + table + QStringLiteral(" where cacc_id=") + value});
+             QStringLiteral("select count(*) from ") + table + QStringLiteral(" where cacc_id=") + value,
+             QStringLiteral("select * from ") + table + QStringLiteral(" where cacc_id=") + value});
     }
     return out;
 }
@@ -190,12 +197,73 @@ QStringList purgeTables() {
     return names;
 }
 
+bool isRegistrationTable(const QString& table) {
+    return table.compare(QStringLiteral("UA_account"), Qt::CaseInsensitive) == 0;
+}
+
 QString existingTables() {
     QStringList names;
     for (const QString& table : purgeTables())
         names << QLatin1Char('\'') + table + QLatin1Char('\'');
     return QStringLiteral("select name from sysobjects where xtype='U' and name in (") +
            names.join(QLatin1Char(',')) + QLatin1Char(')');
+}
+
+// The system type, so alias types (sysname, user types) are written as their base type; rowversion
+// is the system type named timestamp
+// (https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-columns-transact-sql,
+// https://learn.microsoft.com/en-us/sql/t-sql/functions/type-name-transact-sql).
+QString tableColumns(const QString& table) {
+    return QStringLiteral(
+               "select c.name, TYPE_NAME(c.system_type_id), c.is_identity, c.is_computed from sys.columns c "
+               "where c.object_id = OBJECT_ID('") +
+           table + QStringLiteral("') order by c.column_id");
+}
+
+// SERVERPROPERTY('InstanceDefaultBackupPath') exists from SQL Server 2019 (15.x); an unknown
+// property gives Null on older versions
+// (https://learn.microsoft.com/en-us/sql/t-sql/functions/serverproperty-transact-sql).
+QString defaultBackupDirectory() {
+    return QStringLiteral("select convert(nvarchar(4000), SERVERPROPERTY('InstanceDefaultBackupPath'))");
+}
+
+// Before 2019 the folder lives only in the instance's registry key BackupDirectory, which the
+// instance-aware reader resolves for named instances too.
+QString registryBackupDirectory() {
+    return QStringLiteral(
+        "exec master.dbo.xp_instance_regread N'HKEY_LOCAL_MACHINE', "
+        "N'Software\\Microsoft\\MSSQLServer\\MSSQLServer', N'BackupDirectory'");
+}
+
+// backupset type 'D' is a full database backup
+// (https://learn.microsoft.com/en-us/sql/relational-databases/system-tables/backupset-transact-sql).
+QString lastFullBackup(const QString& db) {
+    return QStringLiteral("select max(backup_finish_date) from msdb.dbo.backupset where database_name=") +
+           nquoted(db) + QStringLiteral(" and type='D'");
+}
+
+QString sessionId() {
+    return QStringLiteral("select @@SPID");
+}
+
+// COPY_ONLY leaves the installation's own backup chain as it was; CHECKSUM lets VERIFYONLY prove
+// the pages (https://learn.microsoft.com/en-us/sql/t-sql/statements/backup-transact-sql).
+QString backupDatabase(const QString& db, const QString& file) {
+    return QStringLiteral("BACKUP DATABASE ") + SqlText::bracketed(db) + QStringLiteral(" TO DISK = ") +
+           nquoted(file) + QStringLiteral(" WITH COPY_ONLY, CHECKSUM, INIT");
+}
+
+// https://learn.microsoft.com/en-us/sql/t-sql/statements/restore-statements-verifyonly-transact-sql
+QString verifyBackup(const QString& file) {
+    return QStringLiteral("RESTORE VERIFYONLY FROM DISK = ") + nquoted(file) +
+           QStringLiteral(" WITH CHECKSUM");
+}
+
+// percent_complete is filled for BACKUP and RESTORE
+// (https://learn.microsoft.com/en-us/sql/relational-databases/system-dynamic-management-views/sys-dm-exec-requests-transact-sql).
+QString percentComplete(int session) {
+    return QStringLiteral("select percent_complete from sys.dm_exec_requests where session_id=") +
+           QString::number(session);
 }
 
 QString setXactAbort() {

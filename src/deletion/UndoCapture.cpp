@@ -7,22 +7,11 @@
 #include <QStandardPaths>
 
 #include "deletion/DeletionSql.h"
+#include "deletion/DeletionText.h"
 
 namespace deletion {
 
 namespace {
-
-// A table's columns in order: name, type, identity, computed. The system type, so alias types
-// (sysname, user types) are written as their base type; rowversion is the system type named
-// timestamp
-// (https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-columns-transact-sql,
-// https://learn.microsoft.com/en-us/sql/t-sql/functions/type-name-transact-sql).
-QString columnsOf(const QString& table) {
-    return QStringLiteral(
-               "select c.name, TYPE_NAME(c.system_type_id), c.is_identity, c.is_computed from sys.columns c "
-               "where c.object_id = OBJECT_ID('") +
-           table + QStringLiteral("') order by c.column_id");
-}
 
 qsizetype columnIndex(const QStringList& columns, const QString& name) {
     for (qsizetype i = 0; i < columns.size(); ++i) {
@@ -34,10 +23,6 @@ qsizetype columnIndex(const QStringList& columns, const QString& name) {
 
 bool flag(const QVariant& v) {
     return v.typeId() == QMetaType::Bool ? v.toBool() : v.toInt() != 0;
-}
-
-QString text(const SqlResult& r, qsizetype row, const char* column) {
-    return r.value(row, QString::fromLatin1(column)).toString().trimmed();
 }
 
 QVariant cell(const SqlResult& r, qsizetype row, qsizetype column) {
@@ -54,30 +39,42 @@ QString undoFolder() {
         .filePath(QStringLiteral("acctset-remover"));
 }
 
-QStringList UndoCapture::statements(const QStringList& tables) const {
-    QStringList out;
+namespace {
+
+QString columnsOf(const QString& table) {
+    return table + QStringLiteral(" columns");
+}
+QString rowsOf(const QString& table) {
+    return table + QStringLiteral(" rows");
+}
+}  // namespace
+
+void UndoCapture::addQueries(NamedBatch& batch, const QStringList& tables) const {
     for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(accountNo)) {
         if (!tables.contains(p.table, Qt::CaseInsensitive))
             continue;
-        // The same condition as the delete, so the script holds exactly the rows it removes.
-        QString rows = p.count;
-        rows.replace(QStringLiteral("select count(*) from "), QStringLiteral("select * from "));
-        out << columnsOf(p.table) << rows;
+        batch.add(columnsOf(p.table), DeletionSql::tableColumns(p.table));
+        // The registration row is the one the request's look-up read: the suite changes it only
+        // when an administrator edits the account set itself, not while it is being deleted. The
+        // other tables are read again here, since the suite writes to them as it is used (logins,
+        // periods, backup logs) while the operator reads the confirmations.
+        if (!(registration && DeletionSql::isRegistrationTable(p.table)))
+            batch.add(rowsOf(p.table), p.rows);
     }
-    return out;
 }
 
-bool UndoCapture::tablesFrom(const QStringList& tables, const QList<SqlResult>& results,
-                             QList<undo::Table>* out, QString* error) const {
-    const SqlError failed = firstError(results);
-    if (failed.isError() || results.size() < 2 * tables.size()) {
-        *error = failed.isError() ? serverWords(failed) : QStringLiteral("服务器未返回全部结果");
+bool UndoCapture::tablesFrom(const QStringList& tables, const NamedBatch& batch, QList<undo::Table>* out,
+                             QString* error) const {
+    if (!batch.complete() || batch.error().isError()) {
+        const SqlError failed = batch.firstFailure();
+        *error = failed.isError() ? serverWords(failed) : text::undoResultsMissing();
         return false;
     }
-    for (qsizetype k = 0; k < tables.size(); ++k) {
-        const SqlResult& meta = results[2 * k];
-        const SqlResult& rows = results[2 * k + 1];
-        undo::Table t{tables[k], {}, {}};
+    for (const QString& table : tables) {
+        const SqlResult meta = batch[columnsOf(table)];
+        const SqlResult rows =
+            registration && DeletionSql::isRegistrationTable(table) ? *registration : batch[rowsOf(table)];
+        undo::Table t{table, {}, {}};
         QList<qsizetype> source;  // result column of each script column
         for (qsizetype i = 0; i < meta.rowCount(); ++i) {
             undo::Column c;
@@ -87,14 +84,14 @@ bool UndoCapture::tablesFrom(const QStringList& tables, const QList<SqlResult>& 
             c.generated = flag(cell(meta, i, 3)) || c.type == QLatin1String("timestamp");
             const qsizetype at = columnIndex(rows.columns, c.name);
             if (at < 0 && !c.generated) {
-                *error = QStringLiteral("%1.%2 未在结果中").arg(tables[k], c.name);
+                *error = text::undoColumnMissing(table, c.name);
                 return false;
             }
             t.columns << c;
             source << at;
         }
         if (t.columns.isEmpty()) {
-            *error = QStringLiteral("无法读取表%1的列").arg(tables[k]);
+            *error = text::undoNoColumns(table);
             return false;
         }
         for (const QVariantList& row : rows.rows) {
@@ -108,22 +105,15 @@ bool UndoCapture::tablesFrom(const QStringList& tables, const QList<SqlResult>& 
     return true;
 }
 
-bool UndoCapture::save(SqlClient& sql, QString* path, QString* error) const {
-    const SqlResult listed = sql.query(DeletionSql::existingTables());
-    if (!listed.ok()) {
-        *error = serverWords(listed.error);
-        return false;
-    }
-    QStringList tables;  // in purge order
-    for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(accountNo)) {
-        for (qsizetype i = 0; i < listed.rowCount(); ++i) {
-            if (text(listed, i, "name").compare(p.table, Qt::CaseInsensitive) == 0)
-                tables << p.table;
-        }
-    }
+bool UndoCapture::save(SqlClient& sql, const QStringList& tables, QString* path, QString* error) const {
     QList<undo::Table> read;
-    if (!tables.isEmpty() && !tablesFrom(tables, sql.batch(statements(tables)), &read, error))
-        return false;
+    if (!tables.isEmpty()) {
+        NamedBatch batch;
+        addQueries(batch, tables);
+        batch.send(sql);
+        if (!tablesFrom(tables, batch, &read, error))
+            return false;
+    }
     // The registration row goes back first and the integration log last: the purge's order reversed.
     std::reverse(read.begin(), read.end());
     const QDateTime now = QDateTime::currentDateTime();

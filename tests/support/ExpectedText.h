@@ -131,9 +131,10 @@ inline QStringList backupsOf(const QString& dir, const QStringList& dbs) {
     return out;
 }
 
-// The rows of account set 001 the purge will delete, with their columns, for the undo script.
+// The rows of account set 001 the purge will delete, with their columns, for the undo script. The
+// registration row is the look-up's: only its columns are read.
 inline QStringList undoReadOf001() {
-    QStringList out{kTables};
+    QStringList out;
     const QStringList rows{
         "select * from EAILog where Ea_Account = 'tqdata_001' or Ea_Account like 'tqdata[_]001[_]%'",
         "select * from UA_Period where cacc_id='001'",
@@ -151,6 +152,7 @@ inline QStringList undoReadOf001() {
                    kPurgeTables[i] + "') order by c.column_id"
             << rows[i];
     }
+    out.removeLast();
     return out;
 }
 
