@@ -303,8 +303,8 @@ bool Connection::onRpc(const std::vector<uint8_t>& payload) {
     std::optional<int32_t> handleOut;
     if (name == "sp_executesql") {
         if (params.empty() || params[0].null)
-            return rpcFailed(8144, 2,
-                             "Procedure or function sp_executesql has too many arguments specified.");
+            return rpcFailed(214, 2,
+                             "Procedure expects parameter '@statement' of type 'ntext/nchar/nvarchar'.");
         sql = bindParameters(text(0), text(1), from(2));
     } else if (name == "sp_prepare" || name == "sp_prepexec") {
         if (params.size() < 3)
