@@ -97,6 +97,9 @@ struct Session {
     int lastError = 0;           // @@ERROR
     int lockTimeoutMs = -1;      // SET LOCK_TIMEOUT: -1 waits for ever, 0 does not wait
     bool readUncommitted = false;
+    bool noExec = false;          // SET NOEXEC ON: batches are compiled, not run
+    int tryDepth = 0;             // inside TRY blocks: an error goes to the CATCH block
+    std::vector<Message> caught;  // the errors CATCH blocks handle, innermost last (ERROR_MESSAGE())
     // Filled in by the protocol side. interrupted: polled by a statement waiting for a lock, true
     // once the client sent an ATTENTION or left. close: ends the connection (KILL of an idle session).
     std::function<bool()> interrupted;

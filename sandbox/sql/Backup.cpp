@@ -134,6 +134,7 @@ void Executor::backup(const Statement& st, Session& s, Piece& p) {
                         .text = "Database '" + st.names[0] +
                                 "' does not exist. Make sure that the name is entered correctly."},
                        verb);
+    refuseUnreadable(*d, verb);
     const std::string path = devicePath(st.device);
     BackupImage m = imageOf(*d);
     m.started = nowText();
@@ -177,6 +178,28 @@ void Executor::backup(const Statement& st, Session& s, Piece& p) {
     p.messages.push_back(processed(
         verb, m.pages(), std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count()));
     keepHistory(st, s, m, path, bytes.size(), p);
+}
+
+// A backup reads the database, so it meets what opening it meets in each state that is not ONLINE,
+// sa or not: "If a database is offline ... BACKUP fails" (BACKUP, Limitations and restrictions,
+// learn.microsoft.com/sql/t-sql/statements/backup-transact-sql). EMERGENCY admits sa to read, not to
+// back up: the database is marked READ_ONLY with logging disabled (ALTER DATABASE SET options), and the
+// backup is refused before any page is read.
+void Executor::refuseUnreadable(const DbRow& d, const std::string& verb) {
+    if (d.state == "ONLINE")
+        return;
+    Session nobody;
+    try {
+        checkOpen(d, nobody);
+    } catch (const SqlError& e) {
+        throw abnormal(e.m, verb);
+    }
+    throw abnormal({.number = 3007,
+                    .state = 1,
+                    .severity = 16,
+                    .text = "The backup of database '" + d.name + "' is not permitted because it is in the " +
+                            d.state + " state."},
+                   verb);
 }
 
 // The history msdb keeps. A store busy with another session's transaction cannot take it: the

@@ -40,6 +40,9 @@ Cell Executor::eval(const Expr& e, const Ctx& c) {
         }
         case Expr::Kind::Global:
             return findGlobal(e.s)->value(*this, *c.s);
+        case Expr::Kind::Exists:
+        case Expr::Kind::Subquery:
+            return subquery(e, c);
         case Expr::Kind::Neg: {
             Cell a = eval(*e.args[0], c);
             if (a.v.null)

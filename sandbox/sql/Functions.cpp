@@ -126,6 +126,23 @@ Cell isNull(Executor&, const Session&, const Args& a) {
 }
 
 // Trailing spaces are not counted.
+// NCHAR(n): the character of that code, 0 to 65535 (a supplementary-character collation would take
+// more); Null outside.
+Cell nchar(Executor&, const Session&, const Args& a) {
+    const int64_t n = toInt(a[0], ColType::Int);
+    if (n < 0 || n > 0xFFFF)
+        return nullCell(ColType::NVarChar);
+    return textCell(encodeUtf8(std::u32string(1, static_cast<char32_t>(n))));
+}
+
+// ERROR_MESSAGE() and ERROR_NUMBER(): the error the innermost CATCH block handles; Null elsewhere.
+Cell errorMessage(Executor&, const Session& s, const Args&) {
+    return s.caught.empty() ? nullCell(ColType::NVarChar) : textCell(s.caught.back().text);
+}
+Cell errorNumber(Executor&, const Session& s, const Args&) {
+    return s.caught.empty() ? nullCell(ColType::Int) : intCell(s.caught.back().number);
+}
+
 Cell len(Executor&, const Session&, const Args& a) {
     std::u32string u = decodeUtf8(cellText(a[0]));
     while (!u.empty() && u.back() == U' ')
@@ -175,6 +192,9 @@ const BuiltinFunction kFunctions[] = {
     {"type_name", 1, 1, returns(ColType::NVarChar, 128), &typeName, true},
     {"isnull", 2, 2, kSameAsArg, &isNull, false},
     {"len", 1, 1, returns(ColType::Int), &len, true},
+    {"nchar", 1, 1, returns(ColType::NVarChar, 1), &nchar, true},
+    {"error_message", 0, 0, returns(ColType::NVarChar, 4000), &errorMessage, false},
+    {"error_number", 0, 0, returns(ColType::Int), &errorNumber, false},
     {"upper", 1, 1, kSameAsArg, &upperCase, true},
     {"lower", 1, 1, kSameAsArg, &lowerCase, true},
     {"ltrim", 1, 1, kSameAsArg, &ltrim, true},

@@ -193,6 +193,14 @@ ExprPtr Parser::primary() {
             return e;
         }
         case Token::Kind::Op:
+            if (isOp("(") && isWord("select", 1)) {
+                k_ += 2;
+                ExprPtr e = make(Expr::Kind::Subquery);
+                e->query = std::make_shared<Statement>();
+                selectBody(*e->query);
+                expectOp(")");
+                return e;
+            }
             if (acceptOp("(")) {
                 ExprPtr e = expr();
                 expectOp(")");
@@ -200,6 +208,14 @@ ExprPtr Parser::primary() {
             }
             fail();
         case Token::Kind::Ident:
+            if (isWord("exists") && isOp("(", 1) && isWord("select", 2)) {
+                k_ += 3;
+                ExprPtr e = make(Expr::Kind::Exists);
+                e->query = std::make_shared<Statement>();
+                selectBody(*e->query);
+                expectOp(")");
+                return e;
+            }
             if (acceptWord("null"))
                 return make(Expr::Kind::Null);
             if (isOp("(", 1) && !isReserved(t))

@@ -44,6 +44,12 @@ QVariant cell(const SqlResult& r, qsizetype row, qsizetype column) {
     return column < r.rows[row].size() ? r.rows[row][column] : QVariant();
 }
 
+// The purge's condition of a table, from its count.
+QString conditionOf(const DeletionSql::PurgeStatement& p) {
+    const qsizetype at = p.count.indexOf(QStringLiteral(" where "));
+    return at < 0 ? QString() : p.count.mid(at + 7);
+}
+
 }  // namespace
 
 QString undoFolder() {
@@ -55,7 +61,7 @@ QString undoFolder() {
 }
 
 QStringList UndoCapture::statements(const QStringList& tables) const {
-    QStringList out;
+    QStringList out{QStringLiteral("select @@SERVERNAME")};
     for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(accountNo)) {
         if (!tables.contains(p.table, Qt::CaseInsensitive))
             continue;
@@ -70,14 +76,18 @@ QStringList UndoCapture::statements(const QStringList& tables) const {
 bool UndoCapture::tablesFrom(const QStringList& tables, const QList<SqlResult>& results,
                              QList<undo::Table>* out, QString* error) const {
     const SqlError failed = firstError(results);
-    if (failed.isError() || results.size() < 2 * tables.size()) {
+    if (failed.isError() || results.size() < 1 + 2 * tables.size()) {
         *error = failed.isError() ? serverWords(failed) : QStringLiteral("服务器未返回全部结果");
         return false;
     }
     for (qsizetype k = 0; k < tables.size(); ++k) {
-        const SqlResult& meta = results[2 * k];
-        const SqlResult& rows = results[2 * k + 1];
-        undo::Table t{tables[k], {}, {}};
+        const SqlResult& meta = results[1 + 2 * k];
+        const SqlResult& rows = results[2 + 2 * k];
+        undo::Table t{tables[k], {}, {}, {}};
+        for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(accountNo)) {
+            if (p.table == tables[k])
+                t.condition = conditionOf(p);
+        }
         QList<qsizetype> source;  // result column of each script column
         for (qsizetype i = 0; i < meta.rowCount(); ++i) {
             undo::Column c;
@@ -122,12 +132,15 @@ bool UndoCapture::save(SqlClient& sql, QString* path, QString* error) const {
         }
     }
     QList<undo::Table> read;
-    if (!tables.isEmpty() && !tablesFrom(tables, sql.batch(statements(tables)), &read, error))
+    const QList<SqlResult> results = sql.batch(statements(tables));
+    if (!tablesFrom(tables, results, &read, error))
         return false;
     // The registration row goes back first and the integration log last: the purge's order reversed.
     std::reverse(read.begin(), read.end());
     const QDateTime now = QDateTime::currentDateTime();
-    const undo::Header header{server, accountNo, years, now};
+    undo::Header header{server, accountNo, years, now, QStringLiteral("TQSystem"), {}};
+    if (results[0].rowCount() == 1)
+        header.serverName = results[0].rows[0].value(0).toString();
     QString script;
     if (!undo::write(header, backups, read, &script, error))
         return false;

@@ -126,7 +126,7 @@ inline QStringList backupsOf(const QString& dir, const QStringList& dbs) {
 
 // The rows of account set 001 the purge will delete, with their columns, for the undo script.
 inline QStringList undoReadOf001() {
-    QStringList out{kTables};
+    QStringList out{kTables, "select @@SERVERNAME"};
     const QStringList rows{
         "select * from EAILog where Ea_Account = 'tqdata_001' or Ea_Account like 'tqdata[_]001[_]%'",
         "select * from UA_Period where cacc_id='001'",
