@@ -144,21 +144,24 @@ QString headerLines(const Header& h, const QList<Backup>& backups) {
     out += QStringLiteral(
         "-- 在上述服务器上以 sa 运行 (run on that server as sa): sqlcmd -i, tsql, or a query window.\n");
     out += QStringLiteral("-- 先从备份还原不存在的年度数据库, 再在一个事务中恢复系统库中的帐套记录;\n");
-    out += QStringLiteral("-- 帐套仍在系统库中时只还原数据库, 不重复插入记录. 任一步失败, 其后的批处理都不执行.\n");
+    out += QStringLiteral(
+        "-- 帐套仍在系统库中时只还原数据库, 不重复插入记录. 任一步失败, 其后的批处理都不执行.\n");
     out += QStringLiteral(
         "-- It restores each yearly database that is missing from its backup, then puts the catalogue rows\n"
         "-- back in one transaction, unless the account set is still in the catalogue. It runs only on the\n"
-        "-- server above and stops at its first failure: every later batch is compiled, not run (SET NOEXEC ON).\n");
+        "-- server above and stops at its first failure: every later batch is compiled, not run (SET NOEXEC "
+        "ON).\n");
     QStringList left;
     for (const Backup& b : backups) {
         if (b.filesLeft)
             left << oneLine(b.database);
     }
     if (!left.isEmpty())
-        out += QStringLiteral(
-                   "-- 以下数据库删除时处于脱机状态, 其文件留在服务器上, 因此以 WITH REPLACE 还原覆盖这些文件:\n"
-                   "-- (dropped while OFFLINE, their files were left on the server: restored WITH REPLACE) %1\n")
-                   .arg(left.join(QStringLiteral(", ")));
+        out +=
+            QStringLiteral(
+                "-- 以下数据库删除时处于脱机状态, 其文件留在服务器上, 因此以 WITH REPLACE 还原覆盖这些文件:\n"
+                "-- (dropped while OFFLINE, their files were left on the server: restored WITH REPLACE) %1\n")
+                .arg(left.join(QStringLiteral(", ")));
     return out;
 }
 
@@ -198,7 +201,8 @@ QString restoreBatch(const Backup& b) {
              text(QStringLiteral("已还原数据库 %1 (restored)").arg(b.database)),
              text(QStringLiteral("数据库 %1 已存在, 未还原 (already there, not restored)").arg(b.database)),
              text(QStringLiteral("还原数据库 %1 失败 (restore failed): ").arg(b.database)),
-             stopStatement(QStringLiteral("撤销脚本已在此停止, 其后的批处理都不会执行 (the script stopped here)")));
+             stopStatement(
+                 QStringLiteral("撤销脚本已在此停止, 其后的批处理都不会执行 (the script stopped here)")));
 }
 
 bool insertLines(const Header& h, const Table& table, QString* out, QString* error) {
@@ -251,30 +255,33 @@ bool catalogueBatch(const Header& h, const QList<Table>& tables, QString* out, Q
         if (!insertLines(h, t, &inserts, error))
             return false;
         if (!t.condition.isEmpty())
-            present << QStringLiteral("EXISTS (SELECT * FROM %1 WHERE %2)").arg(target(h, t.name), t.condition);
+            present
+                << QStringLiteral("EXISTS (SELECT * FROM %1 WHERE %2)").arg(target(h, t.name), t.condition);
         counts << QStringLiteral("%1 %2").arg(t.name).arg(t.rows.size());
     }
     const QString still =
-        QStringLiteral("帐套%1仍在系统库中, 系统库的记录未恢复 (still in the catalogue: its rows were left alone)")
+        QStringLiteral(
+            "帐套%1仍在系统库中, 系统库的记录未恢复 (still in the catalogue: its rows were left alone)")
             .arg(h.accountNo);
     const QString done =
         QStringLiteral("已恢复系统库中帐套%1的记录 (catalogue rows restored): ").arg(h.accountNo) +
         counts.join(QStringLiteral(", "));
-    QString body = QStringLiteral(
-                       "BEGIN TRY\n"
-                       "    BEGIN TRANSACTION;\n"
-                       "%1"
-                       "    COMMIT TRANSACTION;\n"
-                       "    PRINT %2;\n"
-                       "END TRY\n"
-                       "BEGIN CATCH\n"
-                       "    IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION;\n"
-                       "    PRINT %3 + CONVERT(nvarchar(12), ERROR_NUMBER()) + N' ' + ERROR_MESSAGE();\n"
-                       "    %4\n"
-                       "END CATCH\n")
-                       .arg(inserts, text(done),
-                            text(QStringLiteral("恢复系统库记录失败, 已全部撤销 (catalogue rows not restored): ")),
-                            stopStatement(QStringLiteral("撤销脚本已在此停止 (the script stopped here)")));
+    QString body =
+        QStringLiteral(
+            "BEGIN TRY\n"
+            "    BEGIN TRANSACTION;\n"
+            "%1"
+            "    COMMIT TRANSACTION;\n"
+            "    PRINT %2;\n"
+            "END TRY\n"
+            "BEGIN CATCH\n"
+            "    IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION;\n"
+            "    PRINT %3 + CONVERT(nvarchar(12), ERROR_NUMBER()) + N' ' + ERROR_MESSAGE();\n"
+            "    %4\n"
+            "END CATCH\n")
+            .arg(inserts, text(done),
+                 text(QStringLiteral("恢复系统库记录失败, 已全部撤销 (catalogue rows not restored): ")),
+                 stopStatement(QStringLiteral("撤销脚本已在此停止 (the script stopped here)")));
     if (present.isEmpty()) {
         *out += body + QStringLiteral("GO\n");
         return true;

@@ -26,12 +26,12 @@ struct Table {
 
 struct Backup {
     QString database;
-    QString file;             // on the server's disk
-    bool filesLeft = false;   // dropped while OFFLINE: its files are still on the server's disk
+    QString file;            // on the server's disk
+    bool filesLeft = false;  // dropped while OFFLINE: its files are still on the server's disk
 };
 
 struct Header {
-    QString server;      // as the operator named it
+    QString server;  // as the operator named it
     QString accountNo;
     QStringList years;
     QDateTime madeAt;

@@ -42,8 +42,8 @@ void UndoScriptTest::literalsKeepEveryValue_data() {
                                  << "NCHAR(0) + N'a' + NCHAR(9)";
     QTest::newRow("unicode line separator") << QVariant(QString::fromUtf16(u"a\u2028", 2)) << "ntext"
                                             << "N'a' + NCHAR(8232)";
-    QTest::newRow("emoji stays one character") << QVariant(QString::fromUtf16(u"\U0001F600")) << "nvarchar"
-                                               << QString::fromUtf16(u"N'\U0001F600'");
+    QTest::newRow("emoji stays one character")
+        << QVariant(QString::fromUtf16(u"\U0001F600")) << "nvarchar" << QString::fromUtf16(u"N'\U0001F600'");
     QTest::newRow("int") << QVariant(2003) << "int"
                          << "2003";
     QTest::newRow("bigint as text") << QVariant(QString("-9007199254740993")) << "bigint"
@@ -81,9 +81,9 @@ void UndoScriptTest::literalsKeepEveryValue_data() {
     QTest::newRow("datetimeoffset") << QVariant(QString("2003-01-01 08:00:00.1234567 +08:00"))
                                     << "datetimeoffset"
                                     << "'2003-01-01T08:00:00.1234567+08:00'";
-    QTest::newRow("datetimeoffset west") << QVariant(QString("2003-01-01 08:00:00.5 -05:30"))
-                                         << "datetimeoffset"
-                                         << "'2003-01-01T08:00:00.5-05:30'";
+    QTest::newRow("datetimeoffset west")
+        << QVariant(QString("2003-01-01 08:00:00.5 -05:30")) << "datetimeoffset"
+        << "'2003-01-01T08:00:00.5-05:30'";
     QTest::newRow("a date alone as datetime") << QVariant(QString("2003-02-01")) << "datetime"
                                               << "'2003-02-01T00:00:00'";
     QTest::newRow("binary") << QVariant(QByteArray("\x00\xff\x10", 3)) << "varbinary"
@@ -114,7 +114,8 @@ void UndoScriptTest::valuesWithoutFaithfulLiteralAreRefused() {
 namespace {
 
 Header header001() {
-    return Header{"127.0.0.1,14333", "001", {"2002", "2003"}, QDateTime(QDate(2026, 12, 7), QTime(12, 0)),
+    return Header{"127.0.0.1,14333", "001",
+                  {"2002", "2003"},  QDateTime(QDate(2026, 12, 7), QTime(12, 0)),
                   "TQSystem",        "DBHOST\\INST"};
 }
 
@@ -146,16 +147,19 @@ QStringList runnerBatches(const QString& script) {
 }  // namespace
 
 void UndoScriptTest::scriptRestoresBackupsThenRowsInOneTransaction() {
-    Table account{"UA_account",
-                  {{"cAcc_Id", "nvarchar"}, {"iYear", "int"}},
-                  {{QString("001"), 2002}},
-                  "cacc_id='001'"};
-    Table log{"UA_log", {{"cacc_id", "nvarchar"}, {"ctask", "nvarchar"}}, {{QString("001"), QVariant()}}, "cacc_id='001'"};
+    Table account{
+        "UA_account", {{"cAcc_Id", "nvarchar"}, {"iYear", "int"}}, {{QString("001"), 2002}}, "cacc_id='001'"};
+    Table log{"UA_log",
+              {{"cacc_id", "nvarchar"}, {"ctask", "nvarchar"}},
+              {{QString("001"), QVariant()}},
+              "cacc_id='001'"};
     QString script, error;
-    QVERIFY(write(header001(), {{"tqdata_001_2002", "D:\\Backup\\a'b.bak"}}, {account, log}, &script, &error));
+    QVERIFY(
+        write(header001(), {{"tqdata_001_2002", "D:\\Backup\\a'b.bak"}}, {account, log}, &script, &error));
     const QStringList batches = runnerBatches(script);
     QCOMPARE(batches.size(), 4);  // options, the server's name, the restore, the catalogue
-    QVERIFY2(batches[1].startsWith("IF ISNULL(@@SERVERNAME, N'') <> N'DBHOST\\INST'\nBEGIN\n"), qPrintable(batches[1]));
+    QVERIFY2(batches[1].startsWith("IF ISNULL(@@SERVERNAME, N'') <> N'DBHOST\\INST'\nBEGIN\n"),
+             qPrintable(batches[1]));
     QVERIFY(batches[1].contains("SET NOEXEC ON;"));
     const QStringList restore = {
         "BEGIN TRY",
@@ -219,9 +223,10 @@ void UndoScriptTest::hostileTextNeverReachesARunnerAsItsOwnLine() {
 
 void UndoScriptTest::filesLeftBehindAreReplacedOnlyWhenNoted() {
     QString script, error;
-    QVERIFY(write(header001(), {{"tqdata_001_2002", "a.bak", true}, {"tqdata_001_2003", "b.bak"}}, {}, &script,
-                  &error));
-    QVERIFY(script.contains("RESTORE DATABASE [tqdata_001_2002] FROM DISK = N'a.bak' WITH REPLACE, RECOVERY;"));
+    QVERIFY(write(header001(), {{"tqdata_001_2002", "a.bak", true}, {"tqdata_001_2003", "b.bak"}}, {},
+                  &script, &error));
+    QVERIFY(
+        script.contains("RESTORE DATABASE [tqdata_001_2002] FROM DISK = N'a.bak' WITH REPLACE, RECOVERY;"));
     QVERIFY(script.contains("RESTORE DATABASE [tqdata_001_2003] FROM DISK = N'b.bak' WITH RECOVERY;"));
     QVERIFY(script.contains("restored WITH REPLACE) tqdata_001_2002\n"));
 }
@@ -236,9 +241,10 @@ void UndoScriptTest::generatedColumnsAreLeftOutAndIdentityIsInserted() {
             {}};
     QString script, error;
     QVERIFY(write(Header{}, {}, {t}, &script, &error));
-    QVERIFY2(script.contains("    SET IDENTITY_INSERT [TQSystem].[dbo].[EAILog] ON;\n"
-                             "    INSERT INTO [TQSystem].[dbo].[EAILog] ([id], [Ea_Account]) VALUES (7, N'tqdata_001');\n"
-                             "    SET IDENTITY_INSERT [TQSystem].[dbo].[EAILog] OFF;\n"),
+    QVERIFY2(script.contains(
+                 "    SET IDENTITY_INSERT [TQSystem].[dbo].[EAILog] ON;\n"
+                 "    INSERT INTO [TQSystem].[dbo].[EAILog] ([id], [Ea_Account]) VALUES (7, N'tqdata_001');\n"
+                 "    SET IDENTITY_INSERT [TQSystem].[dbo].[EAILog] OFF;\n"),
              qPrintable(script));
 }
 
