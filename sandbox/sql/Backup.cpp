@@ -180,11 +180,11 @@ void Executor::backup(const Statement& st, Session& s, Piece& p) {
     keepHistory(st, s, m, path, bytes.size(), p);
 }
 
-// A backup reads the database, so it meets what opening it meets in each state that is not ONLINE,
-// sa or not: "If a database is offline ... BACKUP fails" (BACKUP, Limitations and restrictions,
-// learn.microsoft.com/sql/t-sql/statements/backup-transact-sql). EMERGENCY admits sa to read, not to
-// back up: the database is marked READ_ONLY with logging disabled (ALTER DATABASE SET options), and the
-// backup is refused before any page is read.
+// A backup reads the database: it meets what opening it meets in each state that is not ONLINE,
+// for sa too (BACKUP, Limitations and restrictions: an offline database cannot be backed up,
+// learn.microsoft.com/sql/t-sql/statements/backup-transact-sql). EMERGENCY admits sa to read but is
+// READ_ONLY with logging off; the sandbox refuses the backup there as well, with a number of its own
+// (3007), so that no test takes an EMERGENCY database for one it can keep.
 void Executor::refuseUnreadable(const DbRow& d, const std::string& verb) {
     if (d.state == "ONLINE")
         return;

@@ -207,8 +207,9 @@ void Executor::writeRows(const Statement& st, const Source& src, const std::vect
 
 // SET IDENTITY_INSERT t ON|OFF: one table per session at a time.
 void Executor::identityInsert(const Statement& st, Session& s) {
+    // A three-part name reaches the catalogue from any database, as the undo script's do.
     TableRef ref;
-    ref.parts = {st.names[0]};
+    ref.parts = st.from ? st.from->parts : std::vector<std::string>{st.names[0]};
     ref.written = st.names[1];
     Source src = open(ref, s);
     bool hasIdentity = false;

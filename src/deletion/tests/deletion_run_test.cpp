@@ -204,10 +204,12 @@ private slots:
         QVERIFY(undo.contains("RESTORE DATABASE [tqdata_001_2003] FROM DISK = N'" + inst.backupFiles[1] +
                               "' WITH RECOVERY;"));
         const qsizetype account = undo.indexOf(
-            "SET IDENTITY_INSERT [UA_account] ON;\n"
-            "INSERT INTO [UA_account] ([id], [cacc_id], [note]) VALUES (1, N'001', N'UA_account 行1');");
+            "    SET IDENTITY_INSERT [TQSystem].[dbo].[UA_account] ON;\n"
+            "    INSERT INTO [TQSystem].[dbo].[UA_account] ([id], [cacc_id], [note]) VALUES (1, N'001', "
+            "N'UA_account "
+            "行1');");
         QVERIFY(account > 0);
-        QVERIFY(undo.indexOf("INSERT INTO [EAILog]") > account);
+        QVERIFY(undo.indexOf("INSERT INTO [TQSystem].[dbo].[EAILog]") > account);
         QCOMPARE(undo.count("INSERT INTO"), 1 + 3 + 2 * 8);
         QCOMPARE(host->lastDetails, "撤销脚本: " + savedScripts().value(0) + "\n备份文件(服务器上):\n    " +
                                         inst.backupFiles.join("\n    "));
