@@ -59,6 +59,7 @@ struct TableRef {
     std::vector<std::string> parts;  // database, schema, table as written (brackets removed)
     std::string written;             // the parts joined with "." for messages
     std::string alias;
+    bool updLock = false;  // WITH (UPDLOCK ...): read as a writer would, held to the transaction's end
 };
 
 // [INNER] JOIN or LEFT [OUTER] JOIN, with its ON condition.
@@ -101,6 +102,7 @@ struct Statement {
         Print,          // procArgs[0]
         Raiserror,      // procArgs: message, severity, state, arguments
         AlterDatabase,  // names[0]; option: the SET word; with: WITH words
+        Return,         // ends the batch
     };
     Kind kind = Kind::Select;
     std::string text;  // the statement as written, without a closing ";"

@@ -30,7 +30,8 @@ const char* const kVerbs[] = {"SELECT",
                               "COND",
                               "PRINT",
                               "RAISERROR",
-                              "ALTER DATABASE"};
+                              "ALTER DATABASE",
+                              "RETURN"};
 
 }  // namespace
 
@@ -107,6 +108,7 @@ void Executor::run(const Statement& st, Session& s, Piece& p, BatchResult& out) 
         case Statement::Kind::AlterDatabase:
             alterDatabase(st, s);
             break;
+        case Statement::Kind::Return:
         case Statement::Kind::If:
         case Statement::Kind::Block:
         case Statement::Kind::Try:
@@ -241,6 +243,8 @@ BatchResult Executor::batch(Session& s, const std::string& text) {
 bool Executor::statement(const Statement& st, Session& s, Piece& p, BatchResult& out) {
     if (isCompound(st))
         return compound(st, s, out);
+    if (st.kind == Statement::Kind::Return)
+        return true;
     sessions[s.spid].command = kVerbs[static_cast<int>(st.kind)];
     bool stop = false;
     try {

@@ -120,6 +120,16 @@ void Executor::bindFunction(const Expr& e, const Source* src, bool aggregatesAll
             bind(*e.args[0], src, true, true);
         return;
     }
+    // BINARY_CHECKSUM(*): every column of the row.
+    if (e.s == "binary_checksum" && e.args.size() == 1 && e.args[0]->kind == Expr::Kind::Star) {
+        if (!src)
+            compileError({.number = 4145,
+                          .state = 1,
+                          .severity = 15,
+                          .text = "BINARY_CHECKSUM(*) needs a FROM clause."});
+        src->used.assign(src->cols.size(), 1);
+        return;
+    }
     const BuiltinFunction* f = findFunction(e.s);
     if (!f)
         compileError({.number = 195,

@@ -97,6 +97,7 @@ Source Executor::open(const sql::TableRef& ref, const Session& s) {
     Source src;
     src.name = r->table;
     src.alias = ref.alias;
+    src.updLock = ref.updLock;
     if (!r->view) {
         src.userTable = true;
         loadTable(src);

@@ -198,6 +198,7 @@ public:
     void print(const Statement& st, Session& s, Piece& p);
     void raiseError(const Statement& st, Session& s, Piece& p);
     Cell subquery(const Expr& e, const Ctx& c);
+    Cell binaryChecksum(const Expr& e, const Ctx& c);
     void alterDatabase(const Statement& st, Session& s);
 
     // Transactions.cpp

@@ -158,6 +158,8 @@ Statement Parser::statement(bool first) {
             ++k_;
         if (acceptWord("else"))
             st.orElse.push_back(inner());
+    } else if (acceptWord("return")) {
+        st.kind = Statement::Kind::Return;
     } else if (acceptWord("print")) {
         st.kind = Statement::Kind::Print;
         st.procArgs.push_back(expr());
@@ -417,6 +419,15 @@ TableRef Parser::tableRef(bool allowAlias) {
         else if (peek().kind == Token::Kind::QuotedIdent ||
                  (peek().kind == Token::Kind::Ident && !isReserved(peek())))
             r.alias = name();
+        // Table hints: UPDLOCK is what the sandbox acts on; HOLDLOCK, ROWLOCK and the like are
+        // what its table locks do anyway.
+        if (isWord("with") && isOp("(", 1)) {
+            k_ += 2;
+            do
+                r.updLock = upper(name()) == "UPDLOCK" || r.updLock;
+            while (acceptOp(","));
+            expectOp(")");
+        }
     }
     return r;
 }

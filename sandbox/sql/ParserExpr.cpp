@@ -244,7 +244,7 @@ ExprPtr Parser::function() {
         return conversion(std::move(e));
     if (acceptOp(")"))
         return e;
-    if (e->s == "count" && acceptOp("*")) {
+    if ((e->s == "count" || e->s == "binary_checksum") && acceptOp("*")) {
         e->args.push_back(make(Expr::Kind::Star));
         expectOp(")");
         return e;

@@ -266,6 +266,44 @@ private slots:
         QCOMPARE(errorOf(f.run("ALTER DATABASE [nope] SET MULTI_USER")), 5011);
     }
 
+    // What the purge compares with the script: the count and the rows' checksum, read WITH (UPDLOCK,
+    // HOLDLOCK) inside its transaction; a change of any value changes the checksum; RETURN ends the
+    // batch there.
+    void checksumsAndLockedReads() {
+        Fixture f;
+        const auto sum = [&] {
+            auto r = f.run(
+                "select count(*), checksum_agg(binary_checksum(*)) from UA_log with (updlock, holdlock) "
+                "where cacc_id = N'001'");
+            return std::to_string(r.pieces[0].result->rows[0][0].i) + "/" +
+                   std::to_string(r.pieces[0].result->rows[0][1].i);
+        };
+        const std::string before = sum();
+        QCOMPARE(sum(), before);
+        QVERIFY(f.engine.execRaw(
+            "UPDATE UA_log SET ctask = ctask || 'x' WHERE rowid = (SELECT min(rowid) FROM UA_log "
+            "WHERE cacc_id = '001')"));
+        const std::string changed = sum();
+        QVERIFY(changed != before);
+        QCOMPARE(changed.substr(0, changed.find('/')), before.substr(0, before.find('/')));
+        auto none = f.run("select checksum_agg(binary_checksum(*)) from UA_log where cacc_id = N'999'");
+        QVERIFY(none.pieces[0].result->rows[0][0].null);
+
+        // Inside a transaction, the locked read keeps another session's write waiting.
+        QCOMPARE(
+            errorOf(f.run("BEGIN TRANSACTION; select count(*) from UA_log with (updlock, holdlock) where "
+                          "cacc_id = N'001'")),
+            0);
+        auto other = f.engine.openSession("TQSystem");
+        QCOMPARE(errorOf(f.engine.execBatch(*other,
+                                            "SET LOCK_TIMEOUT 0 DELETE FROM UA_log WHERE cacc_id = N'002'")),
+                 1222);
+        f.run("ROLLBACK TRANSACTION");
+
+        auto r = f.run("IF 1 = 1 BEGIN RAISERROR(N'%s', 16, 1, N'changed'); RETURN; END\nPRINT N'after'");
+        QCOMPARE(messagesOf(r), std::vector<std::string>({"50000:changed"}));
+    }
+
     // A database that is not ONLINE cannot be backed up (BACKUP, Limitations and restrictions).
     void backupNeedsAnOnlineDatabase_data() {
         QTest::addColumn<QString>("state");
