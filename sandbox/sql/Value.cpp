@@ -236,6 +236,8 @@ Value convertOut(Cell&& c, ColType t) {
     return std::move(c.v);
 }
 
+
+
 std::optional<Column> castTarget(const std::string& name, int length) {
     if (name == "nvarchar" || name == "varchar" || name == "nchar" || name == "char")
         return col(name, ColType::NVarChar, length, true);
