@@ -184,6 +184,9 @@ public:
     // times < 0 for every time. A failed statement counts as a runtime error: under XACT_ABORT ON
     // it rolls the transaction back and ends the batch.
     void failStatements(const std::string& regex, Message error, int times = -1);
+    // Another program's write at a chosen moment: before the first statement that matches the
+    // regex (as above) runs, the SQLite text changes the store, outside any transaction of a session.
+    void changeBefore(const std::string& regex, const std::string& sqliteSql);
 
     // One SQL batch (the text already decoded to UTF-8). A batch that holds no statement gives one
     // empty Piece. A USE that succeeds carries the informational message 5701.

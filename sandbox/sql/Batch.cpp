@@ -36,6 +36,13 @@ const char* const kVerbs[] = {"SELECT",
 }  // namespace
 
 void Executor::checkFaults(const Statement& st) {
+    for (auto c = changes.begin(); c != changes.end(); ++c) {
+        if (std::regex_match(st.text, c->re)) {
+            store.exec(c->sqlite);
+            changes.erase(c);
+            break;
+        }
+    }
     for (auto& f : faults) {
         if (f.remaining == 0)
             continue;

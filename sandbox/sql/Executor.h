@@ -82,6 +82,11 @@ public:
         int remaining;
     };
     std::vector<Fault> faults;
+    struct Change {
+        std::regex re;
+        std::string sqlite;  // run once, before the first statement that matches
+    };
+    std::vector<Change> changes;
     int nextSpid = 51;
     int nextForeignSpid = 200;
     int txOwner = 0;  // spid whose transaction the store holds open; 0: none

@@ -86,7 +86,11 @@ public:
         const std::optional<SqlError> purgeError = purge(tables);
         host_.closeWait();
         host_.yield();
-        return report(purgeError, verify(tables));
+        const Leftovers left = verify(tables);
+        // A drop that left its database in place: everyone may use it again.
+        for (const QString& db : left.databases)
+            sql_.command(DeletionSql::releaseDatabase(db));
+        return report(purgeError, left);
     }
 
 private:
@@ -182,11 +186,18 @@ private:
             lines << QStringLiteral("    (未填写年度)");
         const qsizetype base = counted.size();
         const SqlResult sessions = resultAt(results, base + 2 * dbs.size());
+        QStringList offline;
         for (qsizetype k = 0; k < dbs.size(); ++k) {
             backups_.noteSize(dbs[k], resultAt(results, base + 2 * k));
-            lines << QStringLiteral("    ") + databaseSummary(dbs[k], resultAt(results, base + 2 * k),
-                                                              resultAt(results, base + 2 * k + 1), sessions);
+            const SqlResult state = resultAt(results, base + 2 * k + 1);
+            lines << QStringLiteral("    ") +
+                         databaseSummary(dbs[k], resultAt(results, base + 2 * k), state, sessions);
+            if (state.ok() && state.rowCount() == 1 &&
+                state.rows[0].value(0).toString() == QLatin1String("OFFLINE"))
+                offline << dbs[k];
         }
+        if (!offline.isEmpty())
+            lines << text::offlinePreview(offline);
         if (!dbs.isEmpty())
             lines << backups_.readPreview(results, backupFacts);
         return lines.join(QLatin1Char('\n'));
@@ -206,16 +217,58 @@ private:
             }
             names << db;
         }
-        if (!safeToDrop(names) || !keepWayBack(names))
+        if (!safeToDrop(names))
+            return false;
+        // BACKUP refuses an OFFLINE database: stop before the first backup rather than at it.
+        if (backups_.chosen() && !offline_.isEmpty()) {
+            host_.notice(text::offlineNotBackedUp(offline_));
+            return false;
+        }
+        if (!keepWayBack(names) || !claim(names))
             return false;
         host_.yield();
         for (const QString& db : names) {
             const SqlError e = sql_.command(DeletionSql::dropDatabase(db));
-            if (e.isError())
+            if (e.isError()) {
                 failedDrops_.append({db, e});
-            else
+                // Still there: everyone may use it again.
+                if (!offline_.contains(db))
+                    sql_.command(DeletionSql::releaseDatabase(db));
+            } else {
                 dropped_ << db;
+            }
             host_.yield();
+        }
+        return true;
+    }
+
+    // Right after the backups, which can take long: no one may be in a listed database, and each is
+    // claimed for this session until its drop, so that no one comes in between. A claim that fails
+    // gives the others back and drops nothing. An OFFLINE database has no one in it to keep out.
+    bool claim(const QStringList& names) {
+        const SqlResult sessions = sql_.query(DeletionSql::databaseSessions(names));
+        if (!sessions.ok())
+            return stopOnQueryFailure(sessions.error);
+        if (sessions.rowCount() > 0) {
+            host_.notice(text::databasesInUse(checks::sessionsByDatabase(sessions)),
+                         wayBack().join(QLatin1Char('\n')));
+            return false;
+        }
+        QStringList claimed;
+        for (const QString& db : names) {
+            if (offline_.contains(db))
+                continue;
+            const SqlError e = sql_.command(DeletionSql::claimDatabase(db));
+            if (!e.isError()) {
+                claimed << db;
+                continue;
+            }
+            for (const QString& c : claimed)
+                sql_.command(DeletionSql::releaseDatabase(c));
+            const SqlResult now = sql_.query(DeletionSql::databaseSessions(names));
+            host_.notice(text::claimFailed(db, checks::sessionsByDatabase(now)),
+                         (QStringList{serverWords(e)} + wayBack()).join(QLatin1Char('\n')));
+            return false;
         }
         return true;
     }
@@ -261,7 +314,7 @@ private:
             return false;
         const UndoCapture capture{host_.serverName(), n_, entries_, backups_.made()};
         QString error;
-        if (capture.save(sql_, &undoPath_, &error))
+        if (capture.save(sql_, &undoPath_, &error, &saved_))
             return true;
         undoPath_.clear();
         host_.notice(QStringLiteral("无法保存撤销脚本,删除操作已停止,没有删除任何数据!"),
@@ -288,8 +341,15 @@ private:
             return tables.error;
         QStringList statements{DeletionSql::setXactAbort(), DeletionSql::beginTransaction()};
         for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
-            if (hasTable(tables, p.table))
-                statements << p.statement;
+            if (!hasTable(tables, p.table))
+                continue;
+            // A table the script does not hold counts as saved empty: any row there stops the purge.
+            SavedRows held{p.table, 0, {}};
+            for (const SavedRows& s : saved_) {
+                if (s.table.compare(p.table, Qt::CaseInsensitive) == 0)
+                    held = s;
+            }
+            statements << DeletionSql::savedRowsGuard(p, held.count, held.checksum) << p.statement;
         }
         statements << DeletionSql::commitTransaction();
         const SqlError e = firstError(sql_.batch(statements));
@@ -372,16 +432,17 @@ private:
             host_.notice(msg + offlineNote(), (reasons + wayBack()).join(QLatin1Char('\n')));
             return Outcome::PartlyFailed;
         }
-        QString msg = text::failure();
+        const bool changed = purgeError && purgeError->nativeCode == DeletionSql::kChangedSinceSaved;
+        QString msg = changed ? text::changedSinceScript(n_, purgeError->message) : text::failure();
         if (purgeError && timedOut(*purgeError))
             msg += QStringLiteral("\n等待其他会话释放锁超时,系统数据库中的删除已全部撤销。\n") + lockHolders_;
-        QStringList still = left.rows;
+        // A purge stopped by the comparison left every row there, as it should: no list of them.
+        QStringList still = changed ? QStringList{} : left.rows;
         for (const QString& db : left.databases)
             still << QStringLiteral("数据库") + db;
         if (!still.isEmpty())
             msg += QStringLiteral("\n以下内容仍在服务器上:\n") + still.join(QLatin1Char('\n'));
-        if (!gone.isEmpty())
-            msg += QStringLiteral("\n以下年度数据库已删除,无法恢复:\n") + gone.join(QLatin1Char('\n'));
+        msg += droppedLines(gone);
         if (!failedDrops_.isEmpty())
             msg += QStringLiteral("\n以下年度数据库未能删除:\n") + failedNames().join(QLatin1Char('\n'));
         host_.notice(msg + offlineNote(), (reasons + wayBack()).join(QLatin1Char('\n')));
@@ -404,6 +465,30 @@ private:
                left.join(QLatin1Char('\n'));
     }
 
+    // The databases dropped before a failure: those with a verified backup come back with it and the
+    // undo script; only one without a backup is lost.
+    QString droppedLines(const QStringList& gone) const {
+        QStringList kept;
+        QStringList lost;
+        for (const QString& db : gone) {
+            QString file;
+            for (const undo::Backup& b : backups_.made()) {
+                if (b.database.compare(db, Qt::CaseInsensitive) == 0)
+                    file = b.file;
+            }
+            if (file.isEmpty())
+                lost << db;
+            else
+                kept << db + QStringLiteral(" (备份: ") + file + QLatin1Char(')');
+        }
+        QString out;
+        if (!kept.isEmpty())
+            out += text::droppedWithBackups(kept, undoPath_);
+        if (!lost.isEmpty())
+            out += QStringLiteral("\n以下年度数据库已删除,无法恢复:\n") + lost.join(QLatin1Char('\n'));
+        return out;
+    }
+
     QStringList failedNames() const {
         QStringList out;
         for (const FailedDrop& f : failedDrops_)
@@ -423,6 +508,7 @@ private:
     QString lockHolders_;    // who held the lock the purge waited for
     Backups backups_{sql_, host_};
     QString undoPath_;
+    QList<SavedRows> saved_;  // what the undo script holds of each table
 };
 
 }  // namespace

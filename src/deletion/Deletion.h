@@ -63,6 +63,11 @@ QString databasesUnsafe(const QStringList& lines);
 QString successEmpty(const QString& accountNo);
 QString successWithYears(const QString& accountNo, const QString& years);
 QString failure();
+QString offlinePreview(const QStringList& databases);
+QString offlineNotBackedUp(const QStringList& databases);
+QString claimFailed(const QString& database, const QStringList& sessions);
+QString changedSinceScript(const QString& accountNo, const QString& table);
+QString droppedWithBackups(const QStringList& lines, const QString& undoScript);
 }  // namespace text
 
 enum class Outcome {

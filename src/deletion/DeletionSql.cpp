@@ -189,6 +189,49 @@ QString existingTables() {
            names.join(QLatin1Char(',')) + QLatin1Char(')');
 }
 
+namespace {
+
+// The purge's condition, from its count.
+QString conditionOf(const PurgeStatement& p) {
+    const qsizetype at = p.count.indexOf(QStringLiteral(" where "));
+    return p.count.mid(at + 7);
+}
+
+}  // namespace
+
+QString savedRowsSummary(const PurgeStatement& p) {
+    // BINARY_CHECKSUM(*) leaves out text, ntext, image and xml columns; the count still sees a
+    // row added or removed there:
+    // https://learn.microsoft.com/en-us/sql/t-sql/functions/binary-checksum-transact-sql
+    return QStringLiteral("select count(*),checksum_agg(binary_checksum(*)) from ") + p.table +
+           QStringLiteral(" where ") + conditionOf(p);
+}
+
+QString savedRowsGuard(const PurgeStatement& p, qsizetype count, const QVariant& checksum) {
+    // UPDLOCK with HOLDLOCK keeps the rows, and the range they would be added to, as read until the
+    // transaction ends, so that the delete removes exactly what was compared:
+    // https://learn.microsoft.com/en-us/sql/t-sql/queries/hints-transact-sql-table
+    // RAISERROR does not end the batch under XACT_ABORT; RETURN does, before the delete.
+    const QString from = QStringLiteral(" from ") + p.table +
+                         QStringLiteral(" with (updlock,holdlock) where ") + conditionOf(p);
+    const qlonglong sum = checksum.isValid() && !checksum.isNull() ? checksum.toLongLong() : 0;
+    return QStringLiteral("if (select count(*)") + from + QStringLiteral(")<>") + QString::number(count) +
+           QStringLiteral(" or isnull((select checksum_agg(binary_checksum(*))") + from +
+           QStringLiteral("),0)<>") + QString::number(sum) + QStringLiteral(" begin raiserror(N'%s',16,1,") +
+           quoted(p.table) + QStringLiteral(") return end");
+}
+
+QString claimDatabase(const QString& databaseName) {
+    // https://learn.microsoft.com/en-us/sql/t-sql/statements/alter-database-transact-sql-set-options
+    return QStringLiteral("alter database ") + SqlText::bracketed(databaseName) +
+           QStringLiteral(" set single_user with no_wait");
+}
+
+QString releaseDatabase(const QString& databaseName) {
+    return QStringLiteral("alter database ") + SqlText::bracketed(databaseName) +
+           QStringLiteral(" set multi_user");
+}
+
 QString setXactAbort() {
     return QStringLiteral("SET XACT_ABORT ON");
 }

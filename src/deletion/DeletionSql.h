@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 // Statement texts of a deletion. Every value goes in as an escaped literal; for ordinary input
 // the texts are exactly the ones the operators' installations have always received.
@@ -49,6 +50,19 @@ QList<PurgeStatement> purgeStatements(const QString& accountNo);
 QStringList purgeTables();
 // Which of the ten tables this installation has (column "name").
 QString existingTables();
+
+// The rows of a table the purge would delete, as a count and a checksum of their values (one row:
+// count, Null checksum when there are none).
+QString savedRowsSummary(const PurgeStatement& p);
+// Inside the purge's transaction, before its delete: the table's rows of the account set, locked
+// until the transaction ends, must be those the undo script holds (count and checksum); if not, the
+// batch stops with error 50000 naming the table.
+QString savedRowsGuard(const PurgeStatement& p, qsizetype count, const QVariant& checksum);
+inline constexpr int kChangedSinceSaved = 50000;
+// A listed database claimed for this session right before the drops: fails at once (5061) while
+// anyone else is in it. Its release gives the database back to everyone.
+QString claimDatabase(const QString& databaseName);
+QString releaseDatabase(const QString& databaseName);
 
 QString setXactAbort();
 QString beginTransaction();

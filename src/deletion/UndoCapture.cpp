@@ -68,21 +68,24 @@ QStringList UndoCapture::statements(const QStringList& tables) const {
         // The same condition as the delete, so the script holds exactly the rows it removes.
         QString rows = p.count;
         rows.replace(QStringLiteral("select count(*) from "), QStringLiteral("select * from "));
-        out << columnsOf(p.table) << rows;
+        // The summary first: a row that changes between the two reads makes them disagree, and the
+        // purge then stops rather than delete a row the script does not hold.
+        out << columnsOf(p.table) << DeletionSql::savedRowsSummary(p) << rows;
     }
     return out;
 }
 
 bool UndoCapture::tablesFrom(const QStringList& tables, const QList<SqlResult>& results,
-                             QList<undo::Table>* out, QString* error) const {
+                             QList<undo::Table>* out, QString* error, QList<SavedRows>* saved) const {
     const SqlError failed = firstError(results);
-    if (failed.isError() || results.size() < 1 + 2 * tables.size()) {
+    if (failed.isError() || results.size() < 1 + 3 * tables.size()) {
         *error = failed.isError() ? serverWords(failed) : QStringLiteral("服务器未返回全部结果");
         return false;
     }
     for (qsizetype k = 0; k < tables.size(); ++k) {
-        const SqlResult& meta = results[1 + 2 * k];
-        const SqlResult& rows = results[2 + 2 * k];
+        const SqlResult& meta = results[1 + 3 * k];
+        const SqlResult& summary = results[2 + 3 * k];
+        const SqlResult& rows = results[3 + 3 * k];
         undo::Table t{tables[k], {}, {}, {}};
         for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(accountNo)) {
             if (p.table == tables[k])
@@ -113,12 +116,15 @@ bool UndoCapture::tablesFrom(const QStringList& tables, const QList<SqlResult>& 
                 values << (at >= 0 && at < row.size() ? row[at] : QVariant());
             t.rows << values;
         }
+        if (saved)
+            saved->append(
+                {tables[k], t.rows.size(), summary.rowCount() == 1 ? cell(summary, 0, 1) : QVariant()});
         out->append(t);
     }
     return true;
 }
 
-bool UndoCapture::save(SqlClient& sql, QString* path, QString* error) const {
+bool UndoCapture::save(SqlClient& sql, QString* path, QString* error, QList<SavedRows>* saved) const {
     const SqlResult listed = sql.query(DeletionSql::existingTables());
     if (!listed.ok()) {
         *error = serverWords(listed.error);
@@ -133,7 +139,7 @@ bool UndoCapture::save(SqlClient& sql, QString* path, QString* error) const {
     }
     QList<undo::Table> read;
     const QList<SqlResult> results = sql.batch(statements(tables));
-    if (!tablesFrom(tables, results, &read, error))
+    if (!tablesFrom(tables, results, &read, error, saved))
         return false;
     // The registration row goes back first and the integration log last: the purge's order reversed.
     std::reverse(read.begin(), read.end());

@@ -12,6 +12,13 @@ namespace deletion {
 // Documents folder.
 QString undoFolder();
 
+// What the script holds of one table, for the purge to compare with what it deletes.
+struct SavedRows {
+    QString table;
+    qsizetype count = 0;
+    QVariant checksum;  // CHECKSUM_AGG(BINARY_CHECKSUM(*)) read just before the rows; Null for none
+};
+
 // The catalogue rows a purge will delete, read with their columns' types before anything changes,
 // and written as an undo script.
 struct UndoCapture {
@@ -22,13 +29,13 @@ struct UndoCapture {
 
     // Reads the rows (the table list, then every table's rows and the column types in one batch)
     // and saves the script. false, with the reason, when the script was not saved complete.
-    bool save(SqlClient& sql, QString* path, QString* error) const;
+    bool save(SqlClient& sql, QString* path, QString* error, QList<SavedRows>* saved = nullptr) const;
 
     // The statements of the one batch, for the tables that exist (in purge order).
     QStringList statements(const QStringList& tables) const;
     // The tables with their columns and rows, from that batch's results; false on a gap.
     bool tablesFrom(const QStringList& tables, const QList<SqlResult>& results, QList<undo::Table>* out,
-                    QString* error) const;
+                    QString* error, QList<SavedRows>* saved = nullptr) const;
 };
 
 }  // namespace deletion

@@ -2,6 +2,7 @@
 // The statements and messages the tool must produce, written out as they must read, so a test
 // never checks the tool's text builders against themselves.
 
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -92,10 +93,30 @@ inline QStringList purgeOf001(const QStringList& tables = kPurgeTables) {
     };
     QStringList out;
     for (const auto& [table, statement] : all) {
-        if (tables.contains(table))
-            out << statement;
+        if (!tables.contains(table))
+            continue;
+        const QString where =
+            statement.mid(statement.indexOf(QStringLiteral(" where "), 0, Qt::CaseInsensitive) + 7);
+        QString cond = where;
+        // The guard repeats the count's condition, which writes "cacc_id='001'" without blanks.
+        if (table != "EAILog")
+            cond = "cacc_id='001'";
+        const QString from = " from " + table + " with (updlock,holdlock) where " + cond;
+        out << "if (select count(*)" + from + ")<>N or isnull((select checksum_agg(binary_checksum(*))" +
+                   from + "),0)<>N begin raiserror(N'%s',16,1,'" + table + "') return end"
+            << statement;
     }
     return out;
+}
+
+// A log with the guards' saved counts and checksums as N, for comparing with purgeOf001().
+inline QStringList guardsAsN(QStringList log) {
+    static const QRegularExpression number(QStringLiteral(R"(\)<>-?\d+)"));
+    for (QString& s : log) {
+        if (s.contains(QStringLiteral("with (updlock,holdlock)")))
+            s.replace(number, QStringLiteral(")<>N"));
+    }
+    return log;
 }
 
 // What the first confirmation asks about backups: this session, and each database's last full
@@ -142,6 +163,8 @@ inline QStringList undoReadOf001() {
         out << "select c.name, TYPE_NAME(c.system_type_id), c.is_identity, c.is_computed from sys.columns c "
                "where c.object_id = OBJECT_ID('" +
                    kPurgeTables[i] + "') order by c.column_id"
+            << QString(rows[i]).replace("select * from ",
+                                        "select count(*),checksum_agg(binary_checksum(*)) from ")
             << rows[i];
     }
     return out;

@@ -113,15 +113,31 @@ private slots:
             checksOf({"tqdata_001_2002", "tqdata_001_2003"}, asked).split(";\n").first()));
     }
 
-    // OFFLINE is flagged before the first confirmation and its files are named after the drop; a
-    // single-user database nobody else holds is no hazard.
+    // OFFLINE is flagged before the first confirmation, which says it cannot be backed up and its
+    // files would stay; with backups chosen the run stops before the first backup, without them its
+    // files are named after the drop. A single-user database nobody else holds is no hazard.
     void offlineDatabaseIsFlaggedAndItsFilesNamed() {
         inst.states["tqdata_001_2003"] = "OFFLINE";
         inst.singleUser << "tqdata_001_2002";
-        QCOMPARE(run(request("001", "2002;2003")), Outcome::Succeeded);
+        QCOMPARE(run(request("001", "2002;2003")), Outcome::Stopped);
         QVERIFY2(host->previewDetails.contains(
                      "tqdata_001_2003: 20.0 MB, OFFLINE(注意: 数据库未联机), 无其他连接"),
                  qPrintable(host->previewDetails));
+        QVERIFY(host->previewDetails.contains(
+            "注意: 以下数据库处于脱机状态(OFFLINE),无法备份;删除后其数据文件仍留在"
+            "服务器的磁盘上:\n    tqdata_001_2003"));
+        QCOMPARE(
+            host->shown.last(),
+            "以下数据库处于脱机状态(OFFLINE),无法备份,删除操作已停止,没有删除任何数据!\ntqdata_001_2003\n"
+            "请先在服务器上使其联机(ONLINE),或不选择备份后重试。");
+        QVERIFY(!script->log.join('\n').contains("BACKUP DATABASE"));
+        QVERIFY(inst.accounts.contains("001"));
+
+        host->backupsChosen = false;
+        QCOMPARE(run(request("001", "2002;2003")), Outcome::Succeeded);
+        // Only the database someone could be in is claimed.
+        QVERIFY(script->log.contains("alter database [tqdata_001_2002] set single_user with no_wait"));
+        QVERIFY(!script->log.join('\n').contains("alter database [tqdata_001_2003]"));
         QCOMPARE(host->shown.last(),
                  "帐套001(2002;2003年)已成功删除!\n注意: 以下数据库删除时处于脱机状态(OFFLINE),"
                  "其数据文件仍留在服务器的磁盘上,需要手工删除:\ntqdata_001_2003");
