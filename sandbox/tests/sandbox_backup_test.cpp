@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "sandbox/Sandbox.h"
+#include "support/TestMain.h"
 
 using namespace sandbox;
 
@@ -243,5 +244,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxBackupTest)
+ACCTSET_TEST_CLASS(SandboxBackupTest)
 #include "sandbox_backup_test.moc"

@@ -6,6 +6,7 @@
 
 #include "sandbox/Sandbox.h"
 #include "sandbox/tds/Browser.h"
+#include "support/TestMain.h"
 #include "support/Tsql.h"
 
 using sandbox::tds::browserAnswer;
@@ -77,5 +78,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxBrowserTest)
+ACCTSET_TEST_CLASS(SandboxBrowserTest)
 #include "sandbox_browser_test.moc"

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "sandbox/Sandbox.h"
+#include "support/TestMain.h"
 
 class SandboxCancelTest : public QObject {
     Q_OBJECT
@@ -58,5 +59,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxCancelTest)
+ACCTSET_TEST_CLASS(SandboxCancelTest)
 #include "sandbox_cancel_test.moc"

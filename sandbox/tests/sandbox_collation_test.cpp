@@ -7,6 +7,7 @@
 #include "EngineResults.h"
 #include "sandbox/Engine.h"
 #include "sandbox/sql/Collation.h"
+#include "support/TestMain.h"
 
 using namespace sandbox;
 using namespace sandbox::testing;
@@ -139,5 +140,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxCollationTest)
+ACCTSET_TEST_CLASS(SandboxCollationTest)
 #include "sandbox_collation_test.moc"

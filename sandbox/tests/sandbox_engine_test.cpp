@@ -6,6 +6,7 @@
 #include "EngineFixture.h"
 #include "sandbox/Engine.h"
 #include "sandbox/sql/Collation.h"
+#include "support/TestMain.h"
 
 using namespace sandbox;
 using namespace sandbox::testing;
@@ -409,5 +410,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxEngineTest)
+ACCTSET_TEST_CLASS(SandboxEngineTest)
 #include "sandbox_engine_test.moc"

@@ -24,6 +24,7 @@
 #include "sandbox/tds/SqlBatch.h"
 #include "sandbox/tds/Tokens.h"
 #include "sandbox/tds/Transport.h"
+#include "support/TestMain.h"
 
 using namespace sandbox;
 
@@ -380,9 +381,10 @@ private slots:
         QTemporaryDir dir;
         const QString log = dir.filePath(QStringLiteral("batches.sql"));
         QProcess program;
-        program.start(
-            QStringLiteral(ACCTSET_SANDBOX_EXE),
-            {"--port", "0", "--hold-lock", "UA_log:600", "--use-database", "tqdata_001_2002", "--log", log});
+        const QString exe = qEnvironmentVariable("ACCTSET_SANDBOX_EXE");
+        QVERIFY2(!exe.isEmpty(), "ACCTSET_SANDBOX_EXE names the server program (CTest sets it)");
+        program.start(exe, {"--port", "0", "--hold-lock", "UA_log:600", "--use-database", "tqdata_001_2002",
+                            "--log", log});
         QVERIFY(program.waitForStarted());
         QString out;
         while (!out.contains(QStringLiteral("127.0.0.1,")) && program.waitForReadyRead(20000))
@@ -481,5 +483,5 @@ private:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxLockTest)
+ACCTSET_TEST_CLASS(SandboxLockTest)
 #include "sandbox_lock_test.moc"

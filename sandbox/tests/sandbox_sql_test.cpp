@@ -5,6 +5,7 @@
 #include "EngineFixture.h"
 #include "sandbox/Engine.h"
 #include "sandbox/sql/Collation.h"
+#include "support/TestMain.h"
 
 using namespace sandbox;
 using namespace sandbox::testing;
@@ -233,5 +234,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxSqlTest)
+ACCTSET_TEST_CLASS(SandboxSqlTest)
 #include "sandbox_sql_test.moc"

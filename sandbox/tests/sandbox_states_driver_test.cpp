@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "sandbox/Sandbox.h"
+#include "support/TestMain.h"
 
 namespace {
 
@@ -146,5 +147,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxStatesDriverTest)
+ACCTSET_TEST_CLASS(SandboxStatesDriverTest)
 #include "sandbox_states_driver_test.moc"

@@ -5,6 +5,7 @@
 
 #include "EngineResults.h"
 #include "sandbox/Engine.h"
+#include "support/TestMain.h"
 
 using namespace sandbox;
 using namespace sandbox::testing;
@@ -183,5 +184,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxStatesTest)
+ACCTSET_TEST_CLASS(SandboxStatesTest)
 #include "sandbox_states_test.moc"

@@ -7,6 +7,7 @@
 
 #include "EngineFixture.h"
 #include "sandbox/Engine.h"
+#include "support/TestMain.h"
 
 using namespace sandbox;
 using namespace sandbox::testing;
@@ -200,5 +201,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxStoreFailureTest)
+ACCTSET_TEST_CLASS(SandboxStoreFailureTest)
 #include "sandbox_store_failure_test.moc"

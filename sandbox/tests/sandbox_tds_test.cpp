@@ -14,6 +14,7 @@
 #include "sandbox/tds/SqlBatch.h"
 #include "sandbox/tds/TransactionManager.h"
 #include "sandbox/tds/Transport.h"
+#include "support/TestMain.h"
 
 using namespace sandbox::tds;
 
@@ -142,5 +143,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxTdsTest)
+ACCTSET_TEST_CLASS(SandboxTdsTest)
 #include "sandbox_tds_test.moc"

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "sandbox/Sandbox.h"
+#include "support/TestMain.h"
 #include "support/Tsql.h"
 
 Q_DECLARE_METATYPE(sandbox::Encryption)
@@ -172,5 +173,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(SandboxTlsTest)
+ACCTSET_TEST_CLASS(SandboxTlsTest)
 #include "sandbox_tls_test.moc"

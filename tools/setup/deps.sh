@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
+  # A compiler cache and a faster linker: the build uses them when they are there.
+  ccache lld
   qt6-base-dev libgl-dev
   # The window tests ask for a close as a window manager does, through Qt's platform interface.
   qt6-base-private-dev

@@ -11,6 +11,7 @@
 #include "sandbox/Sandbox.h"
 #include "support/ExpectedText.h"
 #include "support/FakeSqlClient.h"
+#include "support/TestMain.h"
 #include "support/WindowDriver.h"
 
 using namespace Expected;
@@ -123,5 +124,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(CloseRequestTest)
+ACCTSET_TEST_CLASS(CloseRequestTest)
 #include "close_request_test.moc"

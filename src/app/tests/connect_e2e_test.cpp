@@ -12,6 +12,7 @@
 #include "sandbox/Sandbox.h"
 #include "sql/OdbcClient.h"
 #include "support/ExpectedText.h"
+#include "support/TestMain.h"
 #include "support/WindowDriver.h"
 
 namespace {
@@ -197,5 +198,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ConnectE2eTest)
+ACCTSET_TEST_CLASS(ConnectE2eTest)
 #include "connect_e2e_test.moc"

@@ -12,6 +12,7 @@
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
 #include "support/ExpectedText.h"
+#include "support/TestMain.h"
 #include "support/WindowDriver.h"
 
 using namespace Expected;
@@ -67,5 +68,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ConnectInstanceE2eTest)
+ACCTSET_TEST_CLASS(ConnectInstanceE2eTest)
 #include "connect_instance_e2e_test.moc"

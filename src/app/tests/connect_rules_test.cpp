@@ -14,6 +14,7 @@
 #include "app/MessageBox.h"
 #include "support/ExpectedText.h"
 #include "support/FakeSqlClient.h"
+#include "support/TestMain.h"
 #include "support/WindowDriver.h"
 
 namespace {
@@ -415,5 +416,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ConnectRulesTest)
+ACCTSET_TEST_CLASS(ConnectRulesTest)
 #include "connect_rules_test.moc"

@@ -11,6 +11,7 @@
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
 #include "support/ExpectedText.h"
+#include "support/TestMain.h"
 #include "support/WindowDriver.h"
 
 Q_DECLARE_METATYPE(sandbox::Encryption)
@@ -120,5 +121,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ConnectTlsE2eTest)
+ACCTSET_TEST_CLASS(ConnectTlsE2eTest)
 #include "connect_tls_e2e_test.moc"

@@ -13,6 +13,7 @@
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
 #include "support/ExpectedText.h"
+#include "support/TestMain.h"
 
 namespace {
 
@@ -422,5 +423,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(DeletionE2eTest)
+ACCTSET_TEST_CLASS(DeletionE2eTest)
 #include "deletion_e2e_test.moc"

@@ -15,6 +15,7 @@
 #include "support/ExpectedText.h"
 #include "support/FakeInstallation.h"
 #include "support/FakeSqlClient.h"
+#include "support/TestMain.h"
 
 namespace {
 
@@ -551,5 +552,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(DeletionWindowTest)
+ACCTSET_TEST_CLASS(DeletionWindowTest)
 #include "deletion_window_test.moc"

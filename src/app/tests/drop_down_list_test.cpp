@@ -9,6 +9,7 @@
 #include "app/MessageBox.h"
 #include "support/ExpectedText.h"
 #include "support/FakeSqlClient.h"
+#include "support/TestMain.h"
 #include "support/WindowDriver.h"
 
 namespace {
@@ -100,5 +101,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(DropDownListTest)
+ACCTSET_TEST_CLASS(DropDownListTest)
 #include "drop_down_list_test.moc"

@@ -16,6 +16,7 @@
 #include "app/MessageBox.h"
 #include "app/Startup.h"
 #include "support/FakeSqlClient.h"
+#include "support/TestMain.h"
 #include "support/WindowDriver.h"
 
 namespace {
@@ -548,5 +549,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(MainWindowTest)
+ACCTSET_TEST_CLASS(MainWindowTest)
 #include "main_window_test.moc"

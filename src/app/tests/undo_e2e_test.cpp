@@ -14,6 +14,7 @@
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
 #include "support/HostileValues.h"
+#include "support/TestMain.h"
 
 namespace {
 
@@ -365,5 +366,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(UndoE2eTest)
+ACCTSET_TEST_CLASS(UndoE2eTest)
 #include "undo_e2e_test.moc"

@@ -8,6 +8,7 @@
 #include "app/FrmMain.h"
 #include "app/FrmShowDel.h"
 #include "app/MessageBox.h"
+#include "support/TestMain.h"
 #include "support/WindowDriver.h"
 
 namespace {
@@ -119,5 +120,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(WaitWindowTest)
+ACCTSET_TEST_CLASS(WaitWindowTest)
 #include "wait_window_test.moc"

@@ -1,6 +1,7 @@
 // The checks before the first drop, without a window: sessions using a database, its state and hazards,
 // and a lock another session holds, each stopping or failing the run with the holder named.
 #include "RunFixture.h"
+#include "support/TestMain.h"
 
 using namespace runtest;
 
@@ -202,5 +203,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(DeletionChecksTest)
+ACCTSET_TEST_CLASS(DeletionChecksTest)
 #include "deletion_checks_test.moc"

@@ -1,6 +1,7 @@
 // The whole deletion run without a window: the request value in, the outcome out, every statement
 // answered by a scripted installation.
 #include "RunFixture.h"
+#include "support/TestMain.h"
 
 using namespace runtest;
 
@@ -290,5 +291,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(DeletionRunTest)
+ACCTSET_TEST_CLASS(DeletionRunTest)
 #include "deletion_run_test.moc"

@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "deletion/DeletionSql.h"
+#include "support/TestMain.h"
 
 using namespace DeletionSql;
 
@@ -103,5 +104,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(DeletionSqlTest)
+ACCTSET_TEST_CLASS(DeletionSqlTest)
 #include "deletion_sql_test.moc"

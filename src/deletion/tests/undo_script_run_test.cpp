@@ -7,6 +7,7 @@
 #include "deletion/UndoCapture.h"
 #include "sandbox/Sandbox.h"
 #include "support/HostileValues.h"
+#include "support/TestMain.h"
 
 namespace {
 
@@ -211,5 +212,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(UndoScriptRunTest)
+ACCTSET_TEST_CLASS(UndoScriptRunTest)
 #include "undo_script_run_test.moc"

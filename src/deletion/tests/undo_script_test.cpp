@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "deletion/UndoScript.h"
+#include "support/TestMain.h"
 
 using namespace deletion::undo;
 
@@ -290,5 +291,5 @@ void UndoScriptTest::savedScriptIsUtf8WithByteOrderMarkOrNothing() {
     QVERIFY(!error.isEmpty());
 }
 
-QTEST_APPLESS_MAIN(UndoScriptTest)
+ACCTSET_TEST_CLASS(UndoScriptTest)
 #include "undo_script_test.moc"

@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "sql/ConnectFailure.h"
+#include "support/TestMain.h"
 
 using Cause = SqlError::Cause;
 
@@ -68,5 +69,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(ConnectFailureTest)
+ACCTSET_TEST_CLASS(ConnectFailureTest)
 #include "connect_failure_test.moc"

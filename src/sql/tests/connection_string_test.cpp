@@ -2,6 +2,7 @@
 #include <QTest>
 
 #include "sql/ConnectionString.h"
+#include "support/TestMain.h"
 
 using namespace ConnectionString;
 
@@ -155,5 +156,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(ConnectionStringTest)
+ACCTSET_TEST_CLASS(ConnectionStringTest)
 #include "connection_string_test.moc"

@@ -4,6 +4,7 @@
 
 #include "sandbox/Sandbox.h"
 #include "sql/OdbcClient.h"
+#include "support/TestMain.h"
 
 class OdbcRowsTest : public QObject {
     Q_OBJECT
@@ -114,5 +115,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(OdbcRowsTest)
+ACCTSET_TEST_CLASS(OdbcRowsTest)
 #include "odbc_rows_test.moc"
