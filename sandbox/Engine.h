@@ -12,7 +12,9 @@
 
 namespace sandbox {
 
-enum class ColType { Int, SmallInt, BigInt, NVarChar, Bit, Float, DateTime, VarBinary };
+// Decimal: decimal, numeric, money and smallmoney, exact: its Value is the number's text at the column's
+// scale ("12.50", "-0.5000"), never a double.
+enum class ColType { Int, SmallInt, BigInt, NVarChar, Bit, Float, DateTime, VarBinary, Decimal };
 
 struct Column {
     std::string name;
@@ -20,7 +22,9 @@ struct Column {
     int maxChars = 255;  // for NVarChar; bytes for VarBinary
     bool nullable = true;
     bool variant = false;  // sql_variant, its values of base type `type` (DATABASEPROPERTYEX, SERVERPROPERTY)
-    bool identity = false;  // a table's column declared "int identity"
+    bool identity = false;         // a table's column declared "int identity"
+    int precision = 0, scale = 0;  // Decimal
+    bool money = false;            // Decimal: money (precision 19) or smallmoney (10), sent as such
 };
 
 struct Value {

@@ -332,6 +332,8 @@ Cell Executor::aggregate(const Expr& e, const Ctx& c) {
                 best = v;
         } else if (e.s == "checksum_agg") {
             isum ^= toInt(v, ColType::Int);
+        } else if ((e.s == "sum" || e.s == "avg") && type.type == ColType::Decimal) {
+            best = best.v.null ? v : decimalArith("+", best, v);
         } else if (e.s == "sum" || e.s == "avg") {
             if (type.type == ColType::Float)
                 fsum += toFloat(v);
@@ -347,6 +349,8 @@ Cell Executor::aggregate(const Expr& e, const Ctx& c) {
         return best;
     if (count == 0)
         return nullCell(type.type);
+    if (type.type == ColType::Decimal)
+        return e.s == "sum" ? best : decimalArith("/", best, intCell(count));
     if (type.type == ColType::Float) {
         Cell r;
         r.t = ColType::Float;

@@ -148,6 +148,10 @@ ExprPtr Parser::number(const std::string& text) {
     if (text.find_first_of(".eE") != std::string::npos) {
         ExprPtr e = make(Expr::Kind::Float);
         e->f = std::stod(text);
+        // Without an exponent it is a decimal literal, kept digit for digit (s holds its text):
+        // https://learn.microsoft.com/en-us/sql/t-sql/data-types/constants-transact-sql
+        if (text.find_first_of("eE") == std::string::npos)
+            e->s = text;
         return e;
     }
     ExprPtr e = make(Expr::Kind::Int);
@@ -284,6 +288,7 @@ Column Parser::dataType() {
     const Token& t = peek();
     const std::string type = lower(name());
     int length = 30;
+    std::string declared = type;  // decimal(p,s) as written
     if (acceptOp("(")) {
         if (acceptWord("max")) {
             length = 4000;
@@ -291,11 +296,21 @@ Column Parser::dataType() {
             if (peek().kind != Token::Kind::Number)
                 fail();
             length = std::max(1, std::min(4000, std::atoi(peek().value.c_str())));
+            declared += "(" + peek().value;
             ++k_;
+            if (acceptOp(",")) {
+                if (peek().kind != Token::Kind::Number)
+                    fail();
+                declared += "," + peek().value;
+                ++k_;
+            }
+            declared += ")";
         }
         expectOp(")");
     }
     std::optional<Column> c = castTarget(type, length);
+    if (c && c->type == ColType::Decimal)
+        decimalFromDecl(declared, &*c);
     if (!c)
         throw ParseError{Message{.number = 243,
                                  .state = 2,

@@ -27,6 +27,7 @@ QVariant toVariant(const sandbox::Value& v, sandbox::ColType t) {
             return QByteArray::fromStdString(v.text);
         case ColType::NVarChar:
         case ColType::DateTime:
+        case ColType::Decimal:  // as both drivers hand decimals over: text
             return QString::fromStdString(v.text);
     }
     return {};
