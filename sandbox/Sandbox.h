@@ -83,9 +83,8 @@ public:
     // Number of replies sent (round trips), for benchmarks.
     uint64_t roundTrips() const;
 
-    // Every connection since start (or the last clear), once its thread has ended or now.
+    // Every connection since start, once its thread has ended or now.
     std::vector<ConnectionRecord> connections() const;
-    void clearConnections();
     uint64_t browserAnswers() const;  // SQL Server Browser requests answered
 
 private:

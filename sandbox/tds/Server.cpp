@@ -254,12 +254,6 @@ std::vector<ConnectionRecord> Server::connections() const {
     return out;
 }
 
-void Server::clearConnections() {
-    std::lock_guard lock(d->recordsMu);
-    d->records.clear();
-    d->clearedBelow = d->nextRecordId.load();
-}
-
 uint64_t Server::browserAnswers() const {
     return d->browser.answered();
 }

@@ -28,15 +28,13 @@ struct ServerState {
     std::unique_ptr<TlsContext> tls;  // made at the first start, unless encryption is None
     Browser browser;
 
-    // What each connection did, by the order of its acceptance; ids below clearedBelow are forgotten.
+    // What each connection did, by the order of its acceptance.
     mutable std::mutex recordsMu;
     std::map<uint64_t, ConnectionRecord> records;
     std::atomic<uint64_t> nextRecordId{0};
-    uint64_t clearedBelow = 0;
     void publish(uint64_t id, const ConnectionRecord& r) {
         std::lock_guard lock(recordsMu);
-        if (id >= clearedBelow)
-            records[id] = r;
+        records[id] = r;
     }
 
     explicit ServerState(Options o) : options(std::move(o)), engine(options.sqlitePath) {}

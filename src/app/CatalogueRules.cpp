@@ -93,6 +93,7 @@ void FrmMain::CmdLink_Click() {
     if (cnn.isOpen())
         cnn.close();
     const SqlError opened = cnn.open(spec);
+    connectedSpec_ = opened.isError() ? ConnectionSpec{} : spec;
     // Let the window repaint after the wait; input stays queued until the rule has ended, so no
     // other rule (nor a second connect) can run inside this one.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);

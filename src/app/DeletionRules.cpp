@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 
@@ -82,10 +81,11 @@ public:
                           bool* checked) override {
         return MessageBox::confirmWithCheck(&w_, text, details, checkText, checked) == MessageBox::Ok;
     }
-    QString serverName() override { return w_.typedSpec().server; }
+    QString serverName() override { return w_.connectedSpec().server; }
+    // With the credentials of the open connection: the password box may have been edited since.
     std::unique_ptr<SqlClient> secondConnection() override {
         std::unique_ptr<SqlClient> c = w_.makeClient();
-        if (!c || c->open(w_.typedSpec()).isError())
+        if (!c || c->open(w_.connectedSpec()).isError())
             return nullptr;
         return c;
     }
@@ -106,12 +106,6 @@ private:
 
 }  // namespace
 
-void FrmMain::ChkDelDB_Click() {
-    const bool ticked = ChkDelDB->isChecked();
-    txtYear->setVisible(ticked);
-    lblYear->setVisible(ticked);
-}
-
 void FrmMain::CmdDel_Click() {
     if (deleting_)
         return;
@@ -121,6 +115,9 @@ void FrmMain::CmdDel_Click() {
         // The run works from what the window showed at the press; the guard keeps it so.
         const deletion::Request request{AccountCatalogue::boxValue(TxtAccNo->text()), ChkDelDB->isChecked(),
                                         YearList::fromText(AccountCatalogue::boxValue(txtYear->text()))};
+        // The number box's check runs as when the box loses the focus, its look-up and message
+        // included; the run then looks the account set up for itself, since the check's notice may
+        // have waited for the operator, and its answer decides the request's own message.
         TxtAccNo_LostFocus();
         WindowHost host(*this);
         if (deletion::run(request, host) != deletion::Outcome::Stopped) {

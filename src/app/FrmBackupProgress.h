@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "deletion/Backups.h"
+#include "deletion/DeletionHost.h"
 
 class QLabel;
 class QProgressBar;

@@ -256,6 +256,13 @@ void FrmMain::onFocusChanged(QWidget* old, QWidget* now) {
         fire(&FrmMain::TxtAccNo_LostFocus, "TxtAccNo_LostFocus");
 }
 
+// A view toggle that both the list's rules and the deletion's reset use.
+void FrmMain::ChkDelDB_Click() {
+    const bool ticked = ChkDelDB->isChecked();
+    txtYear->setVisible(ticked);
+    lblYear->setVisible(ticked);
+}
+
 void FrmMain::cmdexit_Click() {
     close();
 }

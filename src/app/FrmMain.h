@@ -44,12 +44,13 @@ public:
 
     // The connection, created on first use; null after menu_exit_Click released it.
     SqlClient& Cnn();
-    bool hasCnn() const { return cnn_ != nullptr; }
     void releaseCnn();
     // A connection of its own, unopened, from the same factory as Cnn.
     std::unique_ptr<SqlClient> makeClient() const { return factory_(); }
     // The server and password as typed, trimmed.
     ConnectionSpec typedSpec() const;
+    // What the open connection was made with; the password box may have been edited since.
+    ConnectionSpec connectedSpec() const { return connectedSpec_; }
 
     // An input box (text box or the list) is enabled and white, or disabled and grey.
     void setBoxEnabled(QWidget* box, bool enabled);
@@ -101,6 +102,7 @@ private:
 
     ClientFactory factory_;
     std::unique_ptr<SqlClient> cnn_;
+    ConnectionSpec connectedSpec_;
     QMetaObject::Connection focusWatch_;
     bool placed_ = false;
     // A close asked for while a deletion runs waits for its end.

@@ -85,21 +85,7 @@ MessageBox::Answer MessageBox::confirm(QWidget* parent, const QString& text, con
 
 MessageBox::Answer MessageBox::confirmWithCheck(QWidget* parent, const QString& text, const QString& details,
                                                 const QString& checkText, bool* checked) {
-    auto& ts = testState();
-    if (ts.on) {
-        if (!ts.checks.isEmpty())
-            *checked = ts.checks.takeFirst();
-        ts.shown.append({Confirmation, text, details, checkText, *checked});
-        return ts.answers.isEmpty() ? Ok : ts.answers.takeFirst();
-    }
-    const auto box = build(parent, Confirmation, text, details);
-    auto* check = new QCheckBox(checkText);
-    check->setObjectName(QStringLiteral("check"));
-    check->setChecked(*checked);
-    box->setCheckBox(check);
-    box->exec();
-    *checked = check->isChecked();
-    return answerOf(*box);
+    return show(parent, Confirmation, text, details, checkText, checked);
 }
 
 void MessageBox::queueChecks(const QList<bool>& states) {
@@ -157,15 +143,28 @@ MessageBox::Answer MessageBox::answerOf(const QMessageBox& box) {
     return clicked && clicked->objectName() == QLatin1String("ok") ? Ok : Cancel;
 }
 
-MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& text, const QString& details) {
+MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& text, const QString& details,
+                                    const QString& checkText, bool* checked) {
     deliverQueuedClose();
+    const auto withCheck = [&](QMessageBox& box) -> QCheckBox* {
+        if (!checked)
+            return nullptr;
+        auto* check = new QCheckBox(checkText);
+        check->setObjectName(QStringLiteral("check"));
+        check->setChecked(*checked);
+        box.setCheckBox(check);
+        return check;
+    };
     auto& ts = testState();
     if (ts.on) {
-        ts.shown.append({kind, text, details, {}, false});
+        if (checked && !ts.checks.isEmpty())
+            *checked = ts.checks.takeFirst();
+        ts.shown.append({kind, text, details, checked ? checkText : QString(), checked && *checked});
         if (ts.onShown)
             ts.onShown(ts.shown.last());
         if (ts.modal) {
             const auto box = build(parent, kind, text, details);
+            withCheck(*box);
             box->open();
             QAbstractEventDispatcher::instance()->wakeUp();
             QCoreApplication::processEvents();
@@ -177,6 +176,9 @@ MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& t
     }
 
     const auto box = build(parent, kind, text, details);
+    QCheckBox* check = withCheck(*box);
     box->exec();
+    if (check)
+        *checked = check->isChecked();
     return answerOf(*box);
 }

@@ -55,5 +55,7 @@ public:
     static Answer answerOf(const QMessageBox& box);
 
 private:
-    static Answer show(QWidget* parent, Kind kind, const QString& text, const QString& details);
+    // Every box, with a check box when checked is given.
+    static Answer show(QWidget* parent, Kind kind, const QString& text, const QString& details,
+                       const QString& checkText = {}, bool* checked = nullptr);
 };

@@ -8,38 +8,15 @@
 #include <QString>
 #include <QStringList>
 
+#include "deletion/DeletionHost.h"
+#include "deletion/NamedBatch.h"
 #include "deletion/UndoScript.h"
 #include "sql/SqlClient.h"
 
 namespace deletion {
 
-class DeletionHost;
-
-// The window that shows the backups while they run. The run drives it; the operator's only act
-// is 取消.
-class BackupView {
-public:
-    virtual ~BackupView() = default;
-    virtual void start(const QStringList& databases) = 0;
-    // percent of database index; what: the step under way, in the operator's words
-    virtual void progress(qsizetype index, int percent, const QString& what) = 0;
-    virtual bool cancelled() const = 0;
-    virtual void finish() = 0;
-};
-
-namespace BackupSql {
-// The instance's default backup folder where the server names it (2019 and later), else Null.
-QString defaultDirectory();
-// The same folder from the instance's registry key, for older servers; columns Value, Data.
-QString registryDirectory();
-QString lastFullBackup(const QString& databaseName);  // one value: the finish date, or Null
-QString sessionId();
-QString backup(const QString& databaseName, const QString& file);
-QString verify(const QString& file);
-QString percentComplete(int sessionId);
 // dir + separator + db_yyyyMMdd_HHmmss.bak, with the separator the folder itself uses.
-QString fileIn(const QString& directory, const QString& databaseName, const QDateTime& at);
-}  // namespace BackupSql
+QString backupFile(const QString& directory, const QString& databaseName, const QDateTime& at);
 
 // The backups before the first drop: what the confirmations say about them, and the backups and
 // their verification themselves.
@@ -47,11 +24,11 @@ class Backups {
 public:
     Backups(SqlClient& sql, DeletionHost& host) : sql_(sql), host_(host) {}
 
-    // Appended to the first confirmation's batch for the listed databases.
-    QStringList previewStatements(const QStringList& databases);
+    // Added to the first confirmation's batch for the listed databases.
+    void addPreview(NamedBatch& batch, const QStringList& databases);
     void noteSize(const QString& database, const SqlResult& pages);
-    // Reads the answers to previewStatements() from results[first...]; the lines for the details.
-    QStringList readPreview(const QList<SqlResult>& results, qsizetype first);
+    // Reads the answers to addPreview()'s queries; the lines for the details.
+    QStringList readPreview(const NamedBatch& batch);
 
     // The second confirmation, with the check box that chooses the backups.
     bool confirm(const QString& text);
@@ -60,8 +37,8 @@ public:
     // failed or the operator cancelled.
     bool run(const QStringList& databases);
 
-    bool chosen() const { return chosen_; }
     const QList<undo::Backup>& made() const { return made_; }
+    bool chosen() const { return chosen_; }  // the operator ticked the backups
 
 private:
     struct Step {

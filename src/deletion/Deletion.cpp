@@ -6,6 +6,7 @@
 #include "deletion/Backups.h"
 #include "deletion/DeletionChecks.h"
 #include "deletion/DeletionSql.h"
+#include "deletion/NamedBatch.h"
 #include "deletion/UndoCapture.h"
 
 namespace deletion {
@@ -26,33 +27,6 @@ bool hasTable(const SqlResult& tables, const QString& table) {
 
 bool timedOut(const SqlError& e) {
     return e.nativeCode == checks::kLockTimedOut;
-}
-
-QString databaseSummary(const QString& db, const SqlResult& size, const SqlResult& state,
-                        const SqlResult& sessions) {
-    if (!size.ok())
-        return QStringLiteral("%1: (无法查询: %2)").arg(db, serverWords(size.error));
-    const QVariant pages = size.rowCount() == 1 ? size.rows[0].value(0) : QVariant();
-    if (!pages.isValid() || pages.isNull())
-        return db + QStringLiteral(": 不存在");
-    QStringList parts;
-    parts << QString::number(pages.toLongLong() * 8.0 / 1024.0, 'f', 1) + QStringLiteral(" MB");
-    const QString status =
-        state.ok() && state.rowCount() == 1 ? state.rows[0].value(0).toString() : QString();
-    if (status.isEmpty())
-        parts << QStringLiteral("状态未知");
-    else if (status == QLatin1String("ONLINE"))
-        parts << status;
-    else
-        parts << status + QStringLiteral("(注意: 数据库未联机)");
-    const QStringList using_ = checks::sessionsOf(sessions, db);
-    if (!sessions.ok())
-        parts << QStringLiteral("连接未知");
-    else if (using_.isEmpty())
-        parts << QStringLiteral("无其他连接");
-    else
-        parts << QStringLiteral("%1 个连接: ").arg(using_.size()) + using_.join(QStringLiteral("; "));
-    return db + QStringLiteral(": ") + parts.join(QStringLiteral(", "));
 }
 
 struct FailedDrop {
@@ -82,11 +56,10 @@ public:
             return Outcome::Stopped;
         host_.showWait();
         host_.yield();
-        const SqlResult tables = sql_.query(DeletionSql::existingTables());
-        const std::optional<SqlError> purgeError = purge(tables);
+        const std::optional<SqlError> purgeError = purge();
         host_.closeWait();
         host_.yield();
-        const Leftovers left = verify(tables);
+        const Leftovers left = verify();
         // A drop that left its database in place: everyone may use it again.
         for (const QString& db : left.databases)
             sql_.command(DeletionSql::releaseDatabase(db));
@@ -100,13 +73,20 @@ private:
             host_.notice(text::enterAccountNumber());
             return false;
         }
-        const SqlResult found = sql_.query(DeletionSql::accountLookup(n_));
-        if (!found.ok())
-            return stopOnQueryFailure(found.error);
-        if (found.rowCount() == 0) {
+        // The look-up and the table list in one round trip: the list decides what the preview
+        // counts, and every stage after it works on this one reading.
+        NamedBatch first;
+        first.add(QStringLiteral("account"), DeletionSql::accountLookup(n_));
+        first.add(QStringLiteral("tables"), DeletionSql::existingTables());
+        first.send(sql_);
+        account_ = first[QStringLiteral("account")];
+        if (!account_.ok())
+            return stopOnQueryFailure(account_.error);
+        if (account_.rowCount() == 0) {
             host_.notice(text::accountMissing(n_));
             return false;
         }
+        tables_ = first[QStringLiteral("tables")];
         const QString details = preview();
         if (previewError_.isError())
             return stopOnQueryFailure(previewError_);
@@ -129,77 +109,105 @@ private:
     // A time-out names who holds the lock, asked at once: the holder may end any moment.
     bool stopOnQueryFailure(const SqlError& e) {
         if (timedOut(e))
-            host_.notice(
-                text::lockWaitStopped(checks::lockHolderLines(sql_.batch(DeletionSql::lockHolders()))),
-                serverWords(e));
+            host_.notice(text::lockWaitStopped(lockHolders()), serverWords(e));
         else
             host_.notice(text::queryFailed(), serverWords(e));
         return false;
     }
 
-    // What the deletion will remove, for the first confirmation's details: the table list, then
-    // every count and every database's size, state and sessions in one batch. Read-only; a query
-    // that fails only leaves a gap in the list, the stages below check again.
+    QString lockHolders() {
+        const DeletionSql::LockHolders holders = DeletionSql::lockHolders();
+        NamedBatch batch;
+        batch.add(QStringLiteral("open transactions"), holders.openTransactions);
+        batch.add(QStringLiteral("locking"), holders.locking);
+        batch.send(sql_);
+        return checks::lockHolderLines(batch[QStringLiteral("open transactions")],
+                                       batch[QStringLiteral("locking")]);
+    }
+
+    // The catalogue tables this installation has, in purge order, from the one reading of the list.
+    // A reading that failed is made again when a later stage needs the list: nothing has changed
+    // on the server yet then.
+    QStringList existingTables() {
+        if (!tables_.ok())
+            tables_ = sql_.query(DeletionSql::existingTables());
+        QStringList out;
+        if (!tables_.ok())
+            return out;
+        for (const QString& table : DeletionSql::purgeTables()) {
+            if (hasTable(tables_, table))
+                out << table;
+        }
+        return out;
+    }
+
+    // What the deletion will remove, for the first confirmation's details: every count and every
+    // database's size, state and sessions in one batch. Read-only; a query that fails only leaves
+    // a gap in the list, the stages below check again.
     QString preview() {
-        QStringList lines{QStringLiteral("将从系统数据库TqSystem中删除帐套%1的记录:").arg(n_)};
-        QStringList statements;
+        QStringList lines{text::previewHeading(n_)};
+        if (!tables_.ok())
+            lines << text::previewUnqueried(serverWords(tables_.error));
+        if (timedOut(tables_.error))
+            previewError_ = tables_.error;
+        NamedBatch batch;
         QStringList counted;
-        const SqlResult tables = sql_.query(DeletionSql::existingTables());
-        if (!tables.ok())
-            lines << QStringLiteral("    (无法查询: %1)").arg(serverWords(tables.error));
-        if (timedOut(tables.error))
-            previewError_ = tables.error;
         for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
-            if (tables.ok() && hasTable(tables, p.table)) {
-                statements << p.count;
-                counted << p.table;
-            }
+            if (!tables_.ok() || !hasTable(tables_, p.table))
+                continue;
+            counted << p.table;
+            // The registration rows are the look-up's, read a moment ago.
+            if (!DeletionSql::isRegistrationTable(p.table))
+                batch.add(QStringLiteral("count ") + p.table, p.count);
         }
         QStringList dbs;
         if (req_.deleteDatabases) {
             for (const QString& year : req_.years.entries())
                 dbs << DeletionSql::databaseName(n_, year);
         }
-        for (const QString& db : dbs)
-            statements << DeletionSql::databaseSize(db) << DeletionSql::databaseState(db);
-        if (!dbs.isEmpty())
-            statements << DeletionSql::databaseSessions(dbs);
-        const qsizetype backupFacts = statements.size();
-        if (!dbs.isEmpty())
-            statements << backups_.previewStatements(dbs);
-        const QList<SqlResult> results = statements.isEmpty() ? QList<SqlResult>{} : sql_.batch(statements);
+        for (const QString& db : dbs) {
+            batch.add(QStringLiteral("size ") + db, DeletionSql::databaseSize(db));
+            batch.add(QStringLiteral("state ") + db, DeletionSql::databaseState(db));
+        }
+        if (!dbs.isEmpty()) {
+            batch.add(QStringLiteral("sessions"), DeletionSql::databaseSessions(dbs));
+            backups_.addPreview(batch, dbs);
+        }
+        batch.send(sql_);
         // A count that waited out the lock time-out would wait again in the purge: stop here.
-        if (const SqlError e = firstError(results); timedOut(e))
+        if (const SqlError e = batch.firstFailure(); timedOut(e))
             previewError_ = e;
 
-        for (qsizetype i = 0; i < counted.size(); ++i) {
-            const SqlResult count = resultAt(results, i);
-            lines
-                << (count.ok() && count.rowCount() == 1
-                        ? QStringLiteral("    %1: %2 行").arg(counted[i], count.rows[0].value(0).toString())
-                        : QStringLiteral("    %1: (无法查询: %2)").arg(counted[i], serverWords(count.error)));
+        for (const QString& table : counted) {
+            if (DeletionSql::isRegistrationTable(table)) {
+                lines << text::previewCount(table, QString::number(account_.rowCount()));
+                continue;
+            }
+            const SqlResult count = batch[QStringLiteral("count ") + table];
+            lines << (count.ok() && count.rowCount() == 1
+                          ? text::previewCount(table, count.rows[0].value(0).toString())
+                          : text::previewCountUnqueried(table, serverWords(count.error)));
         }
         if (!req_.deleteDatabases)
             return lines.join(QLatin1Char('\n'));
-        lines << QStringLiteral("将删除的年度数据库:");
+        lines << text::previewDatabasesHeading();
         if (dbs.isEmpty())
-            lines << QStringLiteral("    (未填写年度)");
-        const qsizetype base = counted.size();
-        const SqlResult sessions = resultAt(results, base + 2 * dbs.size());
+            lines << text::previewNoYears();
+        const SqlResult sessions = batch[QStringLiteral("sessions")];
         QStringList offline;
-        for (qsizetype k = 0; k < dbs.size(); ++k) {
-            backups_.noteSize(dbs[k], resultAt(results, base + 2 * k));
-            const SqlResult state = resultAt(results, base + 2 * k + 1);
-            lines << QStringLiteral("    ") +
-                         databaseSummary(dbs[k], resultAt(results, base + 2 * k), state, sessions);
+        for (const QString& db : dbs) {
+            const SqlResult size = batch[QStringLiteral("size ") + db];
+            const SqlResult state = batch[QStringLiteral("state ") + db];
+            backups_.noteSize(db, size);
+            lines << text::previewDatabase(db, size, state, sessions);
             if (state.ok() && state.rowCount() == 1 &&
                 state.rows[0].value(0).toString() == QLatin1String("OFFLINE"))
-                offline << dbs[k];
+                offline << db;
         }
         if (!offline.isEmpty())
             lines << text::offlinePreview(offline);
         if (!dbs.isEmpty())
-            lines << backups_.readPreview(results, backupFacts);
+            lines << backups_.readPreview(batch);
         return lines.join(QLatin1Char('\n'));
     }
 
@@ -281,21 +289,28 @@ private:
             return stopOnQueryFailure(version.error);
         // replica_id arrived with 2012 (11); 2008 R2 (10) has no availability groups.
         const int major = checks::majorVersion(version);
-        QStringList statements = DeletionSql::databaseHazards(names, major == 0 || major >= 11);
-        statements << DeletionSql::databaseSessions(names);
-        const QList<SqlResult> results = sql_.batch(statements);
-        for (qsizetype i = 0; i < statements.size(); ++i) {
-            if (const SqlResult r = resultAt(results, i); !r.ok())
-                return stopOnQueryFailure(r.error);
-        }
-        const SqlResult& sessions = results[statements.size() - 1];
-        const checks::DatabaseStates states = checks::judge(names, results.mid(0, 3), sessions);
+        const DeletionSql::DatabaseHazards hazards =
+            DeletionSql::databaseHazards(names, major == 0 || major >= 11);
+        NamedBatch batch;
+        batch.add(QStringLiteral("databases"), hazards.databases);
+        batch.add(QStringLiteral("snapshots"), hazards.snapshots);
+        batch.add(QStringLiteral("mirroring"), hazards.mirroring);
+        batch.add(QStringLiteral("sessions"), DeletionSql::databaseSessions(names));
+        batch.send(sql_);
+        if (const SqlError e = batch.error(); e.isError())
+            return stopOnQueryFailure(e);
+        const SqlResult sessions = batch[QStringLiteral("sessions")];
+        const checks::DatabaseStates states =
+            checks::judge(names,
+                          {batch[QStringLiteral("databases")], batch[QStringLiteral("snapshots")],
+                           batch[QStringLiteral("mirroring")]},
+                          sessions);
         if (!states.hazards.isEmpty()) {
             QStringList lines;
             QStringList raw;
             for (const checks::Hazard& h : states.hazards) {
-                lines << QStringLiteral("数据库%1: ").arg(h.database) + h.reasons.join(QStringLiteral("; "));
-                raw << h.database + QStringLiteral(": ") + h.raw;
+                lines << text::hazardLine(h.database, h.reasons);
+                raw << text::hazardDetails(h.database, h.raw);
             }
             host_.notice(text::databasesUnsafe(lines), raw.join(QLatin1Char('\n')));
             return false;
@@ -313,35 +328,25 @@ private:
         if (!backups_.run(databases))
             return false;
         const UndoCapture capture{host_.serverName(), n_, entries_, backups_.made()};
-        QString error;
-        if (capture.save(sql_, &undoPath_, &error, &saved_))
+        const QStringList tables = existingTables();
+        QString error = serverWords(tables_.error);
+        if (tables_.ok() && capture.save(sql_, tables, &undoPath_, &error, &saved_))
             return true;
         undoPath_.clear();
-        host_.notice(QStringLiteral("无法保存撤销脚本,删除操作已停止,没有删除任何数据!"),
+        host_.notice(text::undoNotSaved(),
                      (QStringList{undoFolder(), error} + wayBack()).join(QLatin1Char('\n')));
         return false;
     }
 
     // Where the way back is, for every message after the first change.
-    QStringList wayBack() const {
-        QStringList out;
-        if (!undoPath_.isEmpty())
-            out << QStringLiteral("撤销脚本: ") + undoPath_;
-        if (!backups_.made().isEmpty())
-            out << QStringLiteral("备份文件(服务器上):");
-        for (const undo::Backup& b : backups_.made())
-            out << QStringLiteral("    ") + b.file;
-        return out;
-    }
+    QStringList wayBack() const { return text::wayBack(undoPath_, backups_.made()); }
 
     // Stage 3: every delete of a table that exists, in one batch and one transaction, so no
     // transaction stays open across a round trip. The first failure rolls back all of it.
-    std::optional<SqlError> purge(const SqlResult& tables) {
-        if (!tables.ok())
-            return tables.error;
+    std::optional<SqlError> purge() {
         QStringList statements{DeletionSql::setXactAbort(), DeletionSql::beginTransaction()};
         for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
-            if (!hasTable(tables, p.table))
+            if (!hasTable(tables_, p.table))
                 continue;
             // A table the script does not hold counts as saved empty: any row there stops the purge.
             SavedRows held{p.table, 0, {}};
@@ -356,7 +361,7 @@ private:
         if (!e.isError())
             return std::nullopt;
         if (timedOut(e))
-            lockHolders_ = checks::lockHolderLines(sql_.batch(DeletionSql::lockHolders()));
+            lockHolders_ = lockHolders();
         // With XACT_ABORT the server has usually rolled back already; the explicit rollback covers
         // errors that end the batch but leave the transaction open: compile errors such as an
         // unknown name are not affected by XACT_ABORT
@@ -367,38 +372,36 @@ private:
     }
 
     // The registration row, every other catalogue table that exists and every dropped database,
-    // in one batch: success needs all of them gone.
-    Leftovers verify(const SqlResult& tables) {
-        QStringList statements{DeletionSql::accountVerification(n_)};
+    // in one batch: success needs all of them gone. The registration row is looked up again
+    // because the purge has just deleted it.
+    Leftovers verify() {
+        NamedBatch batch;
+        batch.add(QStringLiteral("account"), DeletionSql::accountVerification(n_));
         QStringList counted;
         for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
-            if (tables.ok() && hasTable(tables, p.table) &&
-                p.table.compare(QStringLiteral("UA_account"), Qt::CaseInsensitive) != 0) {
-                statements << p.count;
+            if (hasTable(tables_, p.table) && !DeletionSql::isRegistrationTable(p.table)) {
+                batch.add(QStringLiteral("count ") + p.table, p.count);
                 counted << p.table;
             }
         }
         if (!dropped_.isEmpty())
-            statements << DeletionSql::databasesListed(dropped_);
-        const QList<SqlResult> results = sql_.batch(statements);
+            batch.add(QStringLiteral("listed"), DeletionSql::databasesListed(dropped_));
+        batch.send(sql_);
         Leftovers left;
-        for (qsizetype i = 0; i < statements.size() && !left.error.isError(); ++i)
-            left.error = resultAt(results, i).error;
+        left.error = batch.error();
         if (left.error.isError())
             return left;
-        for (qsizetype i = 0; i < counted.size(); ++i) {
-            const qint64 n =
-                results[i + 1].rowCount() == 1 ? results[i + 1].rows[0].value(0).toLongLong() : 0;
+        for (const QString& table : counted) {
+            const SqlResult count = batch[QStringLiteral("count ") + table];
+            const qint64 n = count.rowCount() == 1 ? count.rows[0].value(0).toLongLong() : 0;
             if (n != 0)
-                left.rows << QStringLiteral("%1: %2 行").arg(counted[i]).arg(n);
+                left.rows << text::leftoverRows(table, n);
         }
-        if (results[0].rowCount() > 0)
-            left.rows << QStringLiteral("UA_account: %1 行").arg(results[0].rowCount());
-        if (!dropped_.isEmpty()) {
-            const SqlResult& listed = results[statements.size() - 1];
-            for (qsizetype i = 0; i < listed.rowCount(); ++i)
-                left.databases << field(listed, i, QStringLiteral("name"));
-        }
+        if (const SqlResult account = batch[QStringLiteral("account")]; account.rowCount() > 0)
+            left.rows << text::leftoverRows(QStringLiteral("UA_account"), account.rowCount());
+        const SqlResult listed = batch[QStringLiteral("listed")];
+        for (qsizetype i = 0; i < listed.rowCount(); ++i)
+            left.databases << field(listed, i, QStringLiteral("name"));
         return left;
     }
 
@@ -410,7 +413,7 @@ private:
         if (left.error.isError())
             reasons << serverWords(left.error);
         for (const FailedDrop& f : failedDrops_)
-            reasons << f.database + QStringLiteral(": ") + serverWords(f.error);
+            reasons << text::reason(f.database, serverWords(f.error));
         QStringList gone;
         for (const QString& db : dropped_) {
             if (!left.databases.contains(db, Qt::CaseInsensitive))
@@ -425,44 +428,34 @@ private:
                              wayBack().join(QLatin1Char('\n')));
                 return Outcome::Succeeded;
             }
-            QString msg = QStringLiteral("帐套%1已从系统数据库中删除,但以下年度数据库未能删除:\n").arg(n_) +
-                          failedNames().join(QLatin1Char('\n'));
-            if (!gone.isEmpty())
-                msg += QStringLiteral("\n已删除的年度数据库:\n") + gone.join(QLatin1Char('\n'));
-            host_.notice(msg + offlineNote(), (reasons + wayBack()).join(QLatin1Char('\n')));
+            host_.notice(text::partlyFailed(n_, failedNames(), gone) + offlineNote(),
+                         (reasons + wayBack()).join(QLatin1Char('\n')));
             return Outcome::PartlyFailed;
         }
         const bool changed = purgeError && purgeError->nativeCode == DeletionSql::kChangedSinceSaved;
         QString msg = changed ? text::changedSinceScript(n_, purgeError->message) : text::failure();
         if (purgeError && timedOut(*purgeError))
-            msg += QStringLiteral("\n等待其他会话释放锁超时,系统数据库中的删除已全部撤销。\n") + lockHolders_;
+            msg += text::purgeLockRolledBack(lockHolders_);
         // A purge stopped by the comparison left every row there, as it should: no list of them.
         QStringList still = changed ? QStringList{} : left.rows;
         for (const QString& db : left.databases)
-            still << QStringLiteral("数据库") + db;
+            still << text::leftoverDatabase(db);
         if (!still.isEmpty())
-            msg += QStringLiteral("\n以下内容仍在服务器上:\n") + still.join(QLatin1Char('\n'));
+            msg += text::stillThere(still);
         msg += droppedLines(gone);
         if (!failedDrops_.isEmpty())
-            msg += QStringLiteral("\n以下年度数据库未能删除:\n") + failedNames().join(QLatin1Char('\n'));
+            msg += text::notDropped(failedNames());
         host_.notice(msg + offlineNote(), (reasons + wayBack()).join(QLatin1Char('\n')));
         return Outcome::Failed;
     }
 
-    // A database dropped while OFFLINE leaves its files behind:
-    // https://learn.microsoft.com/sql/t-sql/statements/drop-database-transact-sql
     QString offlineNote() const {
         QStringList left;
         for (const QString& db : dropped_) {
             if (offline_.contains(db))
                 left << db;
         }
-        if (left.isEmpty())
-            return {};
-        return QStringLiteral(
-                   "\n注意: 以下数据库删除时处于脱机状态(OFFLINE),其数据文件仍留在服务器的磁盘上,"
-                   "需要手工删除:\n") +
-               left.join(QLatin1Char('\n'));
+        return text::offlineNote(left);
     }
 
     // The databases dropped before a failure: those with a verified backup come back with it and the
@@ -479,13 +472,13 @@ private:
             if (file.isEmpty())
                 lost << db;
             else
-                kept << db + QStringLiteral(" (备份: ") + file + QLatin1Char(')');
+                kept << text::droppedBackupLine(db, file);
         }
         QString out;
         if (!kept.isEmpty())
             out += text::droppedWithBackups(kept, undoPath_);
         if (!lost.isEmpty())
-            out += QStringLiteral("\n以下年度数据库已删除,无法恢复:\n") + lost.join(QLatin1Char('\n'));
+            out += text::droppedForGood(lost);
         return out;
     }
 
@@ -503,6 +496,8 @@ private:
     QStringList entries_;
     QStringList dropped_;
     QList<FailedDrop> failedDrops_;
+    SqlResult account_;      // the look-up's rows: the registration row as the request found it
+    SqlResult tables_;       // which catalogue tables exist, read once for every stage
     SqlError previewError_;  // the preview waited out a lock
     QStringList offline_;    // listed databases that were OFFLINE at the check
     QString lockHolders_;    // who held the lock the purge waited for

@@ -24,10 +24,15 @@ struct DatabaseStates {
     QStringList offline;  // may be dropped, but their files stay on the server's disk
 };
 
-// The listed databases judged from the results of DeletionSql::databaseHazards and
-// DeletionSql::databaseSessions.
-DatabaseStates judge(const QStringList& names, const QList<SqlResult>& hazardResults,
-                     const SqlResult& sessions);
+// The results of DeletionSql::databaseHazards.
+struct HazardResults {
+    SqlResult databases;
+    SqlResult snapshots;
+    SqlResult mirroring;
+};
+
+// The listed databases judged from their hazards and DeletionSql::databaseSessions.
+DatabaseStates judge(const QStringList& names, const HazardResults& hazards, const SqlResult& sessions);
 
 // "会话53(登录名 sa, 主机 PC-ACC, 程序 报表工具)" for one row of a session list.
 QString sessionLine(const SqlResult& sessions, qsizetype row);
@@ -41,6 +46,6 @@ int majorVersion(const SqlResult& version);
 
 // Who held the locks a statement gave up waiting for, from the results of DeletionSql::lockHolders,
 // for a message; says so when no one was found (the holder may have ended since).
-QString lockHolderLines(const QList<SqlResult>& holders);
+QString lockHolderLines(const SqlResult& openTransactions, const SqlResult& locking);
 
 }  // namespace deletion::checks

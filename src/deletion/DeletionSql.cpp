@@ -15,6 +15,10 @@ QString idList(const QStringList& databaseNames) {
     return ids.join(QLatin1Char(','));
 }
 
+QString nquoted(const QString& text) {
+    return QStringLiteral("N'") + SqlText::literal(text) + QLatin1Char('\'');
+}
+
 QString nameList(const QStringList& databaseNames) {
     QStringList names;
     for (const QString& name : databaseNames)
@@ -86,7 +90,7 @@ QString serverVersion() {
     return QStringLiteral("select convert(nvarchar(128),SERVERPROPERTY('ProductVersion'))");
 }
 
-QStringList databaseHazards(const QStringList& databaseNames, bool availabilityGroups) {
+DatabaseHazards databaseHazards(const QStringList& databaseNames, bool availabilityGroups) {
     // Columns of sys.databases (2008 R2 on; replica_id from 2012):
     // https://learn.microsoft.com/sql/relational-databases/system-catalog-views/sys-databases-transact-sql
     // Mirroring:
@@ -105,7 +109,7 @@ QStringList databaseHazards(const QStringList& databaseNames, bool availabilityG
                 idList(databaseNames) + QLatin1Char(')')};
 }
 
-QStringList lockHolders() {
+LockHolders lockHolders() {
     // After a lock time-out the waiting request is gone, so blocked / blocking_session_id no longer
     // point at anyone; the holder's locks are still there (unless it ended meanwhile). Every writer
     // holds at least an intent lock on the table's OBJECT. The sessions with an open transaction
@@ -163,13 +167,17 @@ QList<PurgeStatement> purgeStatements(const QString& accountNo) {
     QList<PurgeStatement> out;
     const QString eai = eaiLogCondition(accountNo);
     out.append({QStringLiteral("EAILog"), QStringLiteral("Delete from EAILog where ") + eai,
-                QStringLiteral("select count(*) from EAILog where ") + eai});
+                QStringLiteral("select count(*) from EAILog where ") + eai,
+                QStringLiteral("select * from EAILog where ") + eai, eai});
     const QString value = quoted(accountNo);
     for (const TableHead& t : kHeads) {
         const QString table = QString::fromLatin1(t.table);
+        // The rows with the same condition as the delete, so the script holds exactly what it removes.
         out.append(
             {table, QString::fromLatin1(t.head) + value,
-             QStringLiteral("select count(*) from ") + table + QStringLiteral(" where cacc_id=") + value});
+             QStringLiteral("select count(*) from ") + table + QStringLiteral(" where cacc_id=") + value,
+             QStringLiteral("select * from ") + table + QStringLiteral(" where cacc_id=") + value,
+             QStringLiteral("cacc_id=") + value});
     }
     return out;
 }
@@ -181,6 +189,10 @@ QStringList purgeTables() {
     return names;
 }
 
+bool isRegistrationTable(const QString& table) {
+    return table.compare(QStringLiteral("UA_account"), Qt::CaseInsensitive) == 0;
+}
+
 QString existingTables() {
     QStringList names;
     for (const QString& table : purgeTables())
@@ -189,22 +201,69 @@ QString existingTables() {
            names.join(QLatin1Char(',')) + QLatin1Char(')');
 }
 
-namespace {
-
-// The purge's condition, from its count.
-QString conditionOf(const PurgeStatement& p) {
-    const qsizetype at = p.count.indexOf(QStringLiteral(" where "));
-    return p.count.mid(at + 7);
+// The system type, so alias types (sysname, user types) are written as their base type; rowversion
+// is the system type named timestamp
+// (https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-columns-transact-sql,
+// https://learn.microsoft.com/en-us/sql/t-sql/functions/type-name-transact-sql).
+QString tableColumns(const QString& table) {
+    return QStringLiteral(
+               "select c.name, TYPE_NAME(c.system_type_id), c.is_identity, c.is_computed from sys.columns c "
+               "where c.object_id = OBJECT_ID('") +
+           table + QStringLiteral("') order by c.column_id");
 }
 
-}  // namespace
+// SERVERPROPERTY('InstanceDefaultBackupPath') exists from SQL Server 2019 (15.x); an unknown
+// property gives Null on older versions
+// (https://learn.microsoft.com/en-us/sql/t-sql/functions/serverproperty-transact-sql).
+QString defaultBackupDirectory() {
+    return QStringLiteral("select convert(nvarchar(4000), SERVERPROPERTY('InstanceDefaultBackupPath'))");
+}
+
+// Before 2019 the folder lives only in the instance's registry key BackupDirectory, which the
+// instance-aware reader resolves for named instances too.
+QString registryBackupDirectory() {
+    return QStringLiteral(
+        "exec master.dbo.xp_instance_regread N'HKEY_LOCAL_MACHINE', "
+        "N'Software\\Microsoft\\MSSQLServer\\MSSQLServer', N'BackupDirectory'");
+}
+
+// backupset type 'D' is a full database backup
+// (https://learn.microsoft.com/en-us/sql/relational-databases/system-tables/backupset-transact-sql).
+QString lastFullBackup(const QString& db) {
+    return QStringLiteral("select max(backup_finish_date) from msdb.dbo.backupset where database_name=") +
+           nquoted(db) + QStringLiteral(" and type='D'");
+}
+
+QString sessionId() {
+    return QStringLiteral("select @@SPID");
+}
+
+// COPY_ONLY leaves the installation's own backup chain as it was; CHECKSUM lets VERIFYONLY prove
+// the pages (https://learn.microsoft.com/en-us/sql/t-sql/statements/backup-transact-sql).
+QString backupDatabase(const QString& db, const QString& file) {
+    return QStringLiteral("BACKUP DATABASE ") + SqlText::bracketed(db) + QStringLiteral(" TO DISK = ") +
+           nquoted(file) + QStringLiteral(" WITH COPY_ONLY, CHECKSUM, INIT");
+}
+
+// https://learn.microsoft.com/en-us/sql/t-sql/statements/restore-statements-verifyonly-transact-sql
+QString verifyBackup(const QString& file) {
+    return QStringLiteral("RESTORE VERIFYONLY FROM DISK = ") + nquoted(file) +
+           QStringLiteral(" WITH CHECKSUM");
+}
+
+// percent_complete is filled for BACKUP and RESTORE
+// (https://learn.microsoft.com/en-us/sql/relational-databases/system-dynamic-management-views/sys-dm-exec-requests-transact-sql).
+QString percentComplete(int session) {
+    return QStringLiteral("select percent_complete from sys.dm_exec_requests where session_id=") +
+           QString::number(session);
+}
 
 QString savedRowsSummary(const PurgeStatement& p) {
-    // BINARY_CHECKSUM(*) leaves out text, ntext, image and xml columns; the count still sees a
-    // row added or removed there:
+    // BINARY_CHECKSUM(*) leaves out text, ntext, image and xml columns; the count still sees a row
+    // added or removed there:
     // https://learn.microsoft.com/en-us/sql/t-sql/functions/binary-checksum-transact-sql
     return QStringLiteral("select count(*),checksum_agg(binary_checksum(*)) from ") + p.table +
-           QStringLiteral(" where ") + conditionOf(p);
+           QStringLiteral(" where ") + p.condition;
 }
 
 QString savedRowsGuard(const PurgeStatement& p, qsizetype count, const QVariant& checksum) {
@@ -212,8 +271,8 @@ QString savedRowsGuard(const PurgeStatement& p, qsizetype count, const QVariant&
     // transaction ends, so that the delete removes exactly what was compared:
     // https://learn.microsoft.com/en-us/sql/t-sql/queries/hints-transact-sql-table
     // RAISERROR does not end the batch under XACT_ABORT; RETURN does, before the delete.
-    const QString from = QStringLiteral(" from ") + p.table +
-                         QStringLiteral(" with (updlock,holdlock) where ") + conditionOf(p);
+    const QString from =
+        QStringLiteral(" from ") + p.table + QStringLiteral(" with (updlock,holdlock) where ") + p.condition;
     const qlonglong sum = checksum.isValid() && !checksum.isNull() ? checksum.toLongLong() : 0;
     return QStringLiteral("if (select count(*)") + from + QStringLiteral(")<>") + QString::number(count) +
            QStringLiteral(" or isnull((select checksum_agg(binary_checksum(*))") + from +

@@ -18,15 +18,24 @@ QString dropDatabase(const QString& databaseName);
 // The other sessions using any of these databases, each once per database: columns spid, dbname,
 // login_name, host_name, program_name.
 QString databaseSessions(const QStringList& databaseNames);
-// One batch: the other sessions with an open transaction, then those holding a lock on a catalogue
-// table of the current database; each with spid, login_name, host_name, program_name.
-QStringList lockHolders();
+// Who may hold a lock a statement gave up waiting for, for one batch; each query gives spid,
+// login_name, host_name, program_name.
+struct LockHolders {
+    QString openTransactions;  // the other sessions with an open transaction
+    QString locking;           // those holding a lock on a catalogue table of the current database
+};
+LockHolders lockHolders();
 // "10.50.1600.1" and the like; the major version decides which columns sys.databases has.
 QString serverVersion();
-// One batch: the listed databases' rows of sys.databases (name, state_desc, user_access_desc,
-// is_published, is_subscribed, is_merge_published, and replica_id when asked for), the snapshots
-// of any of them (name, source) and the mirrored ones (name, mirroring_role_desc).
-QStringList databaseHazards(const QStringList& databaseNames, bool availabilityGroups);
+// The hazards of the listed databases, for one batch.
+struct DatabaseHazards {
+    // Their rows of sys.databases: name, state_desc, user_access_desc, is_published,
+    // is_subscribed, is_merge_published, and replica_id when asked for.
+    QString databases;
+    QString snapshots;  // the snapshots of any of them: name, source
+    QString mirroring;  // the mirrored ones: name, mirroring_role_desc
+};
+DatabaseHazards databaseHazards(const QStringList& databaseNames, bool availabilityGroups);
 // Which of these databases the server still lists (column "name").
 QString databasesListed(const QStringList& databaseNames);
 QString databaseSize(const QString& databaseName);  // 8 KB pages
@@ -42,21 +51,39 @@ struct PurgeStatement {
     QString table;      // as the statement writes it
     QString statement;  // the delete
     QString count;      // the matching row count, for the preview
+    QString rows;       // the matching rows, for the undo script
+    QString condition;  // the account set's rows of the table, as the statements above find them
 };
 // The ten catalogue deletes in the order they must run: the integration log first, the
 // registration row last.
 QList<PurgeStatement> purgeStatements(const QString& accountNo);
 // The ten tables, in purge order.
 QStringList purgeTables();
+// UA_account, the account set's registration, deleted last.
+bool isRegistrationTable(const QString& table);
 // Which of the ten tables this installation has (column "name").
 QString existingTables();
 
+// A table's columns in order: name, type, identity, computed; for the undo script.
+QString tableColumns(const QString& table);
+
+// The backups before the first drop.
+// The instance's default backup folder where the server names it (2019 and later), else Null.
+QString defaultBackupDirectory();
+// The same folder from the instance's registry key, for older servers; columns Value, Data.
+QString registryBackupDirectory();
+QString lastFullBackup(const QString& databaseName);  // one value: the finish date, or Null
+QString sessionId();
+QString backupDatabase(const QString& databaseName, const QString& file);
+QString verifyBackup(const QString& file);
+QString percentComplete(int sessionId);
+
 // The rows of a table the purge would delete, as a count and a checksum of their values (one row:
-// count, Null checksum when there are none).
+// count, Null checksum when there are none); read with the undo script's rows.
 QString savedRowsSummary(const PurgeStatement& p);
 // Inside the purge's transaction, before its delete: the table's rows of the account set, locked
 // until the transaction ends, must be those the undo script holds (count and checksum); if not, the
-// batch stops with error 50000 naming the table.
+// batch stops with error kChangedSinceSaved naming the table.
 QString savedRowsGuard(const PurgeStatement& p, qsizetype count, const QVariant& checksum);
 inline constexpr int kChangedSinceSaved = 50000;
 // A listed database claimed for this session right before the drops: fails at once (5061) while

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "deletion/NamedBatch.h"
 #include "deletion/UndoScript.h"
 #include "sql/SqlClient.h"
 
@@ -27,14 +28,16 @@ struct UndoCapture {
     QStringList years;
     QList<undo::Backup> backups;
 
-    // Reads the rows (the table list, then every table's rows and the column types in one batch)
-    // and saves the script. false, with the reason, when the script was not saved complete.
-    bool save(SqlClient& sql, QString* path, QString* error, QList<SavedRows>* saved = nullptr) const;
+    // Reads the rows of the tables that exist (in purge order) with their column types in one
+    // batch, and saves the script. false, with the reason, when the script was not saved complete.
+    // *saved, when given, gets what the script holds of each table.
+    bool save(SqlClient& sql, const QStringList& tables, QString* path, QString* error,
+              QList<SavedRows>* saved = nullptr) const;
 
-    // The statements of the one batch, for the tables that exist (in purge order).
-    QStringList statements(const QStringList& tables) const;
+    // The queries of that batch.
+    void addQueries(NamedBatch& batch, const QStringList& tables) const;
     // The tables with their columns and rows, from that batch's results; false on a gap.
-    bool tablesFrom(const QStringList& tables, const QList<SqlResult>& results, QList<undo::Table>* out,
+    bool tablesFrom(const QStringList& tables, const NamedBatch& batch, QList<undo::Table>* out,
                     QString* error, QList<SavedRows>* saved = nullptr) const;
 };
 

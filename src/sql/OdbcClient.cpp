@@ -245,13 +245,11 @@ private:
         return true;
     }
 
-    // The result the query stands on: its rows, or the count of a statement without rows.
+    // The result the query stands on: its rows, or an empty result for a statement without rows.
     static SqlResult current(QSqlQuery& q) {
         SqlResult r;
-        if (!q.isSelect()) {
-            r.rowsAffected = q.numRowsAffected();
+        if (!q.isSelect())
             return r;
-        }
         const QSqlRecord rec = q.record();
         const int n = rec.count();
         for (int i = 0; i < n; ++i)

@@ -38,7 +38,6 @@ struct SqlResult {
     SqlError error;
     QStringList columns;
     QList<QVariantList> rows;
-    qint64 rowsAffected = -1;  // a statement without rows: what it changed; -1 when not known
 
     bool ok() const { return !error.isError(); }
     qsizetype rowCount() const { return rows.size(); }

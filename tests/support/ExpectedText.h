@@ -95,12 +95,10 @@ inline QStringList purgeOf001(const QStringList& tables = kPurgeTables) {
     for (const auto& [table, statement] : all) {
         if (!tables.contains(table))
             continue;
-        const QString where =
-            statement.mid(statement.indexOf(QStringLiteral(" where "), 0, Qt::CaseInsensitive) + 7);
-        QString cond = where;
-        // The guard repeats the count's condition, which writes "cacc_id='001'" without blanks.
-        if (table != "EAILog")
-            cond = "cacc_id='001'";
+        // Each delete follows the comparison of its rows with the undo script's, the saved count and
+        // checksum as N (see guardsAsN).
+        const QString cond =
+            table == "EAILog" ? statement.mid(statement.indexOf(" where ") + 7) : QString("cacc_id='001'");
         const QString from = " from " + table + " with (updlock,holdlock) where " + cond;
         out << "if (select count(*)" + from + ")<>N or isnull((select checksum_agg(binary_checksum(*))" +
                    from + "),0)<>N begin raiserror(N'%s',16,1,'" + table + "') return end"
@@ -109,7 +107,7 @@ inline QStringList purgeOf001(const QStringList& tables = kPurgeTables) {
     return out;
 }
 
-// A log with the guards' saved counts and checksums as N, for comparing with purgeOf001().
+// A log with the comparisons' saved counts and checksums as N, for comparing with purgeOf001().
 inline QStringList guardsAsN(QStringList log) {
     static const QRegularExpression number(QStringLiteral(R"(\)<>-?\d+)"));
     for (QString& s : log) {
@@ -145,9 +143,10 @@ inline QStringList backupsOf(const QString& dir, const QStringList& dbs) {
     return out;
 }
 
-// The rows of account set 001 the purge will delete, with their columns, for the undo script.
+// The rows of account set 001 the purge will delete, with their columns, for the undo script. The
+// registration row is the look-up's: only its columns are read.
 inline QStringList undoReadOf001() {
-    QStringList out{kTables, "select @@SERVERNAME"};
+    QStringList out{"select @@SERVERNAME"};
     const QStringList rows{
         "select * from EAILog where Ea_Account = 'tqdata_001' or Ea_Account like 'tqdata[_]001[_]%'",
         "select * from UA_Period where cacc_id='001'",

@@ -138,9 +138,10 @@ private:
         }
         if (auto m = match(sql, "select \\* from ua_account where c[aA]cc_id=" + lit()); m.hasMatch()) {
             const QString id = unquote(m.captured(1), '\'');
-            return FakeScript::rows({"cacc_id", "cacc_name"}, accounts.contains(id)
-                                                                  ? QList<QVariantList>{{id, "x"}}
-                                                                  : QList<QVariantList>{});
+            // The registration row with the columns every catalogue table has here.
+            return FakeScript::rows({"id", "cacc_id", "note"},
+                                    accounts.contains(id) ? QList<QVariantList>{{1, id, "UA_account 行1"}}
+                                                          : QList<QVariantList>{});
         }
         if (sql == Expected::kTables) {
             QList<QVariantList> rows;

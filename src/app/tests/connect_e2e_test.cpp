@@ -11,6 +11,7 @@
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
 #include "sql/OdbcClient.h"
+#include "support/E2eFixture.h"
 #include "support/ExpectedText.h"
 #include "support/TestMain.h"
 #include "support/WindowDriver.h"
@@ -25,17 +26,17 @@ using WindowInput::items;
 class ConnectE2eTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<sandbox::Server> server;
-    std::unique_ptr<WindowDriver> drive;
+    E2eFixture e2e;
+    WindowDriver* drive = nullptr;
+    sandbox::Server* server = nullptr;
     FrmMain* w = nullptr;
 
-    sandbox::Engine& engine() { return server->engine(); }
+    sandbox::Engine& engine() { return e2e.engine(); }
 
     // What the tool sent after the driver's own probe at open.
     QStringList sent() {
         QStringList out;
-        for (const std::string& s : engine().statementLog()) {
-            const QString q = QString::fromStdString(s);
+        for (const QString& q : e2e.log()) {
             if (!q.startsWith(QLatin1String("sp_datatype_info")))
                 out << q;
         }
@@ -43,25 +44,22 @@ class ConnectE2eTest : public QObject {
         return out;
     }
 
-    QString name() const { return QString::fromStdString(server->serverName()); }
+    QString name() const { return e2e.serverName(); }
 
 private slots:
     void init() {
-        MessageBox::setTestMode(true);
-        MessageBox::takeShown();
-        server = std::make_unique<sandbox::Server>();
         std::string error;
-        QVERIFY2(server->start(&error), error.c_str());
-        drive = std::make_unique<WindowDriver>();
-        w = &drive->window();
-        QVERIFY(drive->show());
+        QVERIFY2(e2e.startServer({}, &error), error.c_str());
+        QVERIFY(e2e.setUp());
+        server = e2e.server.get();
+        drive = e2e.drive.get();
+        w = &e2e.window();
     }
     void cleanup() {
         w = nullptr;
-        drive.reset();
-        server.reset();
-        QVERIFY2(MessageBox::takeShown().isEmpty(), "a test left a message unchecked");
-        MessageBox::setTestMode(false);
+        drive = nullptr;
+        server = nullptr;
+        E2E_TEAR_DOWN(e2e);
     }
 
     void connectPickAndCheck() {

@@ -11,6 +11,7 @@
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
+#include "support/E2eFixture.h"
 #include "support/ExpectedText.h"
 #include "support/TestMain.h"
 #include "support/WindowDriver.h"
@@ -20,37 +21,33 @@ using namespace Expected;
 class ConnectInstanceE2eTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<WindowDriver> drive;
+    E2eFixture e2e;
+    WindowDriver* drive = nullptr;
     FrmMain* w = nullptr;
 
 private slots:
     void init() {
-        MessageBox::setTestMode(true);
-        MessageBox::takeShown();
-        drive = std::make_unique<WindowDriver>();
-        w = &drive->window();
-        QVERIFY(drive->show());
+        QVERIFY(e2e.setUp());
+        drive = e2e.drive.get();
+        w = &e2e.window();
     }
     void cleanup() {
         w = nullptr;
-        drive.reset();
-        const bool allTaken = MessageBox::takeShown().isEmpty();
-        MessageBox::setTestMode(false);
-        QVERIFY2(allTaken, "a test left a message unchecked");
+        drive = nullptr;
+        E2E_TEAR_DOWN(e2e);
     }
 
     void foundThroughTheBrowser() {
         sandbox::Options options;
         options.instance = "ACCTSET";
-        sandbox::Server server(options);
-        server.engine().seedDemo();
         std::string error;
-        QVERIFY2(server.start(&error), error.c_str());
+        QVERIFY2(e2e.startServer(options, &error), error.c_str());
+        e2e.engine().seedDemo();
         drive->connectAs(QStringLiteral("127.0.0.1\\acctset"), QStringLiteral("sandbox"));
         QVERIFY(MessageBox::takeShown().isEmpty());
         QCOMPARE(w->ComAccList->count(), 4);
-        QVERIFY(server.browserAnswers() >= 1);
-        QVERIFY(server.connections().at(0).loginInsideTls);
+        QVERIFY(e2e.server->browserAnswers() >= 1);
+        QVERIFY(e2e.server->connections().at(0).loginInsideTls);
     }
 
     // The driver asks for 16 s whatever its timeouts say; the message says how long it waited.

@@ -10,6 +10,7 @@
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
+#include "support/E2eFixture.h"
 #include "support/ExpectedText.h"
 #include "support/TestMain.h"
 #include "support/WindowDriver.h"
@@ -23,23 +24,22 @@ using WindowInput::items;
 class ConnectTlsE2eTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<sandbox::Server> server;
-    std::unique_ptr<WindowDriver> drive;
+    E2eFixture e2e;
+    WindowDriver* drive = nullptr;
     FrmMain* w = nullptr;
 
     void startServer(sandbox::Encryption mode, sandbox::Release release = sandbox::Release::SqlServer2019) {
         sandbox::Options options;
         options.encryption = mode;
         options.release = release;
-        server = std::make_unique<sandbox::Server>(options);
-        server->engine().seedDemo();
         std::string error;
-        QVERIFY2(server->start(&error), error.c_str());
+        QVERIFY2(e2e.startServer(options, &error), error.c_str());
+        e2e.engine().seedDemo();
     }
 
     std::vector<sandbox::ConnectionRecord> logins() const {
         std::vector<sandbox::ConnectionRecord> out;
-        for (const auto& r : server->connections()) {
+        for (const auto& r : e2e.server->connections()) {
             if (r.loginSeen)
                 out.push_back(r);
         }
@@ -48,19 +48,14 @@ class ConnectTlsE2eTest : public QObject {
 
 private slots:
     void init() {
-        MessageBox::setTestMode(true);
-        MessageBox::takeShown();
-        drive = std::make_unique<WindowDriver>();
-        w = &drive->window();
-        QVERIFY(drive->show());
+        QVERIFY(e2e.setUp());
+        drive = e2e.drive.get();
+        w = &e2e.window();
     }
     void cleanup() {
         w = nullptr;
-        drive.reset();
-        const bool allTaken = MessageBox::takeShown().isEmpty();
-        MessageBox::setTestMode(false);
-        server.reset();
-        QVERIFY2(allTaken, "a test left a message unchecked");
+        drive = nullptr;
+        E2E_TEAR_DOWN(e2e);
     }
 
     void connects_data() {
@@ -82,7 +77,7 @@ private slots:
         QFETCH(bool, loginInsideTls);
         QFETCH(bool, stayedEncrypted);
         startServer(mode, release);
-        drive->connectAs(QString::fromStdString(server->serverName()), QStringLiteral("sandbox"));
+        drive->connectAs(e2e.serverName(), QStringLiteral("sandbox"));
         QVERIFY(MessageBox::takeShown().isEmpty());
         QCOMPARE(items(w->ComAccList),
                  QStringList({"001(示例帐套)", "002(演示公司)", "003()", "0010(示例帐套分公司)"}));
@@ -97,7 +92,7 @@ private slots:
     // driver's words; no login follows, encrypted or not.
     void failedHandshake() {
         startServer(sandbox::Encryption::Tls13Only);
-        drive->connectAs(QString::fromStdString(server->serverName()), QStringLiteral("sandbox"));
+        drive->connectAs(e2e.serverName(), QStringLiteral("sandbox"));
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, kEncryptionFailed);
@@ -105,14 +100,14 @@ private slots:
                  qPrintable(shown[0].details));
         QVERIFY(!w->ComAccList->isEnabled());
         QVERIFY(logins().empty());
-        const auto all = server->connections();
+        const auto all = e2e.server->connections();
         QVERIFY(!all.empty());
         for (const auto& r : all)
             QVERIFY(!r.tlsFailure.empty());
 
         // A refused password is still the generic failure, with the server's words.
         startServer(sandbox::Encryption::Login);
-        drive->connectAs(QString::fromStdString(server->serverName()), QStringLiteral("wrong"));
+        drive->connectAs(e2e.serverName(), QStringLiteral("wrong"));
         const auto refused = MessageBox::takeShown();
         QCOMPARE(refused.size(), 1);
         QCOMPARE(refused[0].text, kConnectFailed);

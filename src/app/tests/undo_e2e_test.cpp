@@ -13,6 +13,7 @@
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
+#include "support/E2eFixture.h"
 #include "support/HostileValues.h"
 #include "support/TestMain.h"
 
@@ -26,8 +27,9 @@ const QStringList kCatalogue{"ua_account", "ua_period",      "UA_holdauth",  "UA
 class UndoE2eTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<sandbox::Server> server;
-    std::unique_ptr<FrmMain> w;
+    E2eFixture e2e;
+    sandbox::Server* server = nullptr;
+    FrmMain* w = nullptr;
     QTemporaryDir undoDir;
     std::unique_ptr<QTemporaryDir> backups;
     QList<MessageBox::Shown> shown;
@@ -79,9 +81,7 @@ class UndoE2eTest : public QObject {
     }
 
     void connectAndType(const QString& number, bool tick = false, const QString& years = {}) {
-        QTest::keyClicks(w->txtSqlSrvName, QString::fromStdString(server->serverName()));
-        QTest::keyClicks(w->txtSaPwd, "sandbox");
-        QTest::mouseClick(w->CmdLink, Qt::LeftButton);
+        e2e.connect();
         QVERIFY(w->TxtAccNo->isEnabled());
         QTest::keyClicks(w->TxtAccNo, number);
         if (tick)
@@ -126,21 +126,20 @@ private slots:
     void init() {
         for (const QString& f : scripts())
             QFile::remove(f);
-        MessageBox::setTestMode(true);
         backups = std::make_unique<QTemporaryDir>();
         sandbox::Options options;
         options.backupDir = backups->path().toStdString();
-        server = std::make_unique<sandbox::Server>(options);
         std::string error;
-        QVERIFY2(server->start(&error), error.c_str());
+        QVERIFY2(e2e.startServer(options, &error), error.c_str());
+        server = e2e.server.get();
         engine().seedDemo();
-        w = std::make_unique<FrmMain>();
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QVERIFY(e2e.setUp());
+        w = &e2e.window();
     }
     void cleanup() {
-        w.reset();
-        server.reset();
+        w = nullptr;
+        server = nullptr;
+        E2E_TEAR_DOWN(e2e);
     }
 
     // Without the databases: the script alone brings every row of the account set back, and the

@@ -65,7 +65,7 @@ private slots:
             "on s.session_id=l.request_session_id where l.resource_type='DATABASE' and "
             "l.resource_database_id in (DB_ID('tqdata_0''1_2002'),DB_ID('b')) and "
             "l.request_session_id<>@@SPID");
-        QCOMPARE(databaseHazards({"a'b"}, false).first(),
+        QCOMPARE(databaseHazards({"a'b"}, false).databases,
                  "select name,state_desc,user_access_desc,is_published,is_subscribed,is_merge_published from "
                  "sys.databases where name in ('a''b')");
         QCOMPARE(databasesListed({"a'b", "c"}),

@@ -105,7 +105,7 @@ class UndoScriptRunTest : public QObject {
         EngineClient client(*engine);
         const deletion::UndoCapture c{"127.0.0.1,14333", "001", {"2002", "2003"}, backups};
         QString path, error;
-        if (!c.save(client, &path, &error)) {
+        if (!c.save(client, DeletionSql::purgeTables(), &path, &error)) {
             qWarning() << error;
             return {};
         }
