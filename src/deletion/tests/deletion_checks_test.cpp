@@ -28,6 +28,33 @@ private slots:
         verifyUntouched();
     }
 
+    // Someone comes in between the sessions' check and the claims: the claim fails at once, the
+    // databases already claimed are given back, nothing is dropped, and the sessions are named.
+    void failedClaimGivesBackAndDropsNothing() {
+        const QString claim2003 = "alter database [tqdata_001_2003] set single_user with no_wait";
+        script->onStatement = [&](const QString& sql) {
+            if (sql == claim2003) {
+                inst.sessions["tqdata_001_2003"] = {{64, "wang", "PC-3", "报表工具"}};
+                inst.failures[claim2003] =
+                    FakeInstallation::serverError(5061,
+                                                  "ALTER DATABASE failed because a lock could not be placed "
+                                                  "on database 'tqdata_001_2003'.");
+            }
+            script->answer(sql, inst.answer(sql), 1);
+        };
+        QCOMPARE(run(request("001", "2002;2003")), Outcome::Stopped);
+        const QStringList log = script->log;
+        QCOMPARE(log.mid(log.indexOf(claim2003) + 1, 1),
+                 QStringList{"alter database [tqdata_001_2002] set multi_user"});
+        QVERIFY(!log.join('\n').contains("drop database"));
+        QCOMPARE(host->shown.last(),
+                 "无法独占数据库tqdata_001_2003,删除操作已停止,没有删除任何数据!\n正在使用的连接:\n"
+                 "会话64(登录名 wang, 主机 PC-3, 程序 报表工具) "
+                 "正在使用数据库tqdata_001_2003\n请断开这些连接后重试。");
+        QVERIFY(host->lastDetails.contains("(5061)"));
+        verifyUntouched();
+    }
+
     // Every hazard found in the one check before the first drop stops the run, each database
     // named with its reasons, the server's values in the details.
     void hazardsStopBeforeAnyDrop_data() {

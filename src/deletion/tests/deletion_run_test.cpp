@@ -105,6 +105,9 @@ private slots:
                  "已删除的年度数据库:\ntqdata_001_2003");
         QVERIFY(host->lastDetails.startsWith("tqdata_001_2002: in use (3702)\n撤销脚本: "));
         QVERIFY(!inst.accounts.contains("001"));
+        // The database still there is everyone's again.
+        const qsizetype drop = script->log.indexOf("drop database [tqdata_001_2002]");
+        QCOMPARE(script->log.value(drop + 1), "alter database [tqdata_001_2002] set multi_user");
     }
 
     // A refused delete rolls the whole purge back at once; the rows are named as still there.
