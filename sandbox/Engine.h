@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -110,6 +111,14 @@ struct Session {
     std::function<void()> close;
 };
 
+// One wait of a statement for a lock another session held, from its start to its end.
+struct LockWait {
+    int spid = 0;
+    std::string object;     // the table (or the store, for a writer) it waited for
+    int64_t waitedMs = 0;   // until it ended
+    bool timedOut = false;  // ended by its LOCK_TIMEOUT (1222)
+};
+
 // A session that is not a real connection, listed in sysprocesses as using a database.
 struct ForeignSession {
     int spid = 0;
@@ -130,6 +139,7 @@ struct Product {
         "(Build "
         "17763: )\n";
     int databaseVersion = 904;  // DATABASEPROPERTYEX(name, 'Version'), sysdatabases.version
+    int major() const { return std::atoi(version.c_str()); }  // 10 for 2008 R2, 15 for 2019
 };
 
 class Engine {
@@ -207,6 +217,9 @@ public:
 
     // Every batch text received, in order.
     std::vector<std::string> statementLog();
+    // Every lock wait that has ended, in the order they began (since the last clear).
+    std::vector<LockWait> lockWaits();
+    void clearLockWaits();
     // Also appends each batch to this file, followed by a line "go" (as tsql reads it); empty:
     // no longer. False when the file cannot be opened.
     bool setStatementLogFile(const std::string& path);

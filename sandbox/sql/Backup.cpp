@@ -1,6 +1,7 @@
 // BACKUP DATABASE: the database's rows and a payload written to a file of the sandbox's format.
 #include "sandbox/sql/Executor.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -75,11 +76,48 @@ Message filePages(const std::string& database, const BackupImage::File& f) {
                     f.name + "' on file 1."};
 }
 
-// A device named without a directory goes into the default backup directory, as on the server.
+// A device named without a directory, or relative, goes into the default backup directory, as on
+// the server. A Windows form maps beneath it, predictably: C:\dir\x.bak to <dir>/C/dir/x.bak,
+// \\host\share\x.bak to <dir>/UNC/host/share/x.bak; "." and ".." are dropped, so nothing lands outside
+// it. The drive's or share's folder is made on first use; folders beneath must exist, as on a server.
+// A POSIX absolute path (this machine's) is taken as it is.
 std::string Executor::devicePath(const std::string& device) const {
-    if (device.find('/') != std::string::npos || device.find('\\') != std::string::npos)
+    if (!device.empty() && device[0] == '/')
         return device;
-    return (std::filesystem::path(backupDir) / device).string();
+    std::string rest = device;
+    std::filesystem::path root = backupDir;
+    bool windowsRoot = false;
+    if (rest.size() >= 2 && std::isalpha(static_cast<unsigned char>(rest[0])) && rest[1] == ':') {
+        root /= std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(rest[0]))));
+        rest = rest.substr(2);
+        windowsRoot = true;
+    } else if (rest.rfind("\\\\", 0) == 0 || rest.rfind("//", 0) == 0) {
+        root /= "UNC";
+        rest = rest.substr(2);
+        windowsRoot = true;
+    }
+    std::filesystem::path out = root;
+    size_t parts = 0;
+    for (size_t k = 0; k <= rest.size();) {
+        size_t end = rest.find_first_of("\\/", k);
+        if (end == std::string::npos)
+            end = rest.size();
+        const std::string part = rest.substr(k, end - k);
+        if (!part.empty() && part != "." && part != "..") {
+            out /= part;
+            // The share's host and name are one root, as the drive letter is.
+            if (windowsRoot && root.filename() == "UNC" && ++parts == 2) {
+                std::error_code ignored;
+                std::filesystem::create_directories(out, ignored);
+            }
+        }
+        k = end + 1;
+    }
+    if (windowsRoot && root.filename() != "UNC") {
+        std::error_code ignored;
+        std::filesystem::create_directories(root, ignored);
+    }
+    return out.string();
 }
 
 bool Executor::paced(Session& s, int64_t pages, const std::function<void(double)>& step) {

@@ -131,7 +131,7 @@ void Executor::bindFunction(const Expr& e, const Source* src, bool aggregatesAll
         return;
     }
     const BuiltinFunction* f = findFunction(e.s);
-    if (!f)
+    if (!f || arrivedAfter(e.s, product.major()))
         compileError({.number = 195,
                       .state = 10,
                       .severity = 15,

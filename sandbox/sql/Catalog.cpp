@@ -107,6 +107,7 @@ Source Executor::open(const sql::TableRef& ref, const Session& s) {
         loadTable(src);
     } else {
         findView(r->table)->fill(*this, src, s, r->database);
+        dropLaterColumns(src, r->table, product.major());
     }
     src.used.assign(src.cols.size(), 0);
     return src;

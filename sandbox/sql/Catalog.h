@@ -44,6 +44,9 @@ struct CatalogView {
     void (*fill)(Executor& x, Source& src, const Session& self, const std::string& database);
 };
 const CatalogView* findView(const std::string& name);
+// Removes the columns of view `name` that the release of major version `major` does not have, so
+// that naming one fails as it does there (207).
+void dropLaterColumns(Source& src, const std::string& name, int major);
 
 // A type as sys.types lists it; user_type_id equals system_type_id for the system types.
 struct SqlType {

@@ -284,6 +284,16 @@ bool Engine::setStatementLogFile(const std::string& path) {
     return true;
 }
 
+std::vector<LockWait> Engine::lockWaits() {
+    std::lock_guard lock(m_);
+    return d->lockWaits;
+}
+
+void Engine::clearLockWaits() {
+    std::lock_guard lock(m_);
+    d->lockWaits.clear();
+}
+
 void Engine::clearStatementLog() {
     std::lock_guard lock(m_);
     d->log.clear();

@@ -50,6 +50,7 @@ public:
     Store store;
     std::vector<std::string> log;
     std::unique_ptr<std::ofstream> logFile;
+    std::vector<LockWait> lockWaits;
     struct SessionInfo {
         std::string database, login, host, program, loginTime;
         int tranCount = 0;

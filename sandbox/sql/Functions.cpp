@@ -174,6 +174,16 @@ Cell rtrim(Executor&, const Session&, const Args& a) {
     return textCell(end == std::string::npos ? "" : t.substr(0, end + 1));
 }
 
+// CONCAT (2012 on): a Null argument counts as an empty string.
+Cell concat(Executor&, const Session&, const Args& a) {
+    std::string out;
+    for (const Cell& c : a) {
+        if (!c.v.null)
+            out += cellText(c);
+    }
+    return textCell(out);
+}
+
 constexpr ResultType kSameAsArg{.sameAsFirstArg = true};
 constexpr ResultType returns(ColType t, int maxChars = 0) {
     return {.sameAsFirstArg = false, .type = t, .maxChars = maxChars};
@@ -201,6 +211,22 @@ const BuiltinFunction kFunctions[] = {
     {"lower", 1, 1, kSameAsArg, &lowerCase, true},
     {"ltrim", 1, 1, kSameAsArg, &ltrim, true},
     {"rtrim", 1, 1, kSameAsArg, &rtrim, true},
+    {"concat", 2, 254, returns(ColType::NVarChar, 4000), &concat, false},
+};
+
+// Functions that arrived after SQL Server 2008 R2, with the major version that brought them: a
+// 2008 R2 server does not know their names (195). Those the sandbox does not run are refused
+// with the same error by every release.
+// https://learn.microsoft.com/en-us/sql/t-sql/functions/concat-transact-sql (and iif, try-convert,
+// format, string-agg: "SQL Server 2012 (11.x) and later", STRING_AGG 2017 (14.x))
+struct LaterFunction {
+    const char* name;
+    int sinceMajor;
+};
+const LaterFunction kLaterFunctions[] = {
+    {"concat", 11},    {"iif", 11},    {"try_convert", 11},  {"try_cast", 11},      {"try_parse", 11},
+    {"format", 11},    {"choose", 11}, {"eomonth", 11},      {"datefromparts", 11}, {"string_agg", 14},
+    {"concat_ws", 14}, {"trim", 14},   {"string_split", 13},
 };
 
 const GlobalVariable kGlobals[] = {
@@ -229,6 +255,14 @@ const BuiltinFunction* findFunction(const std::string& name) {
             return &f;
     }
     return nullptr;
+}
+
+bool arrivedAfter(const std::string& name, int major) {
+    for (const auto& f : kLaterFunctions) {
+        if (name == f.name)
+            return major < f.sinceMajor;
+    }
+    return false;
 }
 
 const GlobalVariable* findGlobal(const std::string& name) {

@@ -27,6 +27,8 @@ struct BuiltinFunction {
     bool nullInNullOut;  // a Null argument gives Null without calling
 };
 const BuiltinFunction* findFunction(const std::string& name);
+// The function (lower case) is one the release of this major version does not have.
+bool arrivedAfter(const std::string& name, int major);
 
 // COUNT, SUM, MIN, MAX, AVG: bound and evaluated over the rows of a group.
 bool isAggregate(const std::string& name);

@@ -33,6 +33,19 @@ void Executor::waitWhile(const Session& s, const std::function<int()>& blocker, 
                                               : Clock::now() + std::chrono::milliseconds(s.lockTimeoutMs);
     sessions[s.spid].waitType = waitType;
     sessions[s.spid].waitSince = Clock::now();
+    // Recorded however the wait ends, for tests that ask how often and how long a client waited.
+    struct Record {
+        Executor& x;
+        LockWait w;
+        Clock::time_point since = Clock::now();
+        ~Record() {
+            w.waitedMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+            x.lockWaits.push_back(w);
+        }
+    } record{*this,
+             {.spid = s.spid,
+              .object = sessions[s.spid].waitObject.empty() ? std::string("(store)")
+                                                            : sessions[s.spid].waitObject}};
     for (; by != 0; by = blocker()) {
         SessionInfo& info = sessions[s.spid];
         info.blockedBy = by;
@@ -44,6 +57,7 @@ void Executor::waitWhile(const Session& s, const std::function<int()>& blocker, 
             info.blockedBy = 0;
             info.waitType.clear();
             info.waitObject.clear();
+            record.w.timedOut = true;
             timedOut();
         }
         std::unique_lock<std::mutex>* mine = engineLock;

@@ -36,6 +36,28 @@ void sysdatabases(Executor& x, Source& src, const Session&, const std::string&) 
     }
 }
 
+// sys.master_files: every file of every database, an OFFLINE one's too.
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-master-files-transact-sql
+void sysMasterFiles(Executor& x, Source& src, const Session&, const std::string&) {
+    src.cols = {col("database_id", ColType::Int),
+                col("file_id", ColType::Int),
+                col("type_desc", ColType::NVarChar, 60, true),
+                col("name", ColType::NVarChar, 128),
+                col("physical_name", ColType::NVarChar, 260),
+                col("state_desc", ColType::NVarChar, 60, true),
+                col("size", ColType::Int)};
+    Query q(x.store.handle(),
+            "SELECT f.dbid, f.fileid, f.name, f.filename, f.size, d.state FROM sandbox_files f JOIN "
+            "sandbox_databases d ON d.dbid = f.dbid ORDER BY f.dbid, f.fileid");
+    while (q.step()) {
+        const bool log = q.i(1) == 2;
+        const bool offline = q.s(5) == "OFFLINE";
+        src.rows.push_back({Value::ofInt(q.i(0)), Value::ofInt(q.i(1)), Value::ofText(log ? "LOG" : "ROWS"),
+                            Value::ofText(q.s(2)), Value::ofText(q.s(3)),
+                            Value::ofText(offline ? "OFFLINE" : "ONLINE"), Value::ofInt(q.i(4))});
+    }
+}
+
 void sysaltfiles(Executor& x, Source& src, const Session&, const std::string&) {
     src.cols = {col("fileid", ColType::SmallInt, 0, true),
                 col("groupid", ColType::SmallInt, 0, true),
@@ -165,6 +187,7 @@ void backupmediafamily(Executor& x, Source& src, const Session&, const std::stri
 const CatalogView kViews[] = {
     {"sysdatabases", -213, &sysdatabases},
     {"sysaltfiles", -206, &sysaltfiles},
+    {"master_files", -406, &sysMasterFiles},  // sys.master_files (an id of this server's own)
     {"sysprocesses", -224, &sysprocesses},
     {"sysobjects", -385, &sysobjects},
     {"databases", -267, &sysDatabasesView},                   // sys.databases (Databases.cpp)
@@ -178,6 +201,42 @@ const CatalogView kViews[] = {
     {"backupmediafamily", -3, &backupmediafamily},
 };
 // clang-format on
+
+namespace {
+
+// Columns that arrived after SQL Server 2008 R2 (10.50), with the major version that brought them:
+// "Applies to: SQL Server 2012 (11.x) and later" on each view's page.
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-databases-transact-sql
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-dynamic-management-views/sys-dm-exec-sessions-transact-sql
+struct LaterColumn {
+    const char* view;
+    const char* column;
+    int sinceMajor;
+};
+// clang-format off
+const LaterColumn kLaterColumns[] = {
+    {"databases", "replica_id", 11},
+    {"dm_exec_sessions", "database_id", 11},
+    {"dm_exec_sessions", "open_transaction_count", 11},
+};
+// clang-format on
+
+}  // namespace
+
+void dropLaterColumns(Source& src, const std::string& name, int major) {
+    for (const LaterColumn& later : kLaterColumns) {
+        if (name != later.view || major >= later.sinceMajor)
+            continue;
+        for (size_t c = 0; c < src.cols.size(); ++c) {
+            if (!sameName(src.cols[c].name, later.column))
+                continue;
+            src.cols.erase(src.cols.begin() + static_cast<std::ptrdiff_t>(c));
+            for (auto& row : src.rows)
+                row.erase(row.begin() + static_cast<std::ptrdiff_t>(c));
+            break;
+        }
+    }
+}
 
 const CatalogView* findView(const std::string& name) {
     for (const auto& v : kViews) {

@@ -7,11 +7,13 @@ namespace {
 constexpr uint16_t kCmdSelect = 0xC1;
 }
 
-void TokenWriter::batch(const BatchResult& r, uint64_t tranDescriptor, const std::string& databaseBefore) {
+void TokenWriter::batch(const BatchResult& r, uint64_t tranDescriptor, const std::string& databaseBefore,
+                        bool insideProc) {
     if (r.pieces.empty()) {
         if (r.useDatabaseChanged)
             envChange(kEnvDatabase, r.database, databaseBefore);
-        done(kDone, kDoneFinal, 0, 0);
+        if (!insideProc)
+            done(kDone, kDoneFinal, 0, 0);
         return;
     }
     bool databaseSent = false;
@@ -51,12 +53,12 @@ void TokenWriter::batch(const BatchResult& r, uint64_t tranDescriptor, const std
         }
         if (last && r.useDatabaseChanged && !databaseSent)
             envChange(kEnvDatabase, r.database, databaseBefore);
-        uint16_t status = last ? kDoneFinal : kDoneMore;
+        uint16_t status = last && !insideProc ? kDoneFinal : kDoneMore;
         if (error)
             status |= kDoneError;
         if (p.rowCount >= 0)
             status |= kDoneCount;
-        done(kDone, status, p.result ? kCmdSelect : 0,
+        done(insideProc ? kDoneInProc : kDone, status, p.result ? kCmdSelect : 0,
              p.rowCount >= 0 ? static_cast<uint64_t>(p.rowCount) : 0);
     }
 }

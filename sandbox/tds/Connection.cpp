@@ -1,7 +1,9 @@
 // One client connection: reads each request whole and answers it through a table of handlers by packet type.
 #include "sandbox/tds/Connection.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <regex>
 
 #include "sandbox/Text.h"
@@ -144,7 +146,9 @@ bool Connection::startTls(uint8_t answered) {
     encryptAll_ = answered != kEncryptOff;
     const bool done = tls_->handshake();
     record_.tlsVersion = tls_->version();
-    record_.tlsFailure = done ? std::string() : tls_->error();
+    record_.tlsFailure = done                    ? std::string()
+                         : tls_->error().empty() ? std::string("the client left during the handshake")
+                                                 : tls_->error();
     srv_.publish(recordId_, record_);
     return done;
 }
@@ -237,21 +241,13 @@ bool Connection::attentionArrived() {
 // Clients open a server cursor on connect just to set an option; that needs no cursor, and SQL
 // Server answers it by running the statement directly. Real cursors are not offered: forward-only
 // statements are plain batches.
-bool Connection::onRpc(const std::vector<uint8_t>& payload) {
-    RpcRequest rpc = RpcRequest::decode(payload, dialect_);
+bool Connection::onCursorOpen(const RpcRequest& rpc) {
     const auto& params = rpc.params;
-    TokenWriter t(dialect_);
     static const std::regex setOption(R"(^\s*set\s+[a-z_]+(\s*,\s*[a-z_]+)*\s+(on|off)\s*;?\s*$)",
                                       std::regex::icase);
-    if (lower(rpc.name) != "sp_cursoropen" || !rpc.paramsRead || params.size() < 2 || params[1].null ||
-        !std::regex_match(params[1].text, setOption)) {
-        t.message({.number = 2812,
-                   .state = 62,
-                   .severity = 16,
-                   .text = "Could not find stored procedure '" + rpc.name + "'."});
-        t.done(kDoneProc, kDoneError, 0, 0);
-        return send(kTabularResult, t.data());
-    }
+    if (params.size() < 2 || params[1].null || !std::regex_match(params[1].text, setOption))
+        return rpcFailed(2812, 62, "Could not find stored procedure '" + rpc.name + "'.");
+    TokenWriter t(dialect_);
     t.message({.number = 16954, .state = 1, .severity = 10, .text = "Executing SQL directly; no cursor."},
               rpc.name);
     t.returnStatus(0);
@@ -265,6 +261,111 @@ bool Connection::onRpc(const std::vector<uint8_t>& payload) {
     }
     t.done(kDoneProc, kDoneFinal, 0, 0);
     return send(kTabularResult, t.data());
+}
+
+bool Connection::rpcFailed(int number, int state, const std::string& text) {
+    TokenWriter t(dialect_);
+    t.message({.number = number, .state = state, .severity = 16, .text = text});
+    t.done(kDoneProc, kDoneError, 0, 0);
+    return send(kTabularResult, t.data());
+}
+
+// The procedures clients run statements through ([MS-TDS] 2.2.6.6, by name or by the ids of
+// 2.2.6.6's ProcID): sp_executesql (@stmt, @params, values...), sp_prepare and sp_prepexec
+// (@handle OUTPUT, @params, @stmt [, values...]), sp_execute (@handle, values...), sp_unprepare.
+// The statement runs as a batch with each parameter bound to its typed value; its results end
+// in DONEINPROC, then RETURNSTATUS, the handle's RETURNVALUE and DONEPROC (2.2.2.6).
+// https://learn.microsoft.com/en-us/openspecs/windows_protocols/ms-tds/619c43b6-9495-4a58-9e49-a4950db245b3
+bool Connection::onRpc(const std::vector<uint8_t>& payload) {
+    RpcRequest rpc = RpcRequest::decode(payload, dialect_);
+    const std::string name = lower(rpc.name);
+    const auto& params = rpc.params;
+    if (!rpc.paramsRead)
+        return rpcFailed(8009, 1,
+                         "The incoming tabular data stream (TDS) remote procedure call (RPC) protocol stream "
+                         "is incorrect. Parameter " +
+                             std::to_string(params.size() + 1) + ": the data type is not supported.");
+    if (name == "sp_cursoropen")
+        return onCursorOpen(rpc);
+    auto text = [&](size_t i) {
+        return i < params.size() && !params[i].null ? params[i].text : std::string();
+    };
+    auto from = [&](size_t i) {
+        return std::vector<RpcParam>(params.begin() + static_cast<std::ptrdiff_t>(std::min(i, params.size())),
+                                     params.end());
+    };
+    auto handleArg = [&]() -> std::optional<int32_t> {
+        if (params.empty() || !params[0].isInt || params[0].null)
+            return std::nullopt;
+        return static_cast<int32_t>(params[0].i);
+    };
+    std::string sql;
+    std::optional<int32_t> handleOut;
+    if (name == "sp_executesql") {
+        if (params.empty() || params[0].null)
+            return rpcFailed(214, 2,
+                             "Procedure expects parameter '@statement' of type 'ntext/nchar/nvarchar'.");
+        sql = bindParameters(text(0), text(1), from(2));
+    } else if (name == "sp_prepare" || name == "sp_prepexec") {
+        if (params.size() < 3)
+            return rpcFailed(201, 4,
+                             "Procedure or function '" + name +
+                                 "' expects parameter '@stmt', which was not "
+                                 "supplied.");
+        const int32_t handle = nextHandle_++;
+        prepared_[handle] = {text(1), text(2)};
+        handleOut = handle;
+        if (name == "sp_prepare") {
+            TokenWriter t(dialect_);
+            t.returnStatus(0);
+            t.returnValueInt(0, params[0].name, handle);
+            t.done(kDoneProc, kDoneFinal, 0, 0);
+            return send(kTabularResult, t.data());
+        }
+        sql = bindParameters(text(2), text(1), from(3));
+    } else if (name == "sp_execute" || name == "sp_unprepare") {
+        auto handle = handleArg();
+        auto found = handle ? prepared_.find(*handle) : prepared_.end();
+        if (found == prepared_.end())
+            return rpcFailed(
+                8179, 2,
+                "Could not find prepared statement with handle " + std::to_string(handle.value_or(0)) + ".");
+        if (name == "sp_unprepare") {
+            prepared_.erase(found);
+            TokenWriter t(dialect_);
+            t.returnStatus(0);
+            t.done(kDoneProc, kDoneFinal, 0, 0);
+            return send(kTabularResult, t.data());
+        }
+        sql = bindParameters(found->second.statement, found->second.declaration, from(1));
+    } else {
+        return rpcFailed(2812, 62, "Could not find stored procedure '" + rpc.name + "'.");
+    }
+
+    uint64_t tran = session_->tranDescriptor;
+    std::string dbBefore = session_->database;
+    BatchResult result = runBatch(sql);
+    if (result.killed || gone_)
+        return false;
+    bool failed = false;
+    for (const auto& piece : result.pieces) {
+        for (const auto& m : piece.messages)
+            failed = failed || m.severity > 10;
+    }
+    TokenWriter t(dialect_);
+    t.batch(result, tran, dbBefore, true);
+    if (!result.cancelled) {
+        t.returnStatus(failed ? 1 : 0);
+        if (handleOut)
+            t.returnValueInt(0, params[0].name, *handleOut);
+        t.done(kDoneProc, failed ? kDoneError : kDoneFinal, 0, 0);
+    }
+    std::vector<uint8_t> data = std::move(t.data());
+    if (result.cancelled) {
+        std::vector<uint8_t> ack = Attention::acknowledgement(dialect_);
+        data.insert(data.end(), ack.begin(), ack.end());
+    }
+    return send(kTabularResult, data);
 }
 
 bool Connection::onTransactionManager(const std::vector<uint8_t>& payload) {

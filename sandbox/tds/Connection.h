@@ -2,6 +2,7 @@
 // One client connection: reads each request whole and answers it through a table of handlers by packet type.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ namespace sandbox::tds {
 
 struct ServerState;
 class TlsTransport;
+struct RpcRequest;
 
 class Connection {
 public:
@@ -42,6 +44,8 @@ private:
     bool onLogin7(const std::vector<uint8_t>& payload);
     bool onSqlBatch(const std::vector<uint8_t>& payload);
     bool onRpc(const std::vector<uint8_t>& payload);
+    bool onCursorOpen(const RpcRequest& rpc);
+    bool rpcFailed(int number, int state, const std::string& text);
     bool onTransactionManager(const std::vector<uint8_t>& payload);
     bool onAttention(const std::vector<uint8_t>& payload);
 
@@ -66,6 +70,12 @@ private:
     bool gone_ = false;            // the client left (or sent something else) while a statement waited
     TlsTransport* tls_ = nullptr;  // io_, once the client asked for TLS
     bool encryptAll_ = false;      // TLS for the whole session, not only the login
+    // sp_prepare / sp_prepexec handles, numbered from 1 per connection as SQL Server does.
+    struct Prepared {
+        std::string declaration, statement;
+    };
+    std::map<int32_t, Prepared> prepared_;
+    int32_t nextHandle_ = 1;
     uint64_t recordId_;
     ConnectionRecord record_;
 };

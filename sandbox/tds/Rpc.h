@@ -9,15 +9,30 @@
 
 namespace sandbox::tds {
 
-// One parameter; integers and text are read, the types clients send to the cursor procedures.
+// One parameter as its TYPE_INFO describes it ([MS-TDS] 2.2.6.6 RPC Request, 2.2.5.4 data types):
+// integers, bits, floats, decimals, datetimes, binary and character data.
 struct RpcParam {
+    enum class Kind { Int, Text, Float, Decimal, DateTime, Binary };
     std::string name = {};
     bool output = false;
-    bool isInt = false;
+    bool isInt = false;  // kind Int
     bool null = true;
     int64_t i = 0;
-    std::string text = {};  // UTF-8
+    std::string text = {};  // UTF-8; a decimal's digits, a datetime as 'yyyy-mm-dd hh:mi:ss.mmm', raw bytes
+    Kind kind = Kind::Text;
+    bool wide = true;  // N'...' rather than '...'
+    double f = 0;
+
+    // The value as a T-SQL literal of its type: 12, N'a''b', 0x0A, NULL.
+    std::string sqlLiteral() const;
 };
+
+// The statement with each parameter it names replaced by its value, as the server binds them:
+// declaration is sp_executesql's "@a int, @b nvarchar(10)"; values come by name (@a) or, when
+// unnamed, in the declared order. Names are matched without regard to case; text inside quotes,
+// brackets and comments is left alone; a name without a value stays, for the server to refuse.
+std::string bindParameters(const std::string& statement, const std::string& declaration,
+                           const std::vector<RpcParam>& values);
 
 struct RpcRequest {
     std::string name;  // a procedure called by number gets its name (sp_cursoropen, ...)

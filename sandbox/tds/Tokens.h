@@ -81,7 +81,10 @@ public:
     void returnValueInt(uint16_t ordinal, const std::string& name, int32_t v);
     // Every piece of one batch, ending in a DONE without the "more" flag. tranDescriptor is the
     // session's open transaction before the batch, for the commit and rollback changes.
-    void batch(const BatchResult& r, uint64_t tranDescriptor, const std::string& databaseBefore);
+    // insideProc: the statements of a procedure call, each ending in DONEINPROC with "more" set,
+    // for the caller to end with DONEPROC.
+    void batch(const BatchResult& r, uint64_t tranDescriptor, const std::string& databaseBefore,
+               bool insideProc = false);
     std::vector<uint8_t>& data() { return w_.data(); }
 
 private:

@@ -58,6 +58,49 @@ class SandboxBackupTest : public QObject {
 
 private slots:
     // The cycle the tool and its undo script go through: each step's messages, and the rows as they were.
+    // A name as a DBA types it on Windows lands beneath the backup directory, never beside the
+    // server nor outside that directory, and RESTORE finds it again by the same name.
+    void windowsDeviceNamesMapBeneathTheBackupDirectory_data() {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("mkdir");  // folders that exist beneath the backup directory
+        QTest::addColumn<QString>("file");   // where it lands, relative to it
+        QTest::newRow("drive") << R"(C:\Backup\x.bak)"
+                               << "C/Backup"
+                               << "C/Backup/x.bak";
+        QTest::newRow("drive root, lower case") << R"(d:\x.bak)"
+                                                << ""
+                                                << "D/x.bak";
+        QTest::newRow("share") << R"(\\nas\sql\x.bak)"
+                               << ""
+                               << "UNC/nas/sql/x.bak";
+        QTest::newRow("relative") << R"(old\x.bak)"
+                                  << "old"
+                                  << "old/x.bak";
+        QTest::newRow("dot-dot stays inside") << R"(C:\..\..\x.bak)"
+                                              << ""
+                                              << "C/x.bak";
+    }
+    void windowsDeviceNamesMapBeneathTheBackupDirectory() {
+        QFETCH(QString, device);
+        QFETCH(QString, mkdir);
+        QFETCH(QString, file);
+        Fixture f;
+        if (!mkdir.isEmpty())
+            QVERIFY(QDir(f.dir.path()).mkpath(mkdir));
+        QCOMPARE(messages(f.backup(device.toStdString())).size(), 3);
+        QVERIFY2(QFile::exists(f.dir.filePath(file)), qPrintable(file));
+        QCOMPARE(messages(f.run("RESTORE VERIFYONLY FROM DISK = N'" + device.toStdString() + "'")),
+                 QStringList({"3262|The backup set on file 1 is valid."}));
+        QCOMPARE(QDir::current().entryList({"*x.bak"}), QStringList());
+    }
+
+    // A folder beneath the drive that does not exist is an error, as on a server.
+    void missingWindowsFolderFails() {
+        Fixture f;
+        QVERIFY(
+            messages(f.backup(R"(C:\NoSuch\x.bak)")).value(0).startsWith("3201|Cannot open backup device"));
+    }
+
     void backupVerifyDropRestore() {
         Fixture f;
         const auto before = rowsOf(f.engine, "tqdata_001_2002");

@@ -5,6 +5,7 @@
 #include "EngineFixture.h"
 #include "sandbox/Engine.h"
 #include "sandbox/sql/Collation.h"
+#include "sandbox/tds/Release.h"
 #include "support/TestMain.h"
 
 using namespace sandbox;
@@ -210,6 +211,51 @@ private slots:
         QCOMPARE(errorOf(r), error);
         QCOMPARE(QString::fromStdString(r.pieces[0].messages[0].text), text);
         QCOMPARE(r.pieces[0].rowCount, -1);
+    }
+
+    // What arrived after 2008 R2 fails there as a 2008 R2 server fails it, so that a statement of the
+    // tool that needs a later release fails against the sandbox's 2008 R2 too. error2019 -1: the
+    // sandbox does not run it in any release.
+    void laterFeaturesFailOn2008R2_data() {
+        QTest::addColumn<QString>("batch");
+        QTest::addColumn<int>("error2008");
+        QTest::addColumn<int>("error2019");
+        QTest::newRow("sys.databases.replica_id")
+            << "select replica_id from sys.databases where name='master'" << 207 << 0;
+        QTest::newRow("sys.dm_exec_sessions.database_id")
+            << "select database_id from sys.dm_exec_sessions where session_id=@@spid" << 207 << 0;
+        QTest::newRow("sys.dm_exec_sessions.open_transaction_count")
+            << "select open_transaction_count from sys.dm_exec_sessions" << 207 << 0;
+        QTest::newRow("sys.dm_exec_requests.database_id (2005 on)")
+            << "select database_id from sys.dm_exec_requests" << 0 << 0;
+        QTest::newRow("CONCAT") << "select concat('a', null, 'b')" << 195 << 0;
+        QTest::newRow("TRY_CONVERT") << "select try_convert(int, '1')" << 195 << -1;
+        QTest::newRow("FORMAT") << "select format(1, 'N')" << 195 << -1;
+        QTest::newRow("STRING_AGG") << "select string_agg(cacc_id, ',') from ua_account" << 195 << -1;
+        QTest::newRow("IIF") << "select iif(1, 'a', 'b')" << 195 << -1;
+        QTest::newRow("THROW") << "select 1\nTHROW 50000, 'x', 1" << 102 << -1;
+    }
+    void laterFeaturesFailOn2008R2() {
+        QFETCH(QString, batch);
+        QFETCH(int, error2008);
+        QFETCH(int, error2019);
+        Fixture f;
+        if (error2019 >= 0)
+            QCOMPARE(errorOf(f.run(batch.toStdString())), error2019);
+        f.engine.setProduct(sandbox::tds::releaseFacts(Release::SqlServer2008R2).product);
+        QCOMPARE(errorOf(f.run(batch.toStdString())), error2008);
+    }
+
+    void serverPropertiesOf2008R2() {
+        Fixture f;
+        f.engine.setBackupDirectory("/srv/backup");
+        QCOMPARE(rows(f.run("select concat('a', null, 'b')")), QStringList{"ab"});
+        QCOMPARE(rows(f.run("select serverproperty('InstanceDefaultBackupPath')")),
+                 QStringList{"/srv/backup"});
+        f.engine.setProduct(sandbox::tds::releaseFacts(Release::SqlServer2008R2).product);
+        QCOMPARE(rows(f.run("select serverproperty('InstanceDefaultBackupPath')")), QStringList{"NULL"});
+        QCOMPARE(rows(f.run("select convert(nvarchar(128), serverproperty('ProductVersion'))")),
+                 QStringList{"10.50.6542.0"});
     }
 
     void syntaxErrorRunsNothingOfTheBatch() {

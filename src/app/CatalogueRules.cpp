@@ -51,10 +51,21 @@ QString connectFailed(const SqlError& error, const ConnectionSpec& spec) {
                        "服务器上的 SQL Server Browser 服务是否启动。")
                 .arg((error.waitedMs + 500) / 1000)
                 .arg(ConnectionString::parseServer(spec.server).instance);
+        case SqlError::Cause::ServerWithoutTls:  // answered by the question, never shown as a failure
         case SqlError::Cause::Unknown:
             break;
     }
     return QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!");
+}
+
+// Asked once, when the server has no TLS at all: the operator decides whether the password may
+// cross the network unprotected; nothing has been sent yet.
+QString clearLoginQuestion(const ConnectionSpec& spec) {
+    return QStringLiteral("数据库服务器“") + spec.server +
+           QStringLiteral(
+               "”不支持加密连接(TLS)。\n\n如果继续连接,sa 的口令将不受保护地在网络上传送"
+               "(只作了简单的可逆变换,等同明文),此后的全部语句和数据(帐套号、帐套名称等)也都是明文,"
+               "网络上的其他人可以读取,甚至篡改。\n\n是否仍然以不加密的方式连接?");
 }
 
 QString notQueried(const QString& what) {
@@ -83,7 +94,7 @@ ConnectionSpec FrmMain::typedSpec() const {
 }
 
 void FrmMain::CmdLink_Click() {
-    const ConnectionSpec spec = typedSpec();
+    ConnectionSpec spec = typedSpec();
     if (spec.server.isEmpty()) {
         MessageBox::notice(this, QStringLiteral("请输入数据库名称!"));
         return;
@@ -92,11 +103,22 @@ void FrmMain::CmdLink_Click() {
     SqlClient& cnn = Cnn();
     if (cnn.isOpen())
         cnn.close();
-    const SqlError opened = cnn.open(spec);
-    connectedSpec_ = opened.isError() ? ConnectionSpec{} : spec;
+    SqlError opened = cnn.open(spec);
     // Let the window repaint after the wait; input stays queued until the rule has ended, so no
     // other rule (nor a second connect) can run inside this one.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (opened.cause == SqlError::Cause::ServerWithoutTls) {
+        if (MessageBox::caution(this, clearLoginQuestion(spec), opened.message) != MessageBox::Ok) {
+            connectedSpec_ = {};
+            return;
+        }
+        spec.allowUnencrypted = true;
+        opened = cnn.open(spec);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    // The second connection (a backup's progress) logs in as this one did, in clear only if the
+    // operator allowed it here.
+    connectedSpec_ = opened.isError() ? ConnectionSpec{} : spec;
     if (opened.isError() || !cnn.isOpen()) {
         MessageBox::notice(this, connectFailed(opened, spec), opened.message);
         return;

@@ -83,6 +83,10 @@ MessageBox::Answer MessageBox::confirm(QWidget* parent, const QString& text, con
     return show(parent, Confirmation, text, details);
 }
 
+MessageBox::Answer MessageBox::caution(QWidget* parent, const QString& text, const QString& details) {
+    return show(parent, Caution, text, details);
+}
+
 MessageBox::Answer MessageBox::confirmWithCheck(QWidget* parent, const QString& text, const QString& details,
                                                 const QString& checkText, bool* checked) {
     return show(parent, Confirmation, text, details, checkText, checked);
@@ -126,15 +130,18 @@ std::unique_ptr<QMessageBox> MessageBox::build(QWidget* parent, Kind kind, const
         box->setDetailedText(details);
     QPushButton* ok = box->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
     ok->setObjectName(QStringLiteral("ok"));
-    if (kind == Confirmation) {
+    QPushButton* byDefault = ok;
+    if (kind != Notice) {
         // Esc and the frame's close box answer Cancel.
         QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
         cancel->setObjectName(QStringLiteral("cancel"));
         box->setEscapeButton(cancel);
+        if (kind == Caution)
+            byDefault = cancel;
     } else {
         box->setEscapeButton(ok);
     }
-    box->setDefaultButton(ok);
+    box->setDefaultButton(byDefault);
     return box;
 }
 
@@ -172,7 +179,9 @@ MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& t
         }
         if (kind == Notice)
             return Ok;
-        return ts.answers.isEmpty() ? Ok : ts.answers.takeFirst();
+        if (ts.answers.isEmpty())
+            return kind == Caution ? Cancel : Ok;
+        return ts.answers.takeFirst();
     }
 
     const auto box = build(parent, kind, text, details);

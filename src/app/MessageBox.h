@@ -15,7 +15,9 @@ class QWidget;
 class MessageBox {
 public:
     enum Answer { Ok, Cancel };
-    enum Kind { Notice, Confirmation };
+    // Caution: a confirmation whose default button is 取消, for a step the operator should not
+    // take by pressing Enter.
+    enum Kind { Notice, Confirmation, Caution };
 
     struct Shown {
         Kind kind;
@@ -29,13 +31,14 @@ public:
 
     static void notice(QWidget* parent, const QString& text, const QString& details = {});
     static Answer confirm(QWidget* parent, const QString& text, const QString& details = {});
+    static Answer caution(QWidget* parent, const QString& text, const QString& details = {});
     // A confirmation with a check box under the text; *checked is its first state and receives the
     // state the operator left it in.
     static Answer confirmWithCheck(QWidget* parent, const QString& text, const QString& details,
                                    const QString& checkText, bool* checked);
 
     // Test seam: while enabled no box is shown; confirmations take the queued answers in order
-    // (Ok once the queue is empty) and every box is recorded.
+    // (once the queue is empty, the default: Ok, Cancel for a caution) and every box is recorded.
     static void setTestMode(bool on);
     // In test mode, also put each box up modal for one pass of the event loop, so that it blocks
     // the other windows as a shown box does.

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include <QHash>
+
 #include "catalogue/AccountCatalogue.h"
 #include "deletion/Backups.h"
 #include "deletion/DeletionChecks.h"
@@ -59,7 +61,11 @@ public:
         const std::optional<SqlError> purgeError = purge();
         host_.closeWait();
         host_.yield();
-        const Leftovers left = verify();
+        // A purge that timed out on a lock was rolled back whole: every catalogue row is still
+        // there, and counting them would wait out the same lock once more before the operator
+        // learns anything. What the rollback does not settle (the dropped databases) is checked.
+        const bool rolledBack = purgeError && timedOut(*purgeError);
+        const Leftovers left = rolledBack ? verifyDatabases() : verify();
         // A drop that left its database in place: everyone may use it again.
         for (const QString& db : left.databases)
             sql_.command(DeletionSql::releaseDatabase(db));
@@ -320,7 +326,20 @@ private:
             return false;
         }
         offline_ = states.offline;
+        readOfflineFiles();
         return true;
+    }
+
+    // Where each OFFLINE database keeps its files, while the server still knows: the drop leaves
+    // them, and the operator must be able to find them. A failed read only loses the paths.
+    void readOfflineFiles() {
+        if (offline_.isEmpty())
+            return;
+        const SqlResult files = sql_.query(DeletionSql::databaseFiles(offline_));
+        for (qsizetype i = 0; files.ok() && i < files.rowCount(); ++i) {
+            offlineFiles_[field(files, i, QStringLiteral("dbname")).toLower()]
+                << files.value(i, QStringLiteral("physical_name")).toString();
+        }
     }
 
     // The way back, before the first change: the backups when chosen, then the undo script.
@@ -405,6 +424,18 @@ private:
         return left;
     }
 
+    // After a purge rolled back whole: only whether the dropped databases are gone.
+    Leftovers verifyDatabases() {
+        Leftovers left;
+        if (dropped_.isEmpty())
+            return left;
+        const SqlResult listed = sql_.query(DeletionSql::databasesListed(dropped_));
+        left.error = listed.error;
+        for (qsizetype i = 0; listed.ok() && i < listed.rowCount(); ++i)
+            left.databases << field(listed, i, QStringLiteral("name"));
+        return left;
+    }
+
     // Stage 4: the outcome, with everything that is still there named.
     Outcome report(const std::optional<SqlError>& purgeError, const Leftovers& left) {
         QStringList reasons;
@@ -450,10 +481,10 @@ private:
     }
 
     QString offlineNote() const {
-        QStringList left;
+        QList<QPair<QString, QStringList>> left;
         for (const QString& db : dropped_) {
             if (offline_.contains(db))
-                left << db;
+                left.append({db, offlineFiles_.value(db.toLower())});
         }
         return text::offlineNote(left);
     }
@@ -500,7 +531,8 @@ private:
     SqlResult tables_;       // which catalogue tables exist, read once for every stage
     SqlError previewError_;  // the preview waited out a lock
     QStringList offline_;    // listed databases that were OFFLINE at the check
-    QString lockHolders_;    // who held the lock the purge waited for
+    QHash<QString, QStringList> offlineFiles_;  // their files (lower-case name -> paths)
+    QString lockHolders_;                       // who held the lock the purge waited for
     Backups backups_{sql_, host_};
     QString undoPath_;
     QList<SavedRows> saved_;  // what the undo script holds of each table

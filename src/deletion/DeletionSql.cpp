@@ -85,6 +85,15 @@ QString databasesListed(const QStringList& databaseNames) {
            nameList(databaseNames) + QLatin1Char(')');
 }
 
+QString databaseFiles(const QStringList& databaseNames) {
+    // sys.master_files lists an OFFLINE database's files too (2005 on):
+    // https://learn.microsoft.com/sql/relational-databases/system-catalog-views/sys-master-files-transact-sql
+    return QStringLiteral(
+               "select DB_NAME(database_id) as dbname,physical_name from sys.master_files where "
+               "database_id in (") +
+           idList(databaseNames) + QStringLiteral(") order by database_id,file_id");
+}
+
 QString serverVersion() {
     // SERVERPROPERTY returns sql_variant, which the driver stack cannot read back whole.
     return QStringLiteral("select convert(nvarchar(128),SERVERPROPERTY('ProductVersion'))");

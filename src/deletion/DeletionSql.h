@@ -39,6 +39,9 @@ DatabaseHazards databaseHazards(const QStringList& databaseNames, bool availabil
 // Which of these databases the server still lists (column "name").
 QString databasesListed(const QStringList& databaseNames);
 QString databaseSize(const QString& databaseName);  // 8 KB pages
+// The files of these databases as the server keeps them (columns dbname, physical_name), read
+// before an OFFLINE one is dropped: DROP DATABASE leaves its files on disk.
+QString databaseFiles(const QStringList& databaseNames);
 QString databaseState(const QString& databaseName);
 
 // The integration-log condition: values equal to tqdata_N (trailing blanks aside) or beginning with

@@ -305,13 +305,23 @@ QString reason(const QString& db, const QString& why) {
 
 // A database dropped while OFFLINE leaves its files behind:
 // https://learn.microsoft.com/sql/t-sql/statements/drop-database-transact-sql
-QString offlineNote(const QStringList& offlineDropped) {
+QString offlineNote(const QList<QPair<QString, QStringList>>& offlineDropped) {
     if (offlineDropped.isEmpty())
         return {};
+    QStringList lines;
+    for (const auto& [db, files] : offlineDropped) {
+        if (files.isEmpty()) {
+            lines << db + QStringLiteral("(未能读取其文件路径)");
+            continue;
+        }
+        lines << db + QLatin1Char(':');
+        for (const QString& f : files)
+            lines << QStringLiteral("    ") + f;
+    }
     return QStringLiteral(
                "\n注意: 以下数据库删除时处于脱机状态(OFFLINE),其数据文件仍留在服务器的磁盘上,"
                "需要手工删除:\n") +
-           offlineDropped.join(kNewline);
+           lines.join(kNewline);
 }
 
 }  // namespace deletion::text

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -106,7 +107,8 @@ QString notDropped(const QStringList& failed);
 QString leftoverRows(const QString& table, qint64 rows);
 QString leftoverDatabase(const QString& database);
 QString reason(const QString& database, const QString& why);
-// Empty when no dropped database was OFFLINE.
-QString offlineNote(const QStringList& offlineDropped);
+// The databases dropped while OFFLINE, each with the files it left (its name and their paths; no
+// paths when they could not be read). Empty when none was.
+QString offlineNote(const QList<QPair<QString, QStringList>>& offlineDropped);
 
 }  // namespace deletion::text

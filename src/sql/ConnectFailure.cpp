@@ -41,7 +41,8 @@ SqlError::Cause classify(const QString& nativeCodes, const QString& words, bool 
                                         "no protocols available", "version too low"});
     if (oldTls)
         return SqlError::Cause::OldTls;
-    if (saysAny(words, {"SSL Provider", "TLS", "handshakes before login", "pre-login handshake"}))
+    if (saysAny(words,
+                {"SSL Provider", "TLS", "handshakes before login", "pre-login handshake", "encryption"}))
         return SqlError::Cause::Encryption;
     // FreeTDS says only "Adaptive Server connection failed" (20002) when its login exchange breaks
     // off without a word from the server: after a failed handshake, or when the server dropped the

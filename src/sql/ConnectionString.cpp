@@ -110,24 +110,32 @@ Built build(const ConnectionSpec& spec, const QString& driver) {
     }
     parts << QStringLiteral("UID=") + uid << QStringLiteral("PWD=") + pwd << QStringLiteral("DATABASE=") + db;
 
-    // Encrypt whenever the server offers it, so the password does not travel in clear, but accept
-    // self-signed certificates and servers without TLS. ODBC 18's Optional is 17's "no": the session
-    // is encrypted only if the server requires it, the login whenever the server can
-    // (https://learn.microsoft.com/sql/connect/odbc/major-version-differences).
+    // The whole session encrypted whenever the server can: every SQL Server since 2005 can, with
+    // the certificate it makes at start, which is not validated (TrustServerCertificate). A server
+    // without TLS is then refused by the driver before the login, unless the operator allowed a
+    // connect in clear: then the keys that encrypt the login whenever the server can, and accept
+    // a server that cannot.
+    // FreeTDS: encryption = request | require, https://www.freetds.org/userguide/freetdsconf.html
+    // ODBC 17 and 18: Encrypt (17: yes | no; 18: Mandatory (= yes) | Optional (= no) | Strict) and
+    // TrustServerCertificate, https://learn.microsoft.com/sql/connect/odbc/dsn-connection-string-attribute
+    // and https://learn.microsoft.com/sql/connect/odbc/major-version-differences
+    const bool clear = spec.allowUnencrypted;
     switch (family) {
         case Family::FreeTds:
             // Without a charset Chinese names arrive as '?'. Left to "auto", the driver retries a
             // login that timed out with the Sybase protocol, which then ignores the login timeout;
             // every SQL Server answers a 7.4 login with the version it speaks.
             parts << QStringLiteral("TDS_Version=7.4") << QStringLiteral("ClientCharset=UTF-8")
-                  << QStringLiteral("Encryption=request");
+                  << (clear ? QStringLiteral("Encryption=request") : QStringLiteral("Encryption=require"));
             break;
         case Family::Microsoft18:
-            parts << QStringLiteral("Encrypt=Optional") << QStringLiteral("TrustServerCertificate=yes");
+            parts << (clear ? QStringLiteral("Encrypt=Optional") : QStringLiteral("Encrypt=Mandatory"))
+                  << QStringLiteral("TrustServerCertificate=yes");
             break;
         case Family::Microsoft17:
         case Family::Legacy:
-            parts << QStringLiteral("Encrypt=no") << QStringLiteral("TrustServerCertificate=yes");
+            parts << (clear ? QStringLiteral("Encrypt=no") : QStringLiteral("Encrypt=yes"))
+                  << QStringLiteral("TrustServerCertificate=yes");
             break;
     }
     b.text = parts.join(QLatin1Char(';'));

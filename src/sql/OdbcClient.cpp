@@ -21,6 +21,7 @@
 #include "sql/ConnectFailure.h"
 #include "sql/ConnectionString.h"
 #include "sql/OdbcRows.h"
+#include "sql/PreloginProbe.h"
 #include "sql/SessionOptions.h"
 
 namespace {
@@ -293,13 +294,19 @@ private:
         db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
         QElapsedTimer waited;
         waited.start();
-        // No second try on failure: one without encryption would send the password in clear.
+        // No second try on failure: one without encryption would send the password in clear,
+        // which only the operator may choose (allowUnencrypted).
         if (!db.open()) {
             SqlError e = errorOf(db.lastError(), SqlError::Kind::Connection);
             e.waitedMs = static_cast<int>(waited.elapsed());
             const ConnectionString::ServerAddress a = ConnectionString::parseServer(spec.server);
             e.cause = ConnectFailure::classify(db.lastError().nativeErrorCode(), e.message,
                                                !a.instance.isEmpty() && a.port.isEmpty(), e.waitedMs);
+            // The drivers' words do not tell a server without TLS from a handshake that broke
+            // off; the server's own PRELOGIN answer does.
+            if (e.cause == SqlError::Cause::Encryption && !spec.allowUnencrypted &&
+                PreloginProbe::ask(a.host, a.instance, a.port, 5000) == PreloginProbe::Answer::CannotEncrypt)
+                e.cause = SqlError::Cause::ServerWithoutTls;
             // The string holds the password: never let it reach a message.
             db.setDatabaseName(QString());
             return e;

@@ -21,6 +21,9 @@ struct SqlError {
         Encryption,        // the TLS handshake (or the exchange right after it) failed
         OldTls,            // ... and the words say the server's TLS version is too old
         InstanceNotFound,  // host\instance: no SQL Server Browser answered for that instance
+        // The server has no TLS at all (its PRELOGIN says so), and the connect asked for
+        // encryption: nothing was sent, not even the login.
+        ServerWithoutTls,
     };
     Kind kind = Kind::None;
     int nativeCode = 0;  // the server's error number, 0 when there is none
@@ -57,6 +60,9 @@ struct ConnectionSpec {
     QString password;  // trimmed
     QString login = QStringLiteral("sa");
     QString database = QStringLiteral("TQSystem");
+    // Only on the operator's word: a server without TLS then gets the login, password and all
+    // that follows in clear. Otherwise a connect that cannot be encrypted fails.
+    bool allowUnencrypted = false;
 };
 
 // The one connection of the main window: a query (static result), a command (no rows) and a batch

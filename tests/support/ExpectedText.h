@@ -15,6 +15,13 @@ inline const QString kConnectFailed =
     QStringLiteral("数据库连接失败,请检查数据库服务是否启动或输入的服务器名称是否实际存在!");
 inline const QString kEncryptionFailed =
     QStringLiteral("数据库连接失败,无法与数据库服务器协商连接的加密(TLS)!");
+inline QString clearLoginQuestion(const QString& server) {
+    return QStringLiteral("数据库服务器“") + server +
+           QStringLiteral(
+               "”不支持加密连接(TLS)。\n\n如果继续连接,sa 的口令将不受保护地在网络上传送"
+               "(只作了简单的可逆变换,等同明文),此后的全部语句和数据(帐套号、帐套名称等)也都是明文,"
+               "网络上的其他人可以读取,甚至篡改。\n\n是否仍然以不加密的方式连接?");
+}
 inline QString instanceNotFound(int seconds, const QString& instance) {
     return QStringLiteral("数据库连接失败,在等待的 ") + QString::number(seconds) +
            QStringLiteral(" 秒内未找到数据库实例“") + instance +

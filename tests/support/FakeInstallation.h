@@ -205,6 +205,18 @@ private:
             return FakeScript::rows({""}, {{version}});
         if (auto r = hazards(sql))
             return *r;
+        if (auto m = match(sql,
+                           "select DB_NAME\\(database_id\\) as dbname,physical_name from sys\\.master_files "
+                           "where database_id in \\((.*)\\) order by database_id,file_id");
+            m.hasMatch()) {
+            QList<QVariantList> rows;
+            for (const QString& db : literals(m.captured(1))) {
+                if (databases.contains(db))
+                    rows << QVariantList{db, "D:\\Data\\" + db + ".mdf"}
+                         << QVariantList{db, "E:\\Log\\" + db + "_log.ldf"};
+            }
+            return FakeScript::rows({"dbname", "physical_name"}, rows);
+        }
         if (auto m = match(sql, ".*from master\\.dbo\\.sysaltfiles where dbid=DB_ID\\(" + lit() + "\\)");
             m.hasMatch()) {
             const bool exists = databases.contains(unquote(m.captured(1), '\''));

@@ -13,7 +13,11 @@ packages=(
   libqt6sql6-odbc unixodbc unixodbc-dev tdsodbc freetds-bin
   libsqlite3-dev libssl-dev
   fonts-wqy-zenhei fonts-arphic-ukai
+  # The sandbox's RPC test drives it with tedious, which its CTest fixture installs with npm.
+  nodejs
 )
+# Debian's nodejs comes without npm; a Node.js installed with its own npm needs none.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -64,12 +64,12 @@ private slots:
         QTest::addColumn<bool>("loginInsideTls");
         QTest::addColumn<bool>("stayedEncrypted");
         const auto r2019 = sandbox::Release::SqlServer2019;
-        QTest::newRow("login") << sandbox::Encryption::Login << r2019 << true << false;
+        // A server as installed encrypts the whole session of a client that asks it to.
+        QTest::newRow("login") << sandbox::Encryption::Login << r2019 << true << true;
         QTest::newRow("required") << sandbox::Encryption::Required << r2019 << true << true;
-        QTest::newRow("none") << sandbox::Encryption::None << r2019 << false << false;
         QTest::newRow("login, 2008 R2")
-            << sandbox::Encryption::Login << sandbox::Release::SqlServer2008R2 << true << false;
-        QTest::newRow("TLS 1.0 only") << sandbox::Encryption::Tls10Only << r2019 << true << false;
+            << sandbox::Encryption::Login << sandbox::Release::SqlServer2008R2 << true << true;
+        QTest::newRow("TLS 1.0 only") << sandbox::Encryption::Tls10Only << r2019 << true << true;
     }
     void connects() {
         QFETCH(sandbox::Encryption, mode);
@@ -88,6 +88,32 @@ private slots:
         QCOMPARE(seen[0].stayedEncrypted(), stayedEncrypted);
     }
 
+    // A server without TLS: the operator is asked once, 取消 the default. 取消 leaves the login
+    // unsent (the server saw only PRELOGIN requests); 确定 sends it in clear, and the list comes.
+    void serverWithoutTlsAsks() {
+        startServer(sandbox::Encryption::None);
+        const QString name = e2e.serverName();
+        drive->connectAs(name, QStringLiteral("sandbox"));
+        auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].kind, MessageBox::Caution);
+        QCOMPARE(shown[0].text, clearLoginQuestion(name));
+        QVERIFY(!w->ComAccList->isEnabled());
+        QVERIFY(logins().empty());
+        QVERIFY(!e2e.server->connections().empty());
+
+        MessageBox::queueAnswers({MessageBox::Ok});
+        drive->connectAs(name, QStringLiteral("sandbox"));
+        shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, clearLoginQuestion(name));
+        QCOMPARE(items(w->ComAccList),
+                 QStringList({"001(示例帐套)", "002(演示公司)", "003()", "0010(示例帐套分公司)"}));
+        const auto seen = logins();
+        QCOMPARE(seen.size(), size_t(1));
+        QVERIFY(!seen[0].loginInsideTls);
+    }
+
     // The handshake fails: the operator is told the encryption could not be negotiated, with the
     // driver's words; no login follows, encrypted or not.
     void failedHandshake() {
@@ -100,10 +126,15 @@ private slots:
                  qPrintable(shown[0].details));
         QVERIFY(!w->ComAccList->isEnabled());
         QVERIFY(logins().empty());
-        const auto all = e2e.server->connections();
-        QVERIFY(!all.empty());
-        for (const auto& r : all)
-            QVERIFY(!r.tlsFailure.empty());
+        // The driver's connection and the tool's PRELOGIN question (which leaves once answered):
+        // each handshake failed, or was never finished, as its connection's thread records.
+        const auto everyHandshakeFailed = [&] {
+            const auto all = e2e.server->connections();
+            return !all.empty() && std::all_of(all.begin(), all.end(), [](const auto& r) {
+                return !r.tlsFailure.empty() && !r.loginSeen;
+            });
+        };
+        QTRY_VERIFY(everyHandshakeFailed());
 
         // A refused password is still the generic failure, with the server's words.
         startServer(sandbox::Encryption::Login);

@@ -496,6 +496,15 @@ private slots:
         QTRY_VERIFY(!box->isVisible());
         QCOMPARE(MessageBox::answerOf(*box), MessageBox::Cancel);
 
+        // A caution: the same buttons, and Enter answers 取消.
+        box = MessageBox::build(nullptr, MessageBox::Caution, QStringLiteral("不加密?"), {});
+        QCOMPARE(box->buttons().size(), 2);
+        box->open();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        QTest::keyClick(box.get(), Qt::Key_Return);
+        QTRY_VERIFY(!box->isVisible());
+        QCOMPARE(MessageBox::answerOf(*box), MessageBox::Cancel);
+
         // Details on demand, behind a button in Chinese both ways.
         auto detailed = MessageBox::build(nullptr, MessageBox::Notice, QStringLiteral("失败"),
                                           QStringLiteral("Login failed for user 'sa'."));

@@ -168,7 +168,22 @@ private slots:
         QVERIFY(!script->log.join('\n').contains("alter database [tqdata_001_2003]"));
         QCOMPARE(host->shown.last(),
                  "帐套001(2002;2003年)已成功删除!\n注意: 以下数据库删除时处于脱机状态(OFFLINE),"
-                 "其数据文件仍留在服务器的磁盘上,需要手工删除:\ntqdata_001_2003");
+                 "其数据文件仍留在服务器的磁盘上,需要手工删除:\ntqdata_001_2003:\n"
+                 "    D:\\Data\\tqdata_001_2003.mdf\n    E:\\Log\\tqdata_001_2003_log.ldf");
+        // Read while the server still listed it, before any drop.
+        const qsizetype files = script->log.indexOf(QRegularExpression(".*from sys\\.master_files.*"));
+        QVERIFY(files >= 0);
+        QVERIFY(files < script->log.indexOf("drop database [tqdata_001_2002]"));
+        const QString filesQuery = script->log.at(files);
+        QVERIFY(!filesQuery.contains("tqdata_001_2002"));
+
+        // Paths that cannot be read still leave the database named.
+        init();
+        inst.states["tqdata_001_2003"] = "OFFLINE";
+        inst.failures[filesQuery] = FakeInstallation::serverError(229, "The SELECT permission was denied.");
+        QCOMPARE(run(request("001", "2002;2003")), Outcome::Succeeded);
+        QVERIFY2(host->shown.last().endsWith("需要手工删除:\ntqdata_001_2003(未能读取其文件路径)"),
+                 qPrintable(host->shown.last()));
     }
 
     // A preview or a check that waits out a lock stops before anything changes, naming who held
@@ -220,13 +235,17 @@ private slots:
         }
         QVERIFY2(
             notice.startsWith(kDeleteFailed + "\n等待其他会话释放锁超时,系统数据库中的删除已全部撤销。\n" +
-                              named + "\n以下内容仍在服务器上:\n"),
+                              named + "\n以下年度数据库已删除,无法恢复:\ntqdata_001_2002"),
             qPrintable(notice));
-        // The holders are asked for at once, before anything else is sent.
+        // The holders are asked for at once, before anything else is sent. The rollback settles
+        // the catalogue, so nothing of it is read again (that would wait out the same lock once
+        // more): only whether the dropped database is gone.
         const qsizetype failed = script->log.indexOf(failing);
         QVERIFY(script->log.at(failed + 1).contains("open_tran>0"));
         QVERIFY(script->log.at(failed + 2).contains("sys.dm_tran_locks"));
         QCOMPARE(script->log.at(failed + 3), "ROLLBACK TRANSACTION");
+        QCOMPARE(script->log.mid(failed + 4, 1),
+                 QStringList{"select name from master.dbo.sysdatabases where name in ('tqdata_001_2002')"});
     }
 };
 

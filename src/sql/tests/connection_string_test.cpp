@@ -84,7 +84,7 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("expected");
         const QString tail =
-            ";UID={sa};PWD={%1};DATABASE={TQSystem};TDS_Version=7.4;ClientCharset=UTF-8;Encryption=request";
+            ";UID={sa};PWD={%1};DATABASE={TQSystem};TDS_Version=7.4;ClientCharset=UTF-8;Encryption=require";
         QTest::newRow("FreeTDS host") << "FreeTDS"
                                       << "db01"
                                       << "pw"
@@ -117,20 +117,48 @@ private slots:
             << "pw"
             << "DRIVER={ODBC Driver 18 for SQL "
                "Server};SERVER={db01,1433};UID={sa};PWD={pw};DATABASE={TQSystem};"
-               "Encrypt=Optional;TrustServerCertificate=yes";
+               "Encrypt=Mandatory;TrustServerCertificate=yes";
         QTest::newRow("driver 17 doubles a closing brace")
             << "ODBC Driver 17 for SQL Server"
             << "db01\\ACCT"
             << "a}b"
             << "DRIVER={ODBC Driver 17 for SQL Server};SERVER={db01\\ACCT};UID={sa};PWD={a}}b};"
-               "DATABASE={TQSystem};Encrypt=no;TrustServerCertificate=yes";
+               "DATABASE={TQSystem};Encrypt=yes;TrustServerCertificate=yes";
         QTest::newRow("old driver")
             << "SQL Server"
             << "db01"
             << "pw"
             << "DRIVER={SQL Server};SERVER={db01};UID={sa};PWD={pw};DATABASE={TQSystem};"
-               "Encrypt=no;TrustServerCertificate=yes";
+               "Encrypt=yes;TrustServerCertificate=yes";
     }
+    // Only on the operator's word does a driver accept a server without TLS; each keeps the
+    // certificate unvalidated.
+    void encryptionKeys_data() {
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<bool>("allowUnencrypted");
+        QTest::addColumn<QString>("keys");
+        QTest::newRow("FreeTDS") << "FreeTDS" << false << "Encryption=require";
+        QTest::newRow("FreeTDS, clear allowed") << "FreeTDS" << true << "Encryption=request";
+        QTest::newRow("18") << "ODBC Driver 18 for SQL Server" << false
+                            << "Encrypt=Mandatory;TrustServerCertificate=yes";
+        QTest::newRow("18, clear allowed")
+            << "ODBC Driver 18 for SQL Server" << true << "Encrypt=Optional;TrustServerCertificate=yes";
+        QTest::newRow("17") << "ODBC Driver 17 for SQL Server" << false
+                            << "Encrypt=yes;TrustServerCertificate=yes";
+        QTest::newRow("17, clear allowed")
+            << "ODBC Driver 17 for SQL Server" << true << "Encrypt=no;TrustServerCertificate=yes";
+    }
+    void encryptionKeys() {
+        QFETCH(QString, driver);
+        QFETCH(bool, allowUnencrypted);
+        QFETCH(QString, keys);
+        ConnectionSpec s = spec("db01", "pw");
+        s.allowUnencrypted = allowUnencrypted;
+        const Built b = build(s, driver);
+        QVERIFY(b.text.endsWith(QLatin1Char(';') + keys));
+        QCOMPARE(b.text.count(QStringLiteral("Encrypt")), keys.count(QStringLiteral("Encrypt")));
+    }
+
     void strings() {
         QFETCH(QString, driver);
         QFETCH(QString, server);
