@@ -179,6 +179,7 @@ private slots:
 
         // Paths that cannot be read still leave the database named.
         init();
+        host->backupsChosen = false;
         inst.states["tqdata_001_2003"] = "OFFLINE";
         inst.failures[filesQuery] = FakeInstallation::serverError(229, "The SELECT permission was denied.");
         QCOMPARE(run(request("001", "2002;2003")), Outcome::Succeeded);
@@ -235,7 +236,7 @@ private slots:
         }
         QVERIFY2(
             notice.startsWith(kDeleteFailed + "\n等待其他会话释放锁超时,系统数据库中的删除已全部撤销。\n" +
-                              named + "\n以下年度数据库已删除,无法恢复:\ntqdata_001_2002"),
+                              named + "\n以下年度数据库已删除,可以用它们的备份和撤销脚本恢复(撤销脚本: "),
             qPrintable(notice));
         // The holders are asked for at once, before anything else is sent. The rollback settles
         // the catalogue, so nothing of it is read again (that would wait out the same lock once
