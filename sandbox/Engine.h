@@ -13,7 +13,9 @@
 
 namespace sandbox {
 
-enum class ColType { Int, SmallInt, BigInt, NVarChar, Bit, Float, DateTime, VarBinary };
+// Decimal: decimal, numeric, money and smallmoney, exact: its Value is the number's text at the column's
+// scale ("12.50", "-0.5000"), never a double.
+enum class ColType { Int, SmallInt, BigInt, NVarChar, Bit, Float, DateTime, VarBinary, Decimal };
 
 struct Column {
     std::string name;
@@ -21,7 +23,9 @@ struct Column {
     int maxChars = 255;  // for NVarChar; bytes for VarBinary
     bool nullable = true;
     bool variant = false;  // sql_variant, its values of base type `type` (DATABASEPROPERTYEX, SERVERPROPERTY)
-    bool identity = false;  // a table's column declared "int identity"
+    bool identity = false;         // a table's column declared "int identity"
+    int precision = 0, scale = 0;  // Decimal
+    bool money = false;            // Decimal: money (precision 19) or smallmoney (10), sent as such
 };
 
 struct Value {
@@ -98,6 +102,9 @@ struct Session {
     int lastError = 0;           // @@ERROR
     int lockTimeoutMs = -1;      // SET LOCK_TIMEOUT: -1 waits for ever, 0 does not wait
     bool readUncommitted = false;
+    bool noExec = false;          // SET NOEXEC ON: batches are compiled, not run
+    int tryDepth = 0;             // inside TRY blocks: an error goes to the CATCH block
+    std::vector<Message> caught;  // the errors CATCH blocks handle, innermost last (ERROR_MESSAGE())
     // Filled in by the protocol side. interrupted: polled by a statement waiting for a lock, true
     // once the client sent an ATTENTION or left. close: ends the connection (KILL of an idle session).
     std::function<bool()> interrupted;
@@ -191,6 +198,9 @@ public:
     // times < 0 for every time. A failed statement counts as a runtime error: under XACT_ABORT ON
     // it rolls the transaction back and ends the batch.
     void failStatements(const std::string& regex, Message error, int times = -1);
+    // Another program's write at a chosen moment: before the first statement that matches the
+    // regex (as above) runs, the SQLite text changes the store, outside any transaction of a session.
+    void changeBefore(const std::string& regex, const std::string& sqliteSql);
 
     // One SQL batch (the text already decoded to UTF-8). A batch that holds no statement gives one
     // empty Piece. A USE that succeeds carries the informational message 5701.

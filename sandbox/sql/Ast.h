@@ -13,6 +13,7 @@ namespace sandbox::sql {
 
 struct Expr;
 using ExprPtr = std::unique_ptr<Expr>;
+struct Statement;
 
 struct Expr {
     enum class Kind {
@@ -30,12 +31,14 @@ struct Expr {
         Not,
         And,
         Or,
-        Compare,  // op: = <> < > <= >=
-        Arith,    // op: + - * / %
-        Like,     // args: value, pattern[, escape]; negated
-        In,       // args: value, list...; negated
-        IsNull,   // negated: IS NOT NULL
-        Between,  // args: value, low, high; negated
+        Compare,   // op: = <> < > <= >=
+        Arith,     // op: + - * / %
+        Like,      // args: value, pattern[, escape]; negated
+        In,        // args: value, list...; negated
+        IsNull,    // negated: IS NOT NULL
+        Between,   // args: value, low, high; negated
+        Exists,    // query: EXISTS (SELECT ...)
+        Subquery,  // query: (SELECT ...), one value
     };
     Kind kind = Kind::Null;
     std::string op;
@@ -49,12 +52,14 @@ struct Expr {
     bool distinctArg = false;  // count(distinct x)
     Column castTo;             // Func "convert" (CONVERT and CAST): the target type, name in lower case
     mutable int column = -1;   // Column: its index in the source, set when the statement is bound
+    std::shared_ptr<Statement> query;  // Exists, Subquery
 };
 
 struct TableRef {
     std::vector<std::string> parts;  // database, schema, table as written (brackets removed)
     std::string written;             // the parts joined with "." for messages
     std::string alias;
+    bool updLock = false;  // WITH (UPDLOCK ...): read as a writer would, held to the transaction's end
 };
 
 // [INNER] JOIN or LEFT [OUTER] JOIN, with its ON condition.
@@ -90,7 +95,14 @@ struct Statement {
         Exec,
         Backup,
         Restore,
-        Kill
+        Kill,
+        If,             // where: the condition; body, orElse
+        Block,          // BEGIN ... END: body
+        Try,            // BEGIN TRY body END TRY BEGIN CATCH orElse END CATCH
+        Print,          // procArgs[0]
+        Raiserror,      // procArgs: message, severity, state, arguments
+        AlterDatabase,  // names[0]; option: the SET word; with: WITH words
+        Return,         // ends the batch
     };
     Kind kind = Kind::Select;
     std::string text;  // the statement as written, without a closing ";"
@@ -116,7 +128,8 @@ struct Statement {
     // Backup / Restore: the database (empty for VERIFYONLY), the file, WITH options in upper case.
     std::string device;
     std::vector<std::string> with;
-    int64_t killSpid = 0;  // Kill
+    int64_t killSpid = 0;                 // Kill
+    std::vector<Statement> body, orElse;  // If, Block, Try
 };
 
 struct ParseResult {

@@ -172,6 +172,7 @@ void Executor::backup(const Statement& st, Session& s, Piece& p) {
                         .text = "Database '" + st.names[0] +
                                 "' does not exist. Make sure that the name is entered correctly."},
                        verb);
+    refuseUnreadable(*d, verb);
     const std::string path = devicePath(st.device);
     BackupImage m = imageOf(*d);
     m.started = nowText();
@@ -215,6 +216,28 @@ void Executor::backup(const Statement& st, Session& s, Piece& p) {
     p.messages.push_back(processed(
         verb, m.pages(), std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count()));
     keepHistory(st, s, m, path, bytes.size(), p);
+}
+
+// A backup reads the database: it meets what opening it meets in each state that is not ONLINE,
+// for sa too (BACKUP, Limitations and restrictions: an offline database cannot be backed up,
+// learn.microsoft.com/sql/t-sql/statements/backup-transact-sql). EMERGENCY admits sa to read but is
+// READ_ONLY with logging off; the sandbox refuses the backup there as well, with a number of its own
+// (3007), so that no test takes an EMERGENCY database for one it can keep.
+void Executor::refuseUnreadable(const DbRow& d, const std::string& verb) {
+    if (d.state == "ONLINE")
+        return;
+    Session nobody;
+    try {
+        checkOpen(d, nobody);
+    } catch (const SqlError& e) {
+        throw abnormal(e.m, verb);
+    }
+    throw abnormal({.number = 3007,
+                    .state = 1,
+                    .severity = 16,
+                    .text = "The backup of database '" + d.name + "' is not permitted because it is in the " +
+                            d.state + " state."},
+                   verb);
 }
 
 // The history msdb keeps. A store busy with another session's transaction cannot take it: the

@@ -24,11 +24,25 @@ const char* const kVerbs[] = {"SELECT",
                               "EXECUTE",
                               "BACKUP DATABASE",
                               "RESTORE DATABASE",
-                              "KILL"};
+                              "KILL",
+                              "COND",
+                              "COND",
+                              "COND",
+                              "PRINT",
+                              "RAISERROR",
+                              "ALTER DATABASE",
+                              "RETURN"};
 
 }  // namespace
 
 void Executor::checkFaults(const Statement& st) {
+    for (auto c = changes.begin(); c != changes.end(); ++c) {
+        if (std::regex_match(st.text, c->re)) {
+            store.exec(c->sqlite);
+            changes.erase(c);
+            break;
+        }
+    }
     for (auto& f : faults) {
         if (f.remaining == 0)
             continue;
@@ -92,6 +106,20 @@ void Executor::run(const Statement& st, Session& s, Piece& p, BatchResult& out) 
         case Statement::Kind::Kill:
             kill(s, static_cast<int>(st.killSpid));
             break;
+        case Statement::Kind::Print:
+            print(st, s, p);
+            break;
+        case Statement::Kind::Raiserror:
+            raiseError(st, s, p);
+            break;
+        case Statement::Kind::AlterDatabase:
+            alterDatabase(st, s);
+            break;
+        case Statement::Kind::Return:
+        case Statement::Kind::If:
+        case Statement::Kind::Block:
+        case Statement::Kind::Try:
+            break;  // statement() hands them to compound()
     }
 }
 
@@ -198,9 +226,12 @@ BatchResult Executor::batch(Session& s, const std::string& text) {
     }
     bool stop = !compile(parsed.statements, s, out);
     for (size_t i = 0; i < parsed.statements.size() && !stop; ++i) {
+        const Statement& st = parsed.statements[i];
+        if (skipped(st, s))
+            continue;
         Piece p;
-        stop = statement(parsed.statements[i], s, p, out);
-        if (!out.cancelled && !out.killed)
+        stop = statement(st, s, p, out);
+        if (!isCompound(st) && !out.cancelled && !out.killed)
             out.pieces.push_back(std::move(p));
     }
     if (out.pieces.empty())
@@ -217,6 +248,10 @@ BatchResult Executor::batch(Session& s, const std::string& text) {
 // Runs one statement of the batch; true: the batch stops. Locks taken outside a transaction last
 // as long as the statement.
 bool Executor::statement(const Statement& st, Session& s, Piece& p, BatchResult& out) {
+    if (isCompound(st))
+        return compound(st, s, out);
+    if (st.kind == Statement::Kind::Return)
+        return true;
     sessions[s.spid].command = kVerbs[static_cast<int>(st.kind)];
     bool stop = false;
     try {
@@ -227,6 +262,10 @@ bool Executor::statement(const Statement& st, Session& s, Piece& p, BatchResult&
         }
         s.lastError = 0;
     } catch (const SqlError& e) {
+        if (s.tryDepth > 0 && e.kind != SqlError::Kind::Compile) {
+            endOfStatement(s);
+            throw Caught{e};
+        }
         stop = failed(e, st, s, p);
     } catch (const Interrupted& i) {
         interrupted(i, s, out);

@@ -120,6 +120,16 @@ void Executor::bindFunction(const Expr& e, const Source* src, bool aggregatesAll
             bind(*e.args[0], src, true, true);
         return;
     }
+    // BINARY_CHECKSUM(*): every column of the row.
+    if (e.s == "binary_checksum" && e.args.size() == 1 && e.args[0]->kind == Expr::Kind::Star) {
+        if (!src)
+            compileError({.number = 4145,
+                          .state = 1,
+                          .severity = 15,
+                          .text = "BINARY_CHECKSUM(*) needs a FROM clause."});
+        src->used.assign(src->cols.size(), 1);
+        return;
+    }
     const BuiltinFunction* f = findFunction(e.s);
     if (!f || arrivedAfter(e.s, product.major()))
         compileError({.number = 195,
@@ -156,8 +166,14 @@ Column Executor::typeOf(const Expr& e, const Source* src) {
             return col("", ColType::Int, 0, true);
         case Expr::Kind::Int:
             return col("", e.i > INT32_MAX || e.i < INT32_MIN ? ColType::BigInt : ColType::Int, 0, false);
-        case Expr::Kind::Float:
-            return col("", ColType::Float, 0, false);
+        case Expr::Kind::Float: {
+            if (e.s.empty())
+                return col("", ColType::Float, 0, false);
+            Column d = col("", ColType::Decimal, 0, false);
+            d.scale = static_cast<int>(e.s.size() - e.s.find('.') - 1);
+            d.precision = std::max(d.scale, static_cast<int>(e.s.size()) - 1);
+            return d;
+        }
         case Expr::Kind::String:
             return col("", ColType::NVarChar, std::max<int>(1, static_cast<int>(decodeUtf8(e.s).size())),
                        false);
@@ -202,6 +218,12 @@ Column Executor::typeOf(const Expr& e, const Source* src) {
             Column a = typeOf(*e.args[0], src), b = typeOf(*e.args[1], src);
             if (a.type == ColType::Float || b.type == ColType::Float)
                 return col("", ColType::Float, 0, true);
+            if (a.type == ColType::Decimal || b.type == ColType::Decimal) {
+                Column d = col("", ColType::Decimal, 0, true);
+                d.precision = 38;
+                d.scale = std::max(a.scale, b.scale);
+                return d;
+            }
             if (a.type == ColType::NVarChar && b.type == ColType::NVarChar)
                 return col("", ColType::NVarChar, std::min(4000, a.maxChars + b.maxChars), true);
             if (a.type == ColType::BigInt || b.type == ColType::BigInt)

@@ -1,6 +1,8 @@
 // Name resolution: a table of the installation or a catalogue view, opened as a source of rows.
 #include "sandbox/sql/Executor.h"
 
+#include <cstdio>
+
 #include "sandbox/Text.h"
 #include "sandbox/sql/Errors.h"
 #include "sandbox/sql/Parse.h"
@@ -47,6 +49,8 @@ int typeIdOf(ColType t) {
             return 61;
         case ColType::VarBinary:
             return 165;
+        case ColType::Decimal:
+            return 106;
         case ColType::NVarChar:
             break;
     }
@@ -97,6 +101,7 @@ Source Executor::open(const sql::TableRef& ref, const Session& s) {
     Source src;
     src.name = r->table;
     src.alias = ref.alias;
+    src.updLock = ref.updLock;
     if (!r->view) {
         src.userTable = true;
         loadTable(src);
@@ -128,6 +133,13 @@ void readRow(Query& q, const Source& src, std::vector<Value>& row) {
             v.i = q.i(k);
         } else if (cols[c].type == ColType::Float) {
             v.f = q.f(k);
+        } else if (cols[c].type == ColType::Decimal) {
+            // The store may hold the number as INTEGER, REAL or TEXT; it is read at the column's scale,
+            // a REAL with all the digits it has (SQLite's own text of it keeps only 15).
+            char digits[40];
+            if (q.isReal(k))
+                std::snprintf(digits, sizeof digits, "%.17g", q.f(k));
+            v.text = atScale(q.isReal(k) ? std::string(digits) : q.s(k), cols[c].scale);
         } else {
             v.text = q.bytes(k);
         }

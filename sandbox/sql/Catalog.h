@@ -21,6 +21,7 @@ struct Source {
     std::vector<std::vector<Value>> rows;
     std::vector<int64_t> rowids;  // tables only
     bool userTable = false;
+    bool updLock = false;            // read WITH (UPDLOCK)
     mutable std::vector<char> used;  // columns a statement names; the others are not read
     // A join: the sources it combines, each column's table (alias or name), and the clauses;
     // its rows are made when the statement runs (Join.cpp).

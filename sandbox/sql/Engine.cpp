@@ -203,6 +203,11 @@ void Engine::failStatements(const std::string& regex, Message error, int times) 
         {std::regex(regex, std::regex::ECMAScript | std::regex::icase), std::move(error), times});
 }
 
+void Engine::changeBefore(const std::string& regex, const std::string& sqliteSql) {
+    std::lock_guard lock(m_);
+    d->changes.push_back({std::regex(regex, std::regex::ECMAScript | std::regex::icase), sqliteSql});
+}
+
 int Engine::holdLock(const std::string& table, std::chrono::milliseconds hold, const std::string& login,
                      const std::string& host, const std::string& program) {
     std::lock_guard lock(m_);

@@ -16,6 +16,11 @@ Cell Executor::eval(const Expr& e, const Ctx& c) {
         case Expr::Kind::Int:
             return intCell(e.i, e.i > INT32_MAX || e.i < INT32_MIN ? ColType::BigInt : ColType::Int);
         case Expr::Kind::Float: {
+            if (!e.s.empty()) {
+                Cell d = textCell(atScale(e.s, static_cast<int>(e.s.size() - e.s.find('.') - 1)));
+                d.t = ColType::Decimal;
+                return d;
+            }
             Cell x;
             x.t = ColType::Float;
             x.v.null = false;
@@ -40,12 +45,19 @@ Cell Executor::eval(const Expr& e, const Ctx& c) {
         }
         case Expr::Kind::Global:
             return findGlobal(e.s)->value(*this, *c.s);
+        case Expr::Kind::Exists:
+        case Expr::Kind::Subquery:
+            return subquery(e, c);
         case Expr::Kind::Neg: {
             Cell a = eval(*e.args[0], c);
             if (a.v.null)
                 return a;
             if (a.t == ColType::Float) {
                 a.v.f = -a.v.f;
+                return a;
+            }
+            if (a.t == ColType::Decimal) {
+                a.v.text = a.v.text[0] == '-' ? a.v.text.substr(1) : atScale("-" + a.v.text, decimalScale(a));
                 return a;
             }
             return intCell(-toInt(a, ColType::Int), isIntType(a.t) ? a.t : ColType::Int);
@@ -180,11 +192,61 @@ Cell Executor::inList(const Expr& e, const Ctx& c) {
     return boolCell(e.negated);
 }
 
+// Decimals add and subtract digit for digit at the larger scale; a product or quotient goes through
+// long double at the scale the server would give it (capped at 6 for a quotient here).
+// https://learn.microsoft.com/en-us/sql/t-sql/data-types/precision-scale-and-length-transact-sql
+int decimalScale(const Cell& c) {
+    if (c.t != ColType::Decimal)
+        return 0;
+    const size_t point = c.v.text.find('.');
+    return point == std::string::npos ? 0 : static_cast<int>(c.v.text.size() - point - 1);
+}
+
+Cell decimalArith(const std::string& op, const Cell& a, const Cell& b) {
+    const int sa = decimalScale(a), sb = decimalScale(b);
+    const int scale = op == "*" ? sa + sb : op == "/" ? std::max(6, sa) : std::max(sa, sb);
+    const auto scaled = [&](const Cell& c) {
+        const std::string t = atScale(cellText(c), scale);
+        std::string digits;
+        for (char ch : t)
+            if (ch != '.')
+                digits += ch;
+        return static_cast<__int128>(std::stoll(digits));
+    };
+    std::string text;
+    if (op == "+" || op == "-") {
+        const __int128 r = op == "+" ? scaled(a) + scaled(b) : scaled(a) - scaled(b);
+        const bool negative = r < 0;
+        std::string d = std::to_string(static_cast<long long>(negative ? -r : r));
+        if (static_cast<int>(d.size()) <= scale)
+            d.insert(0, static_cast<size_t>(scale) - d.size() + 1, '0');
+        text = (negative ? "-" : "") + (scale > 0 ? d.substr(0, d.size() - static_cast<size_t>(scale)) + "." +
+                                                        d.substr(d.size() - static_cast<size_t>(scale))
+                                                  : d);
+    } else {
+        const long double x = std::strtold(cellText(a).c_str(), nullptr);
+        const long double y = std::strtold(cellText(b).c_str(), nullptr);
+        if ((op == "/" || op == "%") && y == 0)
+            raise({.number = 8134, .state = 1, .severity = 16, .text = "Divide by zero error encountered."},
+                  SqlError::Kind::RuntimeAbort);
+        const long double r = op == "*" ? x * y : op == "/" ? x / y : std::fmod(x, y);
+        char buf[128];
+        std::snprintf(buf, sizeof buf, "%.*Lf", scale, r);
+        text = buf;
+    }
+    Cell r = textCell(atScale(text, scale));
+    r.t = ColType::Decimal;
+    return r;
+}
+
 Cell Executor::arith(const Expr& e, const Ctx& c) {
     Cell a = eval(*e.args[0], c), b = eval(*e.args[1], c);
     if (a.v.null || b.v.null)
         return nullCell();
-    bool text = !isIntType(a.t) && a.t != ColType::Float && !isIntType(b.t) && b.t != ColType::Float;
+    const auto numeric = [](ColType t) {
+        return isIntType(t) || t == ColType::Float || t == ColType::Decimal;
+    };
+    bool text = !numeric(a.t) && !numeric(b.t);
     if (text) {
         if (e.op != "+")
             raise({.number = 8117,
@@ -193,6 +255,9 @@ Cell Executor::arith(const Expr& e, const Ctx& c) {
                    .text = "Operand data type nvarchar is invalid for " + e.op + " operator."});
         return textCell(a.v.text + b.v.text);
     }
+    if ((a.t == ColType::Decimal || b.t == ColType::Decimal) && a.t != ColType::Float &&
+        b.t != ColType::Float)
+        return decimalArith(e.op, a, b);
     if (a.t == ColType::Float || b.t == ColType::Float) {
         double x = toFloat(a), y = toFloat(b);
         Cell r;

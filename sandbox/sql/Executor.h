@@ -38,6 +38,11 @@ int64_t legacyStatus(const DbRow& d);
 void sysDatabasesView(Executor& x, Source& src, const Session& self, const std::string& database);
 void sysDatabaseMirroringView(Executor& x, Source& src, const Session& self, const std::string& database);
 
+// An error inside TRY, on its way to the CATCH block.
+struct Caught {
+    SqlError e;
+};
+
 class Executor {
 public:
     explicit Executor(const std::string& path) : store(path) {}
@@ -78,6 +83,11 @@ public:
         int remaining;
     };
     std::vector<Fault> faults;
+    struct Change {
+        std::regex re;
+        std::string sqlite;  // run once, before the first statement that matches
+    };
+    std::vector<Change> changes;
     int nextSpid = 51;
     int nextForeignSpid = 200;
     int txOwner = 0;  // spid whose transaction the store holds open; 0: none
@@ -144,6 +154,7 @@ public:
 
     // Backup.cpp, Restore.cpp
     void backup(const Statement& st, Session& s, Piece& p);
+    void refuseUnreadable(const DbRow& d, const std::string& verb);  // BACKUP outside ONLINE
     void restore(const Statement& st, Session& s, Piece& p);
     // Steps through the pages at the set speed, the engine's lock let go between steps; step(f)
     // gets the fraction done. False: cancelled (Attention or KILL).
@@ -154,6 +165,8 @@ public:
     void checkTarget(const Statement& st, const Session& s, const BackupImage& m, const std::string& target,
                      const std::string& verb);
     void putBack(const BackupImage& m, const std::string& target, const std::string& state);
+    // Files a dropped OFFLINE database left on disk are overwritten only WITH REPLACE (3142).
+    void refuseLeftFiles(const Statement& st, const BackupImage& m, const std::string& verb);
     void keepHistory(const Statement& st, const Session& s, const BackupImage& m, const std::string& path,
                      size_t size, Piece& p);
     void lockTimeout(const Statement& st, Session& s);
@@ -182,6 +195,17 @@ public:
     bool setDatabaseState(const std::string& name, const std::string& word);  // a state or a user access
     bool setDatabaseHazard(const std::string& name, const std::string& hazard);
     std::vector<std::string> orphanedFiles();
+
+    // Flow.cpp
+    static bool isCompound(const Statement& st);                 // IF, BEGIN ... END, TRY ... CATCH
+    static bool skipped(const Statement& st, const Session& s);  // SET NOEXEC ON
+    bool body(const std::vector<Statement>& list, Session& s, BatchResult& out);
+    bool compound(const Statement& st, Session& s, BatchResult& out);
+    void print(const Statement& st, Session& s, Piece& p);
+    void raiseError(const Statement& st, Session& s, Piece& p);
+    Cell subquery(const Expr& e, const Ctx& c);
+    Cell binaryChecksum(const Expr& e, const Ctx& c);
+    void alterDatabase(const Statement& st, Session& s);
 
     // Transactions.cpp
     // The store holds one transaction at a time: a session's transaction takes it at its first

@@ -66,6 +66,23 @@ void bindValue(Query& q, int k, const Column& c, Cell v) {
         q.bind(k, c.type == ColType::Bit ? int64_t{i != 0} : i);
     } else if (c.type == ColType::Float) {
         q.bindDouble(k, toFloat(v));
+    } else if (c.type == ColType::Decimal) {
+        const std::string n = atScale(cellText(v), c.scale);
+        const size_t digits = n.size() - (n[0] == '-') - (c.scale > 0 ? 1 : 0);
+        if (n.empty())
+            raise({.number = 8114,
+                   .state = 5,
+                   .severity = 16,
+                   .text = "Error converting data type " + std::string(v.ansi ? "varchar" : "nvarchar") +
+                           " to numeric."});
+        if (static_cast<int>(digits) > c.precision &&
+            !(digits == 1 + static_cast<size_t>(c.scale) && n.find_first_not_of("-0.") == std::string::npos))
+            raise({.number = 8115,
+                   .state = 8,
+                   .severity = 16,
+                   .text = "Arithmetic overflow error converting " +
+                           std::string(isIntType(v.t) ? "int" : "numeric") + " to data type numeric."});
+        q.bind(k, n);
     } else if (c.type == ColType::DateTime) {
         std::string t = datetimeText(cellText(v));
         if (t.empty())
@@ -207,8 +224,9 @@ void Executor::writeRows(const Statement& st, const Source& src, const std::vect
 
 // SET IDENTITY_INSERT t ON|OFF: one table per session at a time.
 void Executor::identityInsert(const Statement& st, Session& s) {
+    // A three-part name reaches the catalogue from any database, as the undo script's do.
     TableRef ref;
-    ref.parts = {st.names[0]};
+    ref.parts = st.from ? st.from->parts : std::vector<std::string>{st.names[0]};
     ref.written = st.names[1];
     Source src = open(ref, s);
     bool hasIdentity = false;

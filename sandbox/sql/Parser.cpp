@@ -137,10 +137,60 @@ Statement Parser::statement(bool first) {
     } else if (acceptWord("set")) {
         setBody(st);
     } else if (acceptWord("begin")) {
-        if (!acceptWord("tran") && !acceptWord("transaction"))
-            fail();
-        st.kind = Statement::Kind::BeginTran;
-        tranName();
+        if (acceptWord("try")) {
+            st.kind = Statement::Kind::Try;
+            st.body = statementsUntil("try");
+            expectWord("begin");
+            expectWord("catch");
+            st.orElse = statementsUntil("catch");
+        } else if (acceptWord("tran") || acceptWord("transaction")) {
+            st.kind = Statement::Kind::BeginTran;
+            tranName();
+        } else {
+            st.kind = Statement::Kind::Block;
+            st.body = statementsUntil(nullptr);
+        }
+    } else if (acceptWord("if")) {
+        st.kind = Statement::Kind::If;
+        st.where = expr();
+        st.body.push_back(inner());
+        if (isOp(";") && isWord("else", 1))
+            ++k_;
+        if (acceptWord("else"))
+            st.orElse.push_back(inner());
+    } else if (acceptWord("return")) {
+        st.kind = Statement::Kind::Return;
+    } else if (acceptWord("print")) {
+        st.kind = Statement::Kind::Print;
+        st.procArgs.push_back(expr());
+    } else if (acceptWord("raiserror")) {
+        st.kind = Statement::Kind::Raiserror;
+        expectOp("(");
+        do
+            st.procArgs.push_back(expr());
+        while (acceptOp(","));
+        expectOp(")");
+        if (acceptWord("with")) {
+            do
+                st.with.push_back(upper(name()));
+            while (acceptOp(","));
+        }
+    } else if (acceptWord("alter")) {
+        expectWord("database");
+        st.kind = Statement::Kind::AlterDatabase;
+        st.names.push_back(name());
+        expectWord("set");
+        st.option = upper(name());
+        if (acceptWord("with")) {
+            st.with.push_back(upper(name()));
+            if (st.with.back() == "ROLLBACK") {
+                st.with.back() += " " + upper(name());
+                if (peek().kind == Token::Kind::Number) {
+                    ++k_;
+                    acceptWord("seconds");
+                }
+            }
+        }
     } else if (isWord("commit") || isWord("rollback")) {
         st.kind = isWord("commit") ? Statement::Kind::CommitTran : Statement::Kind::RollbackTran;
         ++k_;
@@ -162,6 +212,37 @@ Statement Parser::statement(bool first) {
         fail();
     }
     return st;
+}
+
+// The statements of BEGIN ... END (kind null), END TRY or END CATCH.
+std::vector<Statement> Parser::statementsUntil(const char* kind) {
+    std::vector<Statement> out;
+    for (;;) {
+        while (isOp(";"))
+            ++k_;
+        if (isWord("end") || peek().kind == Token::Kind::End)
+            break;
+        out.push_back(inner());
+    }
+    expectWord("end");
+    if (kind)
+        expectWord(kind);
+    return out;
+}
+
+// A statement inside IF, a block or TRY...CATCH, with its text and line as at the top.
+Statement Parser::inner() {
+    size_t startTok = k_;
+    Statement st = statement(false);
+    st.line = t_[startTok].line;
+    st.text = sql_.substr(t_[startTok].pos, t_[k_ - 1].end - t_[startTok].pos);
+    return st;
+}
+
+std::string Parser::upper(std::string w) {
+    for (auto& c : w)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return w;
 }
 
 // A bare word at the start of a batch is a procedure call; only names of procedures are taken
@@ -338,6 +419,15 @@ TableRef Parser::tableRef(bool allowAlias) {
         else if (peek().kind == Token::Kind::QuotedIdent ||
                  (peek().kind == Token::Kind::Ident && !isReserved(peek())))
             r.alias = name();
+        // Table hints: UPDLOCK is what the sandbox acts on; HOLDLOCK, ROWLOCK and the like are
+        // what its table locks do anyway.
+        if (isWord("with") && isOp("(", 1)) {
+            k_ += 2;
+            do
+                r.updLock = upper(name()) == "UPDLOCK" || r.updLock;
+            while (acceptOp(","));
+            expectOp(")");
+        }
     }
     return r;
 }

@@ -26,6 +26,9 @@ private:
     void expectOp(const char* op);
     std::string name();
     Statement statement(bool first);
+    std::vector<Statement> statementsUntil(const char* kind);
+    Statement inner();
+    static std::string upper(std::string w);
     // A bare word at the start of a batch is a procedure call; only names of procedures are taken
     // as such, so that a mistyped keyword reads as the syntax error it is.
     static bool isProcedureLike(const std::string& w);

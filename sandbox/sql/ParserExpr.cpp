@@ -148,6 +148,10 @@ ExprPtr Parser::number(const std::string& text) {
     if (text.find_first_of(".eE") != std::string::npos) {
         ExprPtr e = make(Expr::Kind::Float);
         e->f = std::stod(text);
+        // Without an exponent it is a decimal literal, kept digit for digit (s holds its text):
+        // https://learn.microsoft.com/en-us/sql/t-sql/data-types/constants-transact-sql
+        if (text.find_first_of("eE") == std::string::npos)
+            e->s = text;
         return e;
     }
     ExprPtr e = make(Expr::Kind::Int);
@@ -193,6 +197,14 @@ ExprPtr Parser::primary() {
             return e;
         }
         case Token::Kind::Op:
+            if (isOp("(") && isWord("select", 1)) {
+                k_ += 2;
+                ExprPtr e = make(Expr::Kind::Subquery);
+                e->query = std::make_shared<Statement>();
+                selectBody(*e->query);
+                expectOp(")");
+                return e;
+            }
             if (acceptOp("(")) {
                 ExprPtr e = expr();
                 expectOp(")");
@@ -200,6 +212,14 @@ ExprPtr Parser::primary() {
             }
             fail();
         case Token::Kind::Ident:
+            if (isWord("exists") && isOp("(", 1) && isWord("select", 2)) {
+                k_ += 3;
+                ExprPtr e = make(Expr::Kind::Exists);
+                e->query = std::make_shared<Statement>();
+                selectBody(*e->query);
+                expectOp(")");
+                return e;
+            }
             if (acceptWord("null"))
                 return make(Expr::Kind::Null);
             if (isOp("(", 1) && !isReserved(t))
@@ -228,7 +248,7 @@ ExprPtr Parser::function() {
         return conversion(std::move(e));
     if (acceptOp(")"))
         return e;
-    if (e->s == "count" && acceptOp("*")) {
+    if ((e->s == "count" || e->s == "binary_checksum") && acceptOp("*")) {
         e->args.push_back(make(Expr::Kind::Star));
         expectOp(")");
         return e;
@@ -268,6 +288,7 @@ Column Parser::dataType() {
     const Token& t = peek();
     const std::string type = lower(name());
     int length = 30;
+    std::string declared = type;  // decimal(p,s) as written
     if (acceptOp("(")) {
         if (acceptWord("max")) {
             length = 4000;
@@ -275,11 +296,21 @@ Column Parser::dataType() {
             if (peek().kind != Token::Kind::Number)
                 fail();
             length = std::max(1, std::min(4000, std::atoi(peek().value.c_str())));
+            declared += "(" + peek().value;
             ++k_;
+            if (acceptOp(",")) {
+                if (peek().kind != Token::Kind::Number)
+                    fail();
+                declared += "," + peek().value;
+                ++k_;
+            }
+            declared += ")";
         }
         expectOp(")");
     }
     std::optional<Column> c = castTarget(type, length);
+    if (c && c->type == ColType::Decimal)
+        decimalFromDecl(declared, &*c);
     if (!c)
         throw ParseError{Message{.number = 243,
                                  .state = 2,

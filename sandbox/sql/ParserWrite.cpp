@@ -37,6 +37,7 @@ void Parser::identityInsert(Statement& st) {
     st.option = "IDENTITY_INSERT";
     TableRef r = tableRef(false);
     st.names = {r.parts.back(), r.written};
+    st.from = r;
     if (acceptWord("on"))
         st.optionValue = "ON";
     else if (acceptWord("off"))

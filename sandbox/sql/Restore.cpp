@@ -72,12 +72,17 @@ void Executor::restore(const Statement& st, Session& s, Piece& p) {
     }
     const std::string target = st.names[0];
     checkTarget(st, s, m, target, verb);
+    refuseLeftFiles(st, m, verb);
     const auto t0 = std::chrono::steady_clock::now();
     if (!paced(s, m.pages(), [](double) {}))
         throw Interrupted{killed.count(s.spid) > 0};
     beforeWrite(s);
     StatementScope scope(store);
     putBack(m, target, hasOption(st, "NORECOVERY") ? "RESTORING" : "ONLINE");
+    for (const auto& f : m.files) {
+        Query gone(store.handle(), "DELETE FROM sandbox_orphaned_files WHERE filename = ?");
+        gone.bind(1, f.filename).step();
+    }
     scope.release();
     for (const auto& f : m.files)
         p.messages.push_back(filePages(target, f));
@@ -126,6 +131,35 @@ void Executor::checkTarget(const Statement& st, const Session& s, const BackupIm
                  "contains work you do not want to lose. Use the WITH REPLACE or WITH STOPAT clause "
                  "of the RESTORE statement to just overwrite the contents of the log."},
         verb);
+}
+
+// 3142 and 3119:
+// https://learn.microsoft.com/en-us/sql/relational-databases/errors-events/database-engine-events-and-errors-3000-to-3999
+void Executor::refuseLeftFiles(const Statement& st, const BackupImage& m, const std::string& verb) {
+    if (hasOption(st, "REPLACE"))
+        return;
+    for (const auto& f : m.files) {
+        Query q(store.handle(), "SELECT 1 FROM sandbox_orphaned_files WHERE filename = ?");
+        q.bind(1, f.filename);
+        if (!q.step())
+            continue;
+        SqlError e =
+            abnormal({.number = 3142,
+                      .state = 1,
+                      .severity = 16,
+                      .text = "File \"" + f.name + "\" cannot be restored over the existing \"" + f.filename +
+                              "\". Reissue the RESTORE statement using WITH REPLACE to overwrite "
+                              "pre-existing files, or WITH MOVE to identify an alternate file "
+                              "location."},
+                     verb);
+        e.more.insert(e.more.begin(),
+                      {.number = 3119,
+                       .state = 1,
+                       .severity = 16,
+                       .text = "Problems were identified while planning for the RESTORE statement. Previous "
+                               "messages provide details."});
+        throw e;
+    }
 }
 
 // The database's rows as the backup holds them, under the name restored to; its old id when free.

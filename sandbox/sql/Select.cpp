@@ -308,7 +308,10 @@ std::vector<size_t> Executor::filter(Source& src, const Expr* where, const Sessi
     if (!src.parts.empty())
         join(src, s);
     if (src.userTable) {
-        lockToRead(s, src.name);
+        if (src.updLock)
+            lockToWrite(const_cast<Session&>(s), src.name);
+        else
+            lockToRead(s, src.name);
         Query q(store.handle(), "SELECT rowid, * FROM \"" + src.name + "\"");
         std::vector<Value> row(src.cols.size());
         c.row = &row;

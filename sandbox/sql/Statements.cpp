@@ -114,6 +114,8 @@ void Executor::set(const Statement& st, Session& s, Piece& p) {
         s.xactAbort = st.optionValue == "ON";
     if (st.option == "NOCOUNT")
         s.noCount = st.optionValue == "ON";
+    if (st.option == "NOEXEC")
+        s.noExec = st.optionValue == "ON";
     if (st.option == "IMPLICIT_TRANSACTIONS")
         s.implicitTransactions = st.optionValue == "ON";
     if (st.option == "LOCK_TIMEOUT")

@@ -200,6 +200,8 @@ std::vector<Column> Store::tableColumns(const std::string& table) {
         Column c;
         c.name = q.s(1);
         c.type = typeFromDecl(q.s(2), &c.maxChars);
+        if (c.type == ColType::Decimal)
+            decimalFromDecl(q.s(2), &c);
         c.nullable = q.i(3) == 0;
         c.identity = lower(q.s(2)).find("identity") != std::string::npos;
         cols.push_back(c);

@@ -43,6 +43,7 @@ public:
     std::string s(int c);      // up to the first NUL
     std::string bytes(int c);  // all of it
     bool isNull(int c) { return sqlite3_column_type(st_, c) == SQLITE_NULL; }
+    bool isReal(int c) { return sqlite3_column_type(st_, c) == SQLITE_FLOAT; }
 
 private:
     sqlite3* db_;

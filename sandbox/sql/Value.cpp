@@ -34,6 +34,8 @@ std::string typeName(ColType t) {
             return "nvarchar";
         case ColType::VarBinary:
             return "varbinary";
+        case ColType::Decimal:
+            return "decimal";
     }
     return "nvarchar";
 }
@@ -103,6 +105,8 @@ std::optional<bool> truth(const Cell& c) {
 int64_t toInt(const Cell& c, ColType target) {
     if (isIntType(c.t))
         return c.v.i;
+    if (c.t == ColType::Decimal)
+        return std::stoll(atScale(c.v.text, 0).empty() ? "0" : c.v.text.substr(0, c.v.text.find('.')));
     if (c.t == ColType::Float)
         return static_cast<int64_t>(c.v.f);
     // Text to a whole number as the server converts it: spaces around, an optional sign, digits;
@@ -148,7 +152,8 @@ double toFloat(const Cell& c) {
 
 // Compares two non-null values after the conversion the server applies by type precedence.
 int compareCells(const Cell& a, const Cell& b) {
-    if (a.t == ColType::Float || b.t == ColType::Float) {
+    if (a.t == ColType::Float || b.t == ColType::Float || a.t == ColType::Decimal ||
+        b.t == ColType::Decimal) {
         double x = toFloat(a), y = toFloat(b);
         return x < y ? -1 : x > y ? 1 : 0;
     }
@@ -196,9 +201,10 @@ ColType typeFromDecl(const std::string& declared, int* maxChars) {
         return ColType::Bit;
     if (d.find("date") != std::string::npos || d.find("time") != std::string::npos)
         return ColType::DateTime;
-    if (d.find("float") != std::string::npos || d.find("real") != std::string::npos ||
-        d.find("decimal") != std::string::npos || d.find("numeric") != std::string::npos ||
+    if (d.find("decimal") != std::string::npos || d.find("numeric") != std::string::npos ||
         d.find("money") != std::string::npos)
+        return ColType::Decimal;
+    if (d.find("float") != std::string::npos || d.find("real") != std::string::npos)
         return ColType::Float;
     size_t open = d.find('(');
     if (open != std::string::npos) {
@@ -220,9 +226,81 @@ Column col(std::string name, ColType t, int maxChars, bool nullable) {
     return c;
 }
 
+// decimal(p[,s]) (18, 0 by default), numeric the same, money (19, 4), smallmoney (10, 4):
+// https://learn.microsoft.com/en-us/sql/t-sql/data-types/decimal-and-numeric-transact-sql
+void decimalFromDecl(const std::string& declared, Column* c) {
+    std::string d = lower(declared);
+    c->money = d.find("money") != std::string::npos;
+    if (c->money) {
+        c->precision = d.find("smallmoney") != std::string::npos ? 10 : 19;
+        c->scale = 4;
+        return;
+    }
+    c->precision = 18;
+    c->scale = 0;
+    const size_t open = d.find('(');
+    if (open == std::string::npos)
+        return;
+    c->precision = std::max(1, std::min(38, std::atoi(d.c_str() + open + 1)));
+    const size_t comma = d.find(',', open);
+    if (comma != std::string::npos)
+        c->scale = std::max(0, std::min(c->precision, std::atoi(d.c_str() + comma + 1)));
+}
+
+// Digit by digit, so that no value passes through a double; an exponent (how SQLite may print a
+// large REAL) goes through long double.
+std::string atScale(const std::string& number, int scale) {
+    std::string s = trimSpaces(number);
+    if (s.find_first_of("eE") != std::string::npos) {
+        char* end = nullptr;
+        const long double x = std::strtold(s.c_str(), &end);
+        if (s.empty() || end != s.c_str() + s.size())
+            return {};
+        char buf[128];
+        std::snprintf(buf, sizeof buf, "%.*Lf", scale, x);
+        return buf;
+    }
+    bool negative = false;
+    size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        negative = s[i++] == '-';
+    std::string whole, frac;
+    bool point = false;
+    for (; i < s.size(); ++i) {
+        if (s[i] == '.' && !point)
+            point = true;
+        else if (s[i] >= '0' && s[i] <= '9')
+            (point ? frac : whole) += s[i];
+        else
+            return {};
+    }
+    if (whole.empty() && frac.empty())
+        return {};
+    const bool up = static_cast<int>(frac.size()) > scale && frac[static_cast<size_t>(scale)] >= '5';
+    frac.resize(static_cast<size_t>(scale), '0');
+    std::string digits = (whole.empty() ? "0" : whole) + frac;
+    if (up) {
+        size_t k = digits.size();
+        while (k > 0 && digits[k - 1] == '9')
+            digits[--k] = '0';
+        if (k == 0)
+            digits.insert(digits.begin(), '1');
+        else
+            ++digits[k - 1];
+    }
+    const size_t cut = digits.size() - static_cast<size_t>(scale);
+    std::string w = digits.substr(0, cut);
+    w.erase(0, std::min(w.find_first_not_of('0'), w.size() - 1));
+    std::string out = w + (scale > 0 ? "." + digits.substr(cut) : "");
+    const bool zero = out.find_first_not_of("0.") == std::string::npos;
+    return negative && !zero ? "-" + out : out;
+}
+
 Value convertOut(Cell&& c, ColType t) {
     if (c.v.null)
         return Value::ofNull();
+    if (t == ColType::Decimal && c.t != ColType::Decimal)
+        return Value::ofText(cellText(c));
     if (isIntType(t) && !isIntType(c.t))
         return Value::ofInt(toInt(c, t));
     if (t == ColType::Float && c.t != ColType::Float) {
@@ -236,8 +314,6 @@ Value convertOut(Cell&& c, ColType t) {
     return std::move(c.v);
 }
 
-
-
 std::optional<Column> castTarget(const std::string& name, int length) {
     if (name == "nvarchar" || name == "varchar" || name == "nchar" || name == "char")
         return col(name, ColType::NVarChar, length, true);
@@ -246,6 +322,11 @@ std::optional<Column> castTarget(const std::string& name, int length) {
     if (name == "sql_variant") {
         Column c = col(name, ColType::NVarChar, 4000, true);
         c.variant = true;
+        return c;
+    }
+    if (name == "decimal" || name == "numeric" || name == "money" || name == "smallmoney") {
+        Column c = col(name, ColType::Decimal, 0, true);
+        decimalFromDecl(name, &c);
         return c;
     }
     const std::pair<const char*, ColType> fixed[] = {
@@ -270,6 +351,19 @@ Cell convertCell(const Cell& c, const Column& target) {
         Cell r = nullCell(ColType::Float);
         r.v.null = false;
         r.v.f = toFloat(c);
+        return r;
+    }
+    if (target.type == ColType::Decimal) {
+        const std::string n = atScale(cellText(c), target.scale);
+        if (n.empty())
+            raise({.number = 8114,
+                   .state = 5,
+                   .severity = 16,
+                   .text = "Error converting data type " + std::string(c.ansi ? "varchar" : "nvarchar") +
+                           " to numeric."},
+                  SqlError::Kind::RuntimeAbort);
+        Cell r = textCell(n);
+        r.t = ColType::Decimal;
         return r;
     }
     Cell r = textCell(cellText(c));

@@ -33,6 +33,12 @@ int64_t toInt(const Cell& c, ColType target);
 double toFloat(const Cell& c);
 // The value as a column of type t carries it to the client.
 Value convertOut(Cell&& c, ColType t);
+// Decimal: a declaration's precision, scale and money flag; a number's text at a scale ("" when it
+// is no number), rounded half away from zero as the server rounds.
+void decimalFromDecl(const std::string& declared, Column* c);
+std::string atScale(const std::string& number, int scale);
+int decimalScale(const Cell& c);  // digits after the point of a Decimal, 0 for another type
+Cell decimalArith(const std::string& op, const Cell& a, const Cell& b);
 
 // The type CONVERT and CAST name, by its name in lower case and its length (characters); nullopt
 // for a name that is not a type. char and nchar keep their name: their values are padded.

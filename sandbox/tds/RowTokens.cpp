@@ -20,6 +20,26 @@ int intSize(ColType t) {
     }
 }
 
+// DECIMALN's length by precision: a sign byte and 4, 8, 12 or 16 bytes of magnitude ([MS-TDS] 2.2.5.5.1.6).
+uint8_t decimalBytes(int precision) {
+    return precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
+}
+
+// The value's digits at the column's scale, as one whole number (the engine has rounded it to the
+// column's scale where it had more digits; a whole number gets its zeros here).
+unsigned __int128 scaledMagnitude(const Column& c, const Value& v, bool* negative) {
+    const std::string& t = v.text;
+    *negative = !t.empty() && t[0] == '-';
+    const size_t point = t.find('.');
+    std::string frac = point == std::string::npos ? std::string() : t.substr(point + 1);
+    frac.resize(static_cast<size_t>(c.scale), '0');
+    unsigned __int128 m = 0;
+    for (char ch : t.substr(0, point) + frac)
+        if (ch >= '0' && ch <= '9')
+            m = m * 10 + static_cast<unsigned>(ch - '0');
+    return m;
+}
+
 uint16_t nvarcharBytes(const Column& c) {
     if (c.maxChars <= 0 || c.maxChars > 4000)
         return 8000;
@@ -96,6 +116,17 @@ void TokenWriter::typeInfo(const Column& c) {
             w_.u8(kFltN);
             w_.u8(8);
             break;
+        case ColType::Decimal:
+            if (c.money) {
+                w_.u8(kMoneyN);
+                w_.u8(c.precision <= 10 ? 4 : 8);
+            } else {
+                w_.u8(kDecimalN);
+                w_.u8(decimalBytes(c.precision));
+                w_.u8(static_cast<uint8_t>(c.precision));
+                w_.u8(static_cast<uint8_t>(c.scale));
+            }
+            break;
         case ColType::DateTime:
             w_.u8(kDateTimeN);
             w_.u8(8);
@@ -154,6 +185,29 @@ void TokenWriter::value(const Column& c, const Value& v) {
             w_.u8(1);
             w_.u8(v.i ? 1 : 0);
             break;
+        case ColType::Decimal: {
+            bool negative = false;
+            const unsigned __int128 m = scaledMagnitude(c, v, &negative);
+            if (c.money) {
+                // Money: the amount in ten-thousandths as a signed integer, its high half first.
+                const int64_t n = negative ? -static_cast<int64_t>(m) : static_cast<int64_t>(m);
+                if (c.precision <= 10) {
+                    w_.u8(4);
+                    w_.u32(static_cast<uint32_t>(static_cast<int32_t>(n)));
+                } else {
+                    w_.u8(8);
+                    w_.u32(static_cast<uint32_t>(static_cast<uint64_t>(n) >> 32));
+                    w_.u32(static_cast<uint32_t>(static_cast<uint64_t>(n)));
+                }
+                break;
+            }
+            const uint8_t n = decimalBytes(c.precision);
+            w_.u8(n);
+            w_.u8(negative ? 0 : 1);
+            for (int k = 0; k < n - 1; ++k)
+                w_.u8(static_cast<uint8_t>(m >> (8 * k)));
+            break;
+        }
         case ColType::Float: {
             uint64_t bits;
             std::memcpy(&bits, &v.f, 8);

@@ -20,6 +20,8 @@ enum DataType : uint8_t {
     kIntN = 0x26,
     kBitN = 0x68,
     kFltN = 0x6D,
+    kDecimalN = 0x6A,
+    kMoneyN = 0x6E,
     kDateTimeN = 0x6F,
     kNVarChar = 0xE7,
     kSsVariant = 0x62,

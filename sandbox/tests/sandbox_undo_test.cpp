@@ -83,6 +83,36 @@ private slots:
         QCOMPARE(r.pieces[0].result->rows[0][0].i, 1);
     }
 
+    // decimal and money keep every digit: no value passes through a double on the way in or out, and
+    // the store keeps 15 significant digits exactly (SQLite's REAL holds a longer number rounded); a
+    // sum is exact; the form has the zero before the point.
+    void decimalsAndMoneyAreExact() {
+        Fixture f;
+        QVERIFY(f.engine.execRaw("CREATE TABLE amounts (k int, d decimal(18,2), m money, s smallmoney)"));
+        QCOMPARE(errorOf(f.run("INSERT INTO amounts (k, d, m, s) VALUES (1, 0.1, .5, -0.0001)")), 0);
+        QCOMPARE(errorOf(f.run("INSERT INTO amounts (k, d, m, s) VALUES (2, '12345678901234.56', "
+                               "92233720368.5477, 214748.3647)")),
+                 0);
+        QCOMPARE(errorOf(f.run("INSERT INTO amounts (k, d, m, s) VALUES (3, -7, 0.00005, 0)")), 0);
+        auto r = f.run("select d, m, s from amounts order by k");
+        QCOMPARE(errorOf(r), 0);
+        QStringList got;
+        for (const auto& row : r.pieces[0].result->rows)
+            got << QString::fromStdString(row[0].text + "|" + row[1].text + "|" + row[2].text);
+        QCOMPARE(got, (QStringList{"0.10|0.5000|-0.0001", "12345678901234.56|92233720368.5477|214748.3647",
+                                   "-7.00|0.0001|0.0000"}));
+        QCOMPARE(r.pieces[0].result->columns[1].type, ColType::Decimal);
+        auto sum = f.run("select sum(d), sum(d) + 0.01, count(*) from amounts where d > 0.09");
+        QCOMPARE(sum.pieces[0].result->rows[0][0].text, std::string("12345678901234.66"));
+        QCOMPARE(sum.pieces[0].result->rows[0][1].text, std::string("12345678901234.67"));
+        QCOMPARE(sum.pieces[0].result->rows[0][2].i, 2);
+        QCOMPARE(errorOf(f.run("INSERT INTO amounts (k, d) VALUES (4, 12345678901234567.0)")), 8115);
+        QCOMPARE(errorOf(f.run("INSERT INTO amounts (k, d) VALUES (4, 'x')")), 8114);
+        auto c = f.run("select convert(decimal(10,3), 2.0005), cast(1.5 as money)");
+        QCOMPARE(c.pieces[0].result->rows[0][0].text, std::string("2.001"));
+        QCOMPARE(c.pieces[0].result->rows[0][1].text, std::string("1.5000"));
+    }
+
     void identityRules() {
         Fixture f;
         QCOMPARE(errorOf(f.run("INSERT INTO EAILog (id, Ea_Account) VALUES (5, N'x')")), 544);

@@ -38,6 +38,7 @@ public:
     bool run(const QStringList& databases);
 
     const QList<undo::Backup>& made() const { return made_; }
+    bool chosen() const { return chosen_; }  // the operator ticked the backups
 
 private:
     struct Step {

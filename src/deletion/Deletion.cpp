@@ -65,7 +65,11 @@ public:
         // there, and counting them would wait out the same lock once more before the operator
         // learns anything. What the rollback does not settle (the dropped databases) is checked.
         const bool rolledBack = purgeError && timedOut(*purgeError);
-        return report(purgeError, rolledBack ? verifyDatabases() : verify());
+        const Leftovers left = rolledBack ? verifyDatabases() : verify();
+        // A drop that left its database in place: everyone may use it again.
+        for (const QString& db : left.databases)
+            sql_.command(DeletionSql::releaseDatabase(db));
+        return report(purgeError, left);
     }
 
 private:
@@ -196,11 +200,18 @@ private:
         if (dbs.isEmpty())
             lines << text::previewNoYears();
         const SqlResult sessions = batch[QStringLiteral("sessions")];
+        QStringList offline;
         for (const QString& db : dbs) {
             const SqlResult size = batch[QStringLiteral("size ") + db];
+            const SqlResult state = batch[QStringLiteral("state ") + db];
             backups_.noteSize(db, size);
-            lines << text::previewDatabase(db, size, batch[QStringLiteral("state ") + db], sessions);
+            lines << text::previewDatabase(db, size, state, sessions);
+            if (state.ok() && state.rowCount() == 1 &&
+                state.rows[0].value(0).toString() == QLatin1String("OFFLINE"))
+                offline << db;
         }
+        if (!offline.isEmpty())
+            lines << text::offlinePreview(offline);
         if (!dbs.isEmpty())
             lines << backups_.readPreview(batch);
         return lines.join(QLatin1Char('\n'));
@@ -220,16 +231,58 @@ private:
             }
             names << db;
         }
-        if (!safeToDrop(names) || !keepWayBack(names))
+        if (!safeToDrop(names))
+            return false;
+        // BACKUP refuses an OFFLINE database: stop before the first backup rather than at it.
+        if (backups_.chosen() && !offline_.isEmpty()) {
+            host_.notice(text::offlineNotBackedUp(offline_));
+            return false;
+        }
+        if (!keepWayBack(names) || !claim(names))
             return false;
         host_.yield();
         for (const QString& db : names) {
             const SqlError e = sql_.command(DeletionSql::dropDatabase(db));
-            if (e.isError())
+            if (e.isError()) {
                 failedDrops_.append({db, e});
-            else
+                // Still there: everyone may use it again.
+                if (!offline_.contains(db))
+                    sql_.command(DeletionSql::releaseDatabase(db));
+            } else {
                 dropped_ << db;
+            }
             host_.yield();
+        }
+        return true;
+    }
+
+    // Right after the backups, which can take long: no one may be in a listed database, and each is
+    // claimed for this session until its drop, so that no one comes in between. A claim that fails
+    // gives the others back and drops nothing. An OFFLINE database has no one in it to keep out.
+    bool claim(const QStringList& names) {
+        const SqlResult sessions = sql_.query(DeletionSql::databaseSessions(names));
+        if (!sessions.ok())
+            return stopOnQueryFailure(sessions.error);
+        if (sessions.rowCount() > 0) {
+            host_.notice(text::databasesInUse(checks::sessionsByDatabase(sessions)),
+                         wayBack().join(QLatin1Char('\n')));
+            return false;
+        }
+        QStringList claimed;
+        for (const QString& db : names) {
+            if (offline_.contains(db))
+                continue;
+            const SqlError e = sql_.command(DeletionSql::claimDatabase(db));
+            if (!e.isError()) {
+                claimed << db;
+                continue;
+            }
+            for (const QString& c : claimed)
+                sql_.command(DeletionSql::releaseDatabase(c));
+            const SqlResult now = sql_.query(DeletionSql::databaseSessions(names));
+            host_.notice(text::claimFailed(db, checks::sessionsByDatabase(now)),
+                         (QStringList{serverWords(e)} + wayBack()).join(QLatin1Char('\n')));
+            return false;
         }
         return true;
     }
@@ -293,10 +346,10 @@ private:
     bool keepWayBack(const QStringList& databases) {
         if (!backups_.run(databases))
             return false;
-        const UndoCapture capture{host_.serverName(), n_, entries_, backups_.made(), &account_};
+        const UndoCapture capture{host_.serverName(), n_, entries_, backups_.made()};
         const QStringList tables = existingTables();
         QString error = serverWords(tables_.error);
-        if (tables_.ok() && capture.save(sql_, tables, &undoPath_, &error))
+        if (tables_.ok() && capture.save(sql_, tables, &undoPath_, &error, &saved_))
             return true;
         undoPath_.clear();
         host_.notice(text::undoNotSaved(),
@@ -312,8 +365,15 @@ private:
     std::optional<SqlError> purge() {
         QStringList statements{DeletionSql::setXactAbort(), DeletionSql::beginTransaction()};
         for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(n_)) {
-            if (hasTable(tables_, p.table))
-                statements << p.statement;
+            if (!hasTable(tables_, p.table))
+                continue;
+            // A table the script does not hold counts as saved empty: any row there stops the purge.
+            SavedRows held{p.table, 0, {}};
+            for (const SavedRows& s : saved_) {
+                if (s.table.compare(p.table, Qt::CaseInsensitive) == 0)
+                    held = s;
+            }
+            statements << DeletionSql::savedRowsGuard(p, held.count, held.checksum) << p.statement;
         }
         statements << DeletionSql::commitTransaction();
         const SqlError e = firstError(sql_.batch(statements));
@@ -403,16 +463,17 @@ private:
                          (reasons + wayBack()).join(QLatin1Char('\n')));
             return Outcome::PartlyFailed;
         }
-        QString msg = text::failure();
+        const bool changed = purgeError && purgeError->nativeCode == DeletionSql::kChangedSinceSaved;
+        QString msg = changed ? text::changedSinceScript(n_, purgeError->message) : text::failure();
         if (purgeError && timedOut(*purgeError))
             msg += text::purgeLockRolledBack(lockHolders_);
-        QStringList still = left.rows;
+        // A purge stopped by the comparison left every row there, as it should: no list of them.
+        QStringList still = changed ? QStringList{} : left.rows;
         for (const QString& db : left.databases)
             still << text::leftoverDatabase(db);
         if (!still.isEmpty())
             msg += text::stillThere(still);
-        if (!gone.isEmpty())
-            msg += text::droppedForGood(gone);
+        msg += droppedLines(gone);
         if (!failedDrops_.isEmpty())
             msg += text::notDropped(failedNames());
         host_.notice(msg + offlineNote(), (reasons + wayBack()).join(QLatin1Char('\n')));
@@ -426,6 +487,30 @@ private:
                 left.append({db, offlineFiles_.value(db.toLower())});
         }
         return text::offlineNote(left);
+    }
+
+    // The databases dropped before a failure: those with a verified backup come back with it and the
+    // undo script; only one without a backup is lost.
+    QString droppedLines(const QStringList& gone) const {
+        QStringList kept;
+        QStringList lost;
+        for (const QString& db : gone) {
+            QString file;
+            for (const undo::Backup& b : backups_.made()) {
+                if (b.database.compare(db, Qt::CaseInsensitive) == 0)
+                    file = b.file;
+            }
+            if (file.isEmpty())
+                lost << db;
+            else
+                kept << text::droppedBackupLine(db, file);
+        }
+        QString out;
+        if (!kept.isEmpty())
+            out += text::droppedWithBackups(kept, undoPath_);
+        if (!lost.isEmpty())
+            out += text::droppedForGood(lost);
+        return out;
     }
 
     QStringList failedNames() const {
@@ -450,6 +535,7 @@ private:
     QString lockHolders_;                       // who held the lock the purge waited for
     Backups backups_{sql_, host_};
     QString undoPath_;
+    QList<SavedRows> saved_;  // what the undo script holds of each table
 };
 
 }  // namespace

@@ -177,7 +177,7 @@ QList<PurgeStatement> purgeStatements(const QString& accountNo) {
     const QString eai = eaiLogCondition(accountNo);
     out.append({QStringLiteral("EAILog"), QStringLiteral("Delete from EAILog where ") + eai,
                 QStringLiteral("select count(*) from EAILog where ") + eai,
-                QStringLiteral("select * from EAILog where ") + eai});
+                QStringLiteral("select * from EAILog where ") + eai, eai});
     const QString value = quoted(accountNo);
     for (const TableHead& t : kHeads) {
         const QString table = QString::fromLatin1(t.table);
@@ -185,7 +185,8 @@ QList<PurgeStatement> purgeStatements(const QString& accountNo) {
         out.append(
             {table, QString::fromLatin1(t.head) + value,
              QStringLiteral("select count(*) from ") + table + QStringLiteral(" where cacc_id=") + value,
-             QStringLiteral("select * from ") + table + QStringLiteral(" where cacc_id=") + value});
+             QStringLiteral("select * from ") + table + QStringLiteral(" where cacc_id=") + value,
+             QStringLiteral("cacc_id=") + value});
     }
     return out;
 }
@@ -264,6 +265,39 @@ QString verifyBackup(const QString& file) {
 QString percentComplete(int session) {
     return QStringLiteral("select percent_complete from sys.dm_exec_requests where session_id=") +
            QString::number(session);
+}
+
+QString savedRowsSummary(const PurgeStatement& p) {
+    // BINARY_CHECKSUM(*) leaves out text, ntext, image and xml columns; the count still sees a row
+    // added or removed there:
+    // https://learn.microsoft.com/en-us/sql/t-sql/functions/binary-checksum-transact-sql
+    return QStringLiteral("select count(*),checksum_agg(binary_checksum(*)) from ") + p.table +
+           QStringLiteral(" where ") + p.condition;
+}
+
+QString savedRowsGuard(const PurgeStatement& p, qsizetype count, const QVariant& checksum) {
+    // UPDLOCK with HOLDLOCK keeps the rows, and the range they would be added to, as read until the
+    // transaction ends, so that the delete removes exactly what was compared:
+    // https://learn.microsoft.com/en-us/sql/t-sql/queries/hints-transact-sql-table
+    // RAISERROR does not end the batch under XACT_ABORT; RETURN does, before the delete.
+    const QString from =
+        QStringLiteral(" from ") + p.table + QStringLiteral(" with (updlock,holdlock) where ") + p.condition;
+    const qlonglong sum = checksum.isValid() && !checksum.isNull() ? checksum.toLongLong() : 0;
+    return QStringLiteral("if (select count(*)") + from + QStringLiteral(")<>") + QString::number(count) +
+           QStringLiteral(" or isnull((select checksum_agg(binary_checksum(*))") + from +
+           QStringLiteral("),0)<>") + QString::number(sum) + QStringLiteral(" begin raiserror(N'%s',16,1,") +
+           quoted(p.table) + QStringLiteral(") return end");
+}
+
+QString claimDatabase(const QString& databaseName) {
+    // https://learn.microsoft.com/en-us/sql/t-sql/statements/alter-database-transact-sql-set-options
+    return QStringLiteral("alter database ") + SqlText::bracketed(databaseName) +
+           QStringLiteral(" set single_user with no_wait");
+}
+
+QString releaseDatabase(const QString& databaseName) {
+    return QStringLiteral("alter database ") + SqlText::bracketed(databaseName) +
+           QStringLiteral(" set multi_user");
 }
 
 QString setXactAbort() {

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 // Statement texts of a deletion. Every value goes in as an escaped literal; for ordinary input
 // the texts are exactly the ones the operators' installations have always received.
@@ -54,6 +55,7 @@ struct PurgeStatement {
     QString statement;  // the delete
     QString count;      // the matching row count, for the preview
     QString rows;       // the matching rows, for the undo script
+    QString condition;  // the account set's rows of the table, as the statements above find them
 };
 // The ten catalogue deletes in the order they must run: the integration log first, the
 // registration row last.
@@ -78,6 +80,19 @@ QString sessionId();
 QString backupDatabase(const QString& databaseName, const QString& file);
 QString verifyBackup(const QString& file);
 QString percentComplete(int sessionId);
+
+// The rows of a table the purge would delete, as a count and a checksum of their values (one row:
+// count, Null checksum when there are none); read with the undo script's rows.
+QString savedRowsSummary(const PurgeStatement& p);
+// Inside the purge's transaction, before its delete: the table's rows of the account set, locked
+// until the transaction ends, must be those the undo script holds (count and checksum); if not, the
+// batch stops with error kChangedSinceSaved naming the table.
+QString savedRowsGuard(const PurgeStatement& p, qsizetype count, const QVariant& checksum);
+inline constexpr int kChangedSinceSaved = 50000;
+// A listed database claimed for this session right before the drops: fails at once (5061) while
+// anyone else is in it. Its release gives the database back to everyone.
+QString claimDatabase(const QString& databaseName);
+QString releaseDatabase(const QString& databaseName);
 
 QString setXactAbort();
 QString beginTransaction();

@@ -231,6 +231,22 @@ QString successEmpty(const QString& n) {
 QString successWithYears(const QString& n, const QString& years) {
     return QStringLiteral("帐套") + n + QLatin1Char('(') + years + QStringLiteral("年)已成功删除!");
 }
+QString offlinePreview(const QStringList& dbs) {
+    return QStringLiteral(
+               "注意: 以下数据库处于脱机状态(OFFLINE),无法备份;删除后其数据文件仍留在服务器的磁盘上:\n    ") +
+           dbs.join(QStringLiteral("\n    "));
+}
+QString offlineNotBackedUp(const QStringList& dbs) {
+    return QStringLiteral("以下数据库处于脱机状态(OFFLINE),无法备份,删除操作已停止,没有删除任何数据!\n") +
+           dbs.join(kNewline) + QStringLiteral("\n请先在服务器上使其联机(ONLINE),或不选择备份后重试。");
+}
+QString claimFailed(const QString& db, const QStringList& sessions) {
+    return QStringLiteral("无法独占数据库") + db + QStringLiteral(",删除操作已停止,没有删除任何数据!") +
+           (sessions.isEmpty() ? QString()
+                               : QStringLiteral("\n正在使用的连接:\n") + sessions.join(kNewline)) +
+           QStringLiteral("\n请断开这些连接后重试。");
+}
+
 QString failure() {
     return QStringLiteral("删除操作失败,请重试!(可能数据库连接超时或其他原因导致操作故障)");
 }
@@ -261,6 +277,18 @@ QString stillThere(const QStringList& what) {
 }
 QString droppedForGood(const QStringList& gone) {
     return QStringLiteral("\n以下年度数据库已删除,无法恢复:\n") + gone.join(kNewline);
+}
+QString droppedWithBackups(const QStringList& lines, const QString& script) {
+    return QStringLiteral("\n以下年度数据库已删除,可以用它们的备份和撤销脚本恢复") +
+           (script.isEmpty() ? QString() : QStringLiteral("(撤销脚本: ") + script + QLatin1Char(')')) +
+           QStringLiteral(":\n") + lines.join(kNewline);
+}
+QString droppedBackupLine(const QString& db, const QString& file) {
+    return db + QStringLiteral(" (备份: ") + file + QLatin1Char(')');
+}
+QString changedSinceScript(const QString& n, const QString& table) {
+    return QStringLiteral("帐套") + n + QStringLiteral("的记录在撤销脚本写成后有变化(") + table +
+           QStringLiteral("),删除已全部撤销,系统数据库中没有删除任何记录。请重试。");
 }
 QString notDropped(const QStringList& failed) {
     return QStringLiteral("\n以下年度数据库未能删除:\n") + failed.join(kNewline);

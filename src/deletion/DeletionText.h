@@ -24,6 +24,11 @@ QString queryFailed();
 QString databasesInUse(const QStringList& lines);
 QString lockWaitStopped(const QString& holders);
 QString databasesUnsafe(const QStringList& lines);
+// OFFLINE: the first confirmation's warning, and the stop before the backups when they are chosen.
+QString offlinePreview(const QStringList& databases);
+QString offlineNotBackedUp(const QStringList& databases);
+// A listed database could not be claimed for the drops; the sessions then using the databases.
+QString claimFailed(const QString& database, const QStringList& sessions);
 
 // The first confirmation's details.
 QString previewHeading(const QString& accountNo);
@@ -93,6 +98,11 @@ QString partlyFailed(const QString& accountNo, const QStringList& failed, const 
 QString purgeLockRolledBack(const QString& holders);
 QString stillThere(const QStringList& what);
 QString droppedForGood(const QStringList& gone);
+// Dropped with a verified backup: "db (备份: file)" lines, and where the undo script is.
+QString droppedWithBackups(const QStringList& lines, const QString& undoScript);
+QString droppedBackupLine(const QString& database, const QString& file);
+// The purge found rows that differ from the undo script's and rolled back.
+QString changedSinceScript(const QString& accountNo, const QString& table);
 QString notDropped(const QStringList& failed);
 QString leftoverRows(const QString& table, qint64 rows);
 QString leftoverDatabase(const QString& database);

@@ -47,24 +47,30 @@ QString columnsOf(const QString& table) {
 QString rowsOf(const QString& table) {
     return table + QStringLiteral(" rows");
 }
+QString summaryOf(const QString& table) {
+    return table + QStringLiteral(" summary");
+}
+const QString kServerName = QStringLiteral("server name");
 }  // namespace
 
 void UndoCapture::addQueries(NamedBatch& batch, const QStringList& tables) const {
+    // The script runs only where its rows were read.
+    batch.add(kServerName, QStringLiteral("select @@SERVERNAME"));
     for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(accountNo)) {
         if (!tables.contains(p.table, Qt::CaseInsensitive))
             continue;
         batch.add(columnsOf(p.table), DeletionSql::tableColumns(p.table));
-        // The registration row is the one the request's look-up read: the suite changes it only
-        // when an administrator edits the account set itself, not while it is being deleted. The
-        // other tables are read again here, since the suite writes to them as it is used (logins,
-        // periods, backup logs) while the operator reads the confirmations.
-        if (!(registration && DeletionSql::isRegistrationTable(p.table)))
-            batch.add(rowsOf(p.table), p.rows);
+        // Every table's rows are read here, the registration row too, with the count and checksum
+        // the purge compares with, read just before them: a row that changes between the two reads
+        // makes them disagree, and the purge then stops rather than delete a row the script does
+        // not hold.
+        batch.add(summaryOf(p.table), DeletionSql::savedRowsSummary(p));
+        batch.add(rowsOf(p.table), p.rows);
     }
 }
 
 bool UndoCapture::tablesFrom(const QStringList& tables, const NamedBatch& batch, QList<undo::Table>* out,
-                             QString* error) const {
+                             QString* error, QList<SavedRows>* saved) const {
     if (!batch.complete() || batch.error().isError()) {
         const SqlError failed = batch.firstFailure();
         *error = failed.isError() ? serverWords(failed) : text::undoResultsMissing();
@@ -72,9 +78,12 @@ bool UndoCapture::tablesFrom(const QStringList& tables, const NamedBatch& batch,
     }
     for (const QString& table : tables) {
         const SqlResult meta = batch[columnsOf(table)];
-        const SqlResult rows =
-            registration && DeletionSql::isRegistrationTable(table) ? *registration : batch[rowsOf(table)];
-        undo::Table t{table, {}, {}};
+        const SqlResult rows = batch[rowsOf(table)];
+        undo::Table t{table, {}, {}, {}};
+        for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(accountNo)) {
+            if (p.table == table)
+                t.condition = p.condition;
+        }
         QList<qsizetype> source;  // result column of each script column
         for (qsizetype i = 0; i < meta.rowCount(); ++i) {
             undo::Column c;
@@ -100,24 +109,29 @@ bool UndoCapture::tablesFrom(const QStringList& tables, const NamedBatch& batch,
                 values << (at >= 0 && at < row.size() ? row[at] : QVariant());
             t.rows << values;
         }
+        if (saved) {
+            const SqlResult summary = batch[summaryOf(table)];
+            saved->append({table, t.rows.size(), summary.rowCount() == 1 ? cell(summary, 0, 1) : QVariant()});
+        }
         out->append(t);
     }
     return true;
 }
 
-bool UndoCapture::save(SqlClient& sql, const QStringList& tables, QString* path, QString* error) const {
+bool UndoCapture::save(SqlClient& sql, const QStringList& tables, QString* path, QString* error,
+                       QList<SavedRows>* saved) const {
     QList<undo::Table> read;
-    if (!tables.isEmpty()) {
-        NamedBatch batch;
-        addQueries(batch, tables);
-        batch.send(sql);
-        if (!tablesFrom(tables, batch, &read, error))
-            return false;
-    }
+    NamedBatch batch;
+    addQueries(batch, tables);
+    batch.send(sql);
+    if (!tablesFrom(tables, batch, &read, error, saved))
+        return false;
     // The registration row goes back first and the integration log last: the purge's order reversed.
     std::reverse(read.begin(), read.end());
     const QDateTime now = QDateTime::currentDateTime();
-    const undo::Header header{server, accountNo, years, now};
+    undo::Header header{server, accountNo, years, now, QStringLiteral("TQSystem"), {}};
+    if (const SqlResult name = batch[kServerName]; name.rowCount() == 1)
+        header.serverName = name.rows[0].value(0).toString();
     QString script;
     if (!undo::write(header, backups, read, &script, error))
         return false;

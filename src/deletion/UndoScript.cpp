@@ -24,12 +24,40 @@ bool matches(const QString& text, const char* pattern) {
         .hasMatch();
 }
 
-QString quoted(const QString& text) {
-    return QStringLiteral("N'") + SqlText::literal(text) + QLatin1Char('\'');
+// A character a runner or a comment could end a line on, or that would not survive a copy and paste.
+bool isControl(char16_t u) {
+    return u < 0x20 || u == 0x7F || u == 0x85 || u == 0x2028 || u == 0x2029;
 }
 
-// A number the driver handed over as text is kept digit for digit; one handed over as a number is
-// written back with every digit it has.
+bool isLoneSurrogate(const QString& s, qsizetype i) {
+    const QChar c = s[i];
+    if (c.isHighSurrogate())
+        return i + 1 >= s.size() || !s[i + 1].isLowSurrogate();
+    if (c.isLowSurrogate())
+        return i == 0 || !s[i - 1].isHighSurrogate();
+    return false;
+}
+
+// Only concatenation with a large value keeps more than 4000 characters:
+// https://learn.microsoft.com/en-us/sql/t-sql/language-elements/string-concatenation-transact-sql
+constexpr qsizetype kLongestPlain = 4000;
+
+// A script line no runner takes for its own: header values go into comments, where a line break
+// would end the comment and "$(" is still expanded by sqlcmd.
+QString oneLine(QString text) {
+    for (QChar& c : text) {
+        if (isControl(c.unicode()))
+            c = QLatin1Char(' ');
+    }
+    text.replace(QStringLiteral("$("), QStringLiteral("$ ("));
+    return text;
+}
+
+// RAISERROR reads % in its message as a format; the words go in as its argument instead.
+QString stopStatement(const QString& words) {
+    return QStringLiteral("RAISERROR(N'%s', 16, 1, %1); SET NOEXEC ON;").arg(text(words));
+}
+
 QString number(const QVariant& value, const char* textPattern) {
     if (value.typeId() == QMetaType::QString || value.typeId() == QMetaType::QByteArray) {
         const QString text = value.toString().trimmed();
@@ -42,15 +70,37 @@ QString number(const QVariant& value, const char* textPattern) {
     return ok ? QString::number(n) : QString();
 }
 
+// Decimals and money are kept digit for digit. Microsoft's drivers leave out the zero before the
+// point (".00", "-.5000"), FreeTDS writes it; both are written with it.
+QString exact(const QVariant& value) {
+    QString n = number(value, R"(-?(\d+(\.\d*)?|\.\d+))");
+    if (n.startsWith(QLatin1Char('.')) || n.startsWith(QLatin1String("-.")))
+        n.insert(n.indexOf(QLatin1Char('.')), QLatin1Char('0'));
+    return n;
+}
+
 // ISO 8601 forms are read the same whatever the session's DATEFORMAT or LANGUAGE:
 // https://learn.microsoft.com/en-us/previous-versions/sql/sql-server-2008-r2/ms180878(v=sql.105)
+// The drivers hand datetime2, time and datetimeoffset over as text at the column's full precision,
+// with a space before the time and before the offset ("2003-01-01 08:00:00.1234567 +08:00").
 QString dateTime(const QVariant& value, const QString& type) {
+    const bool legacy = type == QLatin1String("datetime") || type == QLatin1String("smalldatetime");
     if (value.typeId() == QMetaType::QString) {
+        static const QRegularExpression stamp(QRegularExpression::anchoredPattern(QStringLiteral(
+            R"((\d{4}-\d{2}-\d{2})(?:[T ](\d{2}:\d{2}:\d{2}(?:\.\d{1,7})?))? ?([+-]\d{2}:\d{2}|Z)?)")));
+        static const QRegularExpression clock(
+            QRegularExpression::anchoredPattern(QStringLiteral(R"(\d{2}:\d{2}:\d{2}(\.\d{1,7})?)")));
         const QString text = value.toString().trimmed();
-        const bool iso =
-            matches(text, R"(\d{4}-\d{2}-\d{2}(T\d{2}:\d{2}:\d{2}(\.\d{1,7})?)?([+-]\d{2}:\d{2})?)") ||
-            matches(text, R"(\d{2}:\d{2}:\d{2}(\.\d{1,7})?)");
-        return iso ? QLatin1Char('\'') + text + QLatin1Char('\'') : QString();
+        if (clock.match(text).hasMatch())
+            return QLatin1Char('\'') + text + QLatin1Char('\'');
+        const QRegularExpressionMatch m = stamp.match(text);
+        if (!m.hasMatch() || (legacy && !m.captured(3).isEmpty()))
+            return {};
+        QString iso = m.captured(1);
+        // A date alone is read by DATEFORMAT for datetime and smalldatetime; with a time it is not.
+        if (!m.captured(2).isEmpty() || legacy)
+            iso += QLatin1Char('T') + (m.captured(2).isEmpty() ? QStringLiteral("00:00:00") : m.captured(2));
+        return QLatin1Char('\'') + iso + m.captured(3) + QLatin1Char('\'');
     }
     if (type == QLatin1String("date")) {
         const QDate d = value.toDate();
@@ -69,30 +119,93 @@ QString dateTime(const QVariant& value, const QString& type) {
     return QLatin1Char('\'') + dt.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + QLatin1Char('\'');
 }
 
-// Header values go into comment lines: a line break in them would end the comment.
-QString oneLine(QString text) {
-    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return text;
+// A name from the server's catalogue goes into the script bracketed; a line break or "$(" in it could
+// not be written so that every runner reads it alike.
+bool writableName(const QString& name) {
+    for (QChar c : name) {
+        if (isControl(c.unicode()))
+            return false;
+    }
+    return !name.contains(QStringLiteral("$("));
 }
 
-QString headerLines(const Header& h) {
+QString target(const Header& h, const QString& table) {
+    return SqlText::bracketed(h.catalogue) + QStringLiteral(".[dbo].") + SqlText::bracketed(table);
+}
+
+QString headerLines(const Header& h, const QList<Backup>& backups) {
     QString out;
     out += QStringLiteral("-- 帐套删除工具 撤销脚本 (undo script)\n");
     out += QStringLiteral("-- 服务器 (server): %1\n").arg(oneLine(h.server));
+    out += QStringLiteral("-- @@SERVERNAME: %1\n").arg(oneLine(h.serverName));
     out += QStringLiteral("-- 帐套号 (account set): %1\n").arg(oneLine(h.accountNo));
     out += QStringLiteral("-- 年度 (years): %1\n").arg(oneLine(h.years.join(QLatin1Char(';'))));
     out += QStringLiteral("-- 生成时间 (made): %1\n").arg(h.madeAt.toString(Qt::ISODate));
     out += QStringLiteral(
         "-- 在上述服务器上以 sa 运行 (run on that server as sa): sqlcmd -i, tsql, or a query window.\n");
-    out += QStringLiteral("-- 先从备份还原年度数据库, 再在一个事务中恢复系统库中的帐套记录.\n");
+    out += QStringLiteral("-- 先从备份还原不存在的年度数据库, 再在一个事务中恢复系统库中的帐套记录;\n");
     out += QStringLiteral(
-        "-- It restores each yearly database from its backup, then puts the catalogue rows back in one "
-        "transaction.\n");
+        "-- 帐套仍在系统库中时只还原数据库, 不重复插入记录. 任一步失败, 其后的批处理都不执行.\n");
+    out += QStringLiteral(
+        "-- It restores each yearly database that is missing from its backup, then puts the catalogue rows\n"
+        "-- back in one transaction, unless the account set is still in the catalogue. It runs only on the\n"
+        "-- server above and stops at its first failure: every later batch is compiled, not run (SET NOEXEC "
+        "ON).\n");
+    QStringList left;
+    for (const Backup& b : backups) {
+        if (b.filesLeft)
+            left << oneLine(b.database);
+    }
+    if (!left.isEmpty())
+        out +=
+            QStringLiteral(
+                "-- 以下数据库删除时处于脱机状态, 其文件留在服务器上, 因此以 WITH REPLACE 还原覆盖这些文件:\n"
+                "-- (dropped while OFFLINE, their files were left on the server: restored WITH REPLACE) %1\n")
+                .arg(left.join(QStringLiteral(", ")));
     return out;
 }
 
-bool insertLines(const Table& table, QString* out, QString* error) {
+// The first batch: on any other server, nothing of the script runs.
+QString serverGuard(const Header& h) {
+    return QStringLiteral("IF ISNULL(@@SERVERNAME, N'') <> %1\nBEGIN\n    %2\nEND\nGO\n")
+        .arg(text(h.serverName),
+             stopStatement(QStringLiteral("此脚本只能在服务器 %1 上运行, 未做任何更改 "
+                                          "(this script belongs to another server; nothing was changed)")
+                               .arg(oneLine(h.serverName))));
+}
+
+// TRY...CATCH catches the errors of RESTORE and INSERT at this level; SET NOEXEC ON lasts for the
+// session, so that sqlcmd, tsql and query windows, which all go on with the next batch after an
+// error, compile the rest without running it:
+// https://learn.microsoft.com/en-us/sql/t-sql/language-elements/try-catch-transact-sql
+// https://learn.microsoft.com/en-us/sql/t-sql/statements/set-noexec-transact-sql
+QString restoreBatch(const Backup& b) {
+    const QString db = text(b.database);
+    return QStringLiteral(
+               "BEGIN TRY\n"
+               "    IF DB_ID(%1) IS NULL\n"
+               "    BEGIN\n"
+               "        RESTORE DATABASE %2 FROM DISK = %3 WITH %4RECOVERY;\n"
+               "        PRINT %5;\n"
+               "    END\n"
+               "    ELSE\n"
+               "        PRINT %6;\n"
+               "END TRY\n"
+               "BEGIN CATCH\n"
+               "    PRINT %7 + CONVERT(nvarchar(12), ERROR_NUMBER()) + N' ' + ERROR_MESSAGE();\n"
+               "    %8\n"
+               "END CATCH\n"
+               "GO\n")
+        .arg(db, SqlText::bracketed(b.database), text(b.file),
+             b.filesLeft ? QStringLiteral("REPLACE, ") : QString(),
+             text(QStringLiteral("已还原数据库 %1 (restored)").arg(b.database)),
+             text(QStringLiteral("数据库 %1 已存在, 未还原 (already there, not restored)").arg(b.database)),
+             text(QStringLiteral("还原数据库 %1 失败 (restore failed): ").arg(b.database)),
+             stopStatement(
+                 QStringLiteral("撤销脚本已在此停止, 其后的批处理都不会执行 (the script stopped here)")));
+}
+
+bool insertLines(const Header& h, const Table& table, QString* out, QString* error) {
     QStringList names;
     QList<qsizetype> kept;
     bool identity = false;
@@ -100,13 +213,17 @@ bool insertLines(const Table& table, QString* out, QString* error) {
         const Column& col = table.columns[c];
         if (col.generated)
             continue;
+        if (!writableName(col.name)) {
+            *error = QStringLiteral("%1 的列名无法写成脚本").arg(table.name);
+            return false;
+        }
         names << SqlText::bracketed(col.name);
         kept << c;
         identity = identity || col.identity;
     }
-    const QString target = SqlText::bracketed(table.name);
+    const QString into = target(h, table.name);
     if (identity)
-        *out += QStringLiteral("SET IDENTITY_INSERT %1 ON;\n").arg(target);
+        *out += QStringLiteral("    SET IDENTITY_INSERT %1 ON;\n").arg(into);
     for (qsizetype r = 0; r < table.rows.size(); ++r) {
         QStringList values;
         for (qsizetype c : kept) {
@@ -120,11 +237,57 @@ bool insertLines(const Table& table, QString* out, QString* error) {
             }
             values << lit;
         }
-        *out += QStringLiteral("INSERT INTO %1 (%2) VALUES (%3);\n")
-                    .arg(target, names.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
+        *out += QStringLiteral("    INSERT INTO %1 (%2) VALUES (%3);\n")
+                    .arg(into, names.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
     }
     if (identity)
-        *out += QStringLiteral("SET IDENTITY_INSERT %1 OFF;\n").arg(target);
+        *out += QStringLiteral("    SET IDENTITY_INSERT %1 OFF;\n").arg(into);
+    return true;
+}
+
+// The catalogue rows in one transaction, only when none of the account set's rows is there: after a
+// purge that was rolled back, or a second run, they would be there twice.
+bool catalogueBatch(const Header& h, const QList<Table>& tables, QString* out, QString* error) {
+    QStringList present;
+    QStringList counts;
+    QString inserts;
+    for (const Table& t : tables) {
+        if (!insertLines(h, t, &inserts, error))
+            return false;
+        if (!t.condition.isEmpty())
+            present
+                << QStringLiteral("EXISTS (SELECT * FROM %1 WHERE %2)").arg(target(h, t.name), t.condition);
+        counts << QStringLiteral("%1 %2").arg(t.name).arg(t.rows.size());
+    }
+    const QString still =
+        QStringLiteral(
+            "帐套%1仍在系统库中, 系统库的记录未恢复 (still in the catalogue: its rows were left alone)")
+            .arg(h.accountNo);
+    const QString done =
+        QStringLiteral("已恢复系统库中帐套%1的记录 (catalogue rows restored): ").arg(h.accountNo) +
+        counts.join(QStringLiteral(", "));
+    QString body =
+        QStringLiteral(
+            "BEGIN TRY\n"
+            "    BEGIN TRANSACTION;\n"
+            "%1"
+            "    COMMIT TRANSACTION;\n"
+            "    PRINT %2;\n"
+            "END TRY\n"
+            "BEGIN CATCH\n"
+            "    IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION;\n"
+            "    PRINT %3 + CONVERT(nvarchar(12), ERROR_NUMBER()) + N' ' + ERROR_MESSAGE();\n"
+            "    %4\n"
+            "END CATCH\n")
+            .arg(inserts, text(done),
+                 text(QStringLiteral("恢复系统库记录失败, 已全部撤销 (catalogue rows not restored): ")),
+                 stopStatement(QStringLiteral("撤销脚本已在此停止 (the script stopped here)")));
+    if (present.isEmpty()) {
+        *out += body + QStringLiteral("GO\n");
+        return true;
+    }
+    *out += QStringLiteral("IF %1\n    PRINT %2;\nELSE\nBEGIN\n%3END\nGO\n")
+                .arg(present.join(QStringLiteral("\n    OR ")), text(still), body);
     return true;
 }
 
@@ -135,14 +298,14 @@ QString literal(const QVariant& value, const QString& typeName) {
         return QStringLiteral("NULL");
     const QString type = typeName.toLower();
     if (kText.contains(type))
-        return quoted(value.toString());
+        return text(value.toString());
     if (kInteger.contains(type))
         return number(value, R"(-?\d+)");
     if (type == QLatin1String("bit"))
         return value.typeId() == QMetaType::Bool ? QString(value.toBool() ? "1" : "0")
                                                  : number(value, "[01]");
     if (kExact.contains(type))
-        return number(value, R"(-?\d+(\.\d+)?)");
+        return exact(value);
     if (kApproximate.contains(type))
         return number(value, R"(-?\d+(\.\d+)?([eE][-+]?\d+)?)");
     if (kBinary.contains(type)) {
@@ -156,21 +319,45 @@ QString literal(const QVariant& value, const QString& typeName) {
     return {};
 }
 
+QString text(const QString& value) {
+    QStringList parts;
+    QString run;
+    const auto flush = [&] {
+        if (!run.isEmpty())
+            parts << QStringLiteral("N'") + run + QLatin1Char('\'');
+        run.clear();
+    };
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value[i];
+        if (isControl(c.unicode()) || isLoneSurrogate(value, i)) {
+            flush();
+            parts << QStringLiteral("NCHAR(%1)").arg(c.unicode());
+        } else if (c == QLatin1Char('\'')) {
+            run += QStringLiteral("''");
+        } else {
+            run += c;
+            // "$(" split in two, so that sqlcmd sees no variable in it.
+            if (c == QLatin1Char('$') && i + 1 < value.size() && value[i + 1] == QLatin1Char('('))
+                flush();
+        }
+    }
+    flush();
+    if (parts.isEmpty())
+        return QStringLiteral("N''");
+    if (parts.size() > 1 && value.size() > kLongestPlain)
+        parts.first() = QStringLiteral("CONVERT(nvarchar(max), %1)").arg(parts.first());
+    return parts.join(QStringLiteral(" + "));
+}
+
 bool write(const Header& header, const QList<Backup>& backups, const QList<Table>& tables, QString* script,
            QString* error) {
-    QString out = headerLines(header);
+    QString out = headerLines(header, backups);
     out += QStringLiteral("SET NOCOUNT ON;\nGO\n");
-    for (const Backup& b : backups) {
-        out += QStringLiteral("RESTORE DATABASE %1 FROM DISK = %2 WITH RECOVERY;\nGO\n")
-                   .arg(SqlText::bracketed(b.database), quoted(b.file));
-    }
-    out += QStringLiteral("USE %1;\nGO\n").arg(SqlText::bracketed(header.catalogue));
-    out += QStringLiteral("SET XACT_ABORT ON;\nBEGIN TRANSACTION;\n");
-    for (const Table& t : tables) {
-        if (!insertLines(t, &out, error))
-            return false;
-    }
-    out += QStringLiteral("COMMIT TRANSACTION;\nGO\n");
+    out += serverGuard(header);
+    for (const Backup& b : backups)
+        out += restoreBatch(b);
+    if (!catalogueBatch(header, tables, &out, error))
+        return false;
     *script = out;
     return true;
 }

@@ -21,26 +21,37 @@ struct Table {
     QString name;
     QList<Column> columns;
     QList<QVariantList> rows;  // values in column order; an invalid QVariant is Null
+    QString condition;         // the purge's condition for this account set's rows
 };
 
 struct Backup {
     QString database;
-    QString file;  // on the server's disk
+    QString file;            // on the server's disk
+    bool filesLeft = false;  // dropped while OFFLINE: its files are still on the server's disk
 };
 
 struct Header {
-    QString server;
+    QString server;  // as the operator named it
     QString accountNo;
     QStringList years;
     QDateTime madeAt;
     QString catalogue = QStringLiteral("TQSystem");
+    QString serverName;  // @@SERVERNAME where the rows were read; the script runs only there
 };
 
-// A value as a literal of its column's type: N'…' text with quotes doubled, plain numbers, ISO 8601
-// date and time, 0x… binary, NULL. Empty when the value cannot be written faithfully.
+// A value as an expression of its column's type: N'…' text with quotes doubled, and any character a
+// runner could take for one of its own (line breaks, other control characters, "$(") written as
+// NCHAR(n) or split; plain numbers, ISO 8601 date and time, 0x… binary, NULL. Empty when the value
+// cannot be written faithfully.
 QString literal(const QVariant& value, const QString& type);
 
-// The whole script, batches separated by GO so sqlcmd, tsql and query windows all run it.
+// Text as an N'…' expression no runner reads differently (see literal()).
+QString text(const QString& value);
+
+// The whole script, batches separated by GO so sqlcmd, tsql and query windows all run it. Each batch
+// stops the rest at its failure (SET NOEXEC ON); the first refuses another server. Databases that
+// are there already are not restored, and the catalogue rows go back only when none of the account
+// set's rows is in the catalogue.
 // Fails (returns false, with the reason) when a value has no faithful literal: a script that would
 // bring back something else is worse than none.
 bool write(const Header& header, const QList<Backup>& backups, const QList<Table>& tables, QString* script,

@@ -163,7 +163,15 @@ Block readBlocks(SQLHSTMT stmt, QList<QVariantList>* rows, QSqlError* error) {
 // decimal into a double; a wrong value is worse than a slow one.
 enum class Kind { Int, BigInt, Double, Date, Time, DateTime, Binary, Text };
 
-Kind kindOf(SQLSMALLINT type) {
+// datetime2, time and datetimeoffset carry up to 100 ns, which TIMESTAMP_STRUCT holds and QTime does not:
+// a fraction finer than milliseconds is read as the driver's text. Both drivers describe time as
+// SQL_SS_TIME2 and datetimeoffset as SQL_SS_TIMESTAMPOFFSET, which fall to text below:
+// https://learn.microsoft.com/en-us/sql/relational-databases/native-client-odbc-date-time/data-type-support-for-odbc-date-and-time-improvements
+Kind kindOf(SQLSMALLINT type, SQLSMALLINT digits) {
+    if ((type == SQL_TIMESTAMP || type == SQL_TYPE_TIMESTAMP) && digits > 3)
+        return Kind::Text;
+    if ((type == SQL_TIME || type == SQL_TYPE_TIME) && digits > 0)
+        return Kind::Text;
     switch (type) {
         case SQL_BIT:
         case SQL_TINYINT:
@@ -293,7 +301,7 @@ bool readValues(SQLHSTMT stmt, QList<QVariantList>* rows, QSqlError* error) {
         SQLSMALLINT type = 0, digits = 0, nullable = 0;
         SQLULEN size = 0;
         SQLDescribeCol(stmt, c, nullptr, 0, nullptr, &type, &size, &digits, &nullable);
-        kinds.push_back(kindOf(type));
+        kinds.push_back(kindOf(type, digits));
     }
     for (;;) {
         const SQLRETURN rc = kinds.empty() ? SQL_NO_DATA : SQLFetch(stmt);

@@ -2,6 +2,7 @@
 // The statements and messages the tool must produce, written out as they must read, so a test
 // never checks the tool's text builders against themselves.
 
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -99,10 +100,28 @@ inline QStringList purgeOf001(const QStringList& tables = kPurgeTables) {
     };
     QStringList out;
     for (const auto& [table, statement] : all) {
-        if (tables.contains(table))
-            out << statement;
+        if (!tables.contains(table))
+            continue;
+        // Each delete follows the comparison of its rows with the undo script's, the saved count and
+        // checksum as N (see guardsAsN).
+        const QString cond =
+            table == "EAILog" ? statement.mid(statement.indexOf(" where ") + 7) : QString("cacc_id='001'");
+        const QString from = " from " + table + " with (updlock,holdlock) where " + cond;
+        out << "if (select count(*)" + from + ")<>N or isnull((select checksum_agg(binary_checksum(*))" +
+                   from + "),0)<>N begin raiserror(N'%s',16,1,'" + table + "') return end"
+            << statement;
     }
     return out;
+}
+
+// A log with the comparisons' saved counts and checksums as N, for comparing with purgeOf001().
+inline QStringList guardsAsN(QStringList log) {
+    static const QRegularExpression number(QStringLiteral(R"(\)<>-?\d+)"));
+    for (QString& s : log) {
+        if (s.contains(QStringLiteral("with (updlock,holdlock)")))
+            s.replace(number, QStringLiteral(")<>N"));
+    }
+    return log;
 }
 
 // What the first confirmation asks about backups: this session, and each database's last full
@@ -134,7 +153,7 @@ inline QStringList backupsOf(const QString& dir, const QStringList& dbs) {
 // The rows of account set 001 the purge will delete, with their columns, for the undo script. The
 // registration row is the look-up's: only its columns are read.
 inline QStringList undoReadOf001() {
-    QStringList out;
+    QStringList out{"select @@SERVERNAME"};
     const QStringList rows{
         "select * from EAILog where Ea_Account = 'tqdata_001' or Ea_Account like 'tqdata[_]001[_]%'",
         "select * from UA_Period where cacc_id='001'",
@@ -150,9 +169,10 @@ inline QStringList undoReadOf001() {
         out << "select c.name, TYPE_NAME(c.system_type_id), c.is_identity, c.is_computed from sys.columns c "
                "where c.object_id = OBJECT_ID('" +
                    kPurgeTables[i] + "') order by c.column_id"
+            << QString(rows[i]).replace("select * from ",
+                                        "select count(*),checksum_agg(binary_checksum(*)) from ")
             << rows[i];
     }
-    out.removeLast();
     return out;
 }
 

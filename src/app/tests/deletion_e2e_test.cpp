@@ -171,6 +171,9 @@ private slots:
             kVersion,
             checksOf(dbs),  // the sandbox plays 2019 by default
             undoReadOf001().join(";\n"),
+            sessionsOf(dbs),
+            "alter database [tqdata_001_2002] set single_user with no_wait",
+            "alter database [tqdata_001_2003] set single_user with no_wait",
             "drop database [tqdata_001_2002]",
             "drop database [tqdata_001_2003]",
             (QStringList{"SET XACT_ABORT ON", "BEGIN TRANSACTION"} << purgeOf001() << "COMMIT TRANSACTION")
@@ -183,7 +186,7 @@ private slots:
         });
         if (qEnvironmentVariableIsSet("ACCTSET_PRINT_LOG"))
             qInfo().noquote() << got.join('\n');
-        QCOMPARE(got.mid(0, expected.size()), expected);
+        QCOMPARE(guardsAsN(got.mid(0, expected.size())), expected);
         QCOMPARE(got.last(), "select cacc_id,cacc_name from ua_account");  // the refresh
 
         QCOMPARE(rowsOf("001"), 0);

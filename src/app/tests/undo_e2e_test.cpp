@@ -14,6 +14,7 @@
 #include "app/MessageBox.h"
 #include "sandbox/Sandbox.h"
 #include "support/E2eFixture.h"
+#include "support/HostileValues.h"
 #include "support/TestMain.h"
 
 Q_DECLARE_METATYPE(sandbox::Release)
@@ -110,7 +111,7 @@ class UndoE2eTest : public QObject {
 
     // The script as an operator runs it with tsql. tsql hands a byte-order mark on to the server
     // as a character of the first batch (sqlcmd and query windows drop it), so it is fed without.
-    void runThroughTsql(const QString& path) {
+    void runThroughTsql(const QString& path, QString* said = nullptr, bool failing = false) {
         const QString exe = QStandardPaths::findExecutable("tsql");
         QVERIFY2(!exe.isEmpty(), "tsql not installed (freetds-bin)");
         QFile f(path);
@@ -123,9 +124,11 @@ class UndoE2eTest : public QObject {
         p.closeWriteChannel();
         QVERIFY(p.waitForFinished(30000));
         const QByteArray err = p.readAllStandardError() + p.readAllStandardOutput();
+        if (said)
+            *said = QString::fromUtf8(err);
         // Messages of severity 10 are information (the restores' 4035 and 3014); errors are 11 and up.
         static const QRegularExpression error(R"(Msg \d+ \(severity (1[1-9]|2\d))");
-        QVERIFY2(!error.match(QString::fromUtf8(err)).hasMatch(), err.constData());
+        QVERIFY2(failing || !error.match(QString::fromUtf8(err)).hasMatch(), err.constData());
     }
 
 private slots:
@@ -213,6 +216,126 @@ private slots:
         QCOMPARE(databaseRows(), dbs);
         QTest::mouseClick(w->CmdLink, Qt::LeftButton);
         QVERIFY(w->ComAccList->findText("001(示例帐套)") >= 0);
+    }
+
+    // Hostile values in every text column of 001 and of 002 (a line break, GO and a DELETE of 002's
+    // registration among them): deleted with two years, the script through tsql brings every row and
+    // both databases back, and 002 is as it was.
+    void hostileValuesComeBackThroughTsql() {
+        hostile::fill(engine(), "001");
+        hostile::fill(engine(), "002");
+        const QStringList rows = everyRow();
+        const QStringList dbs = databaseRows();
+        QVERIFY(rows.join('\n').contains("DELETE FROM UA_account"));
+        connectAndType("001", true, "2002;2003");
+        MessageBox::queueChecks({true});
+        QCOMPARE(pressDelete(), "帐套001(2002;2003年)已成功删除!");
+        QString said;
+        runThroughTsql(scripts().first(), &said);
+        QVERIFY2(said.contains("catalogue rows restored"), qPrintable(said));
+        QCOMPARE(everyRow(), rows);
+        QCOMPARE(databaseRows(), dbs);
+    }
+
+    // A backup file removed before the script runs: it stops at that RESTORE, the other database is
+    // not restored and no catalogue row is inserted.
+    void removedBackupStopsTheScriptAtItsRestore() {
+        connectAndType("001", true, "2002;2003");
+        MessageBox::queueChecks({true});
+        QCOMPARE(pressDelete(), "帐套001(2002;2003年)已成功删除!");
+        const QStringList first = QDir(backupDir()).entryList({"tqdata_001_2002_*.bak"});
+        QCOMPARE(first.size(), 1);
+        QVERIFY(QFile::remove(QDir(backupDir()).filePath(first[0])));
+        const QStringList rows = everyRow();
+        QString said;
+        runThroughTsql(scripts().first(), &said, true);
+        QVERIFY2(said.contains("还原数据库 tqdata_001_2002 失败 (restore failed): 3013"), qPrintable(said));
+        QVERIFY(said.contains("撤销脚本已在此停止"));
+        QVERIFY(!said.contains("已还原数据库"));
+        QCOMPARE(everyRow(), rows);
+        QVERIFY(!databases().contains("tqdata_001_2002") && !databases().contains("tqdata_001_2003"));
+    }
+
+    // A row the suite adds for 001 after the confirmations, while the databases are dropped: the
+    // purge compares, rolls back and says why, naming the dropped databases with their backups.
+    // The script then restores the databases and leaves the catalogue, still registered, alone.
+    void rowAddedBeforeThePurgeRollsItBack() {
+        engine().changeBefore(R"(drop database \[tqdata_001_2003\])",
+                              "INSERT INTO UA_log (cacc_id, cuser_id, ctask, dtime) VALUES ('001', 'late', "
+                              "'后来的任务', '2004-01-01 00:00:00.000')");
+        const QStringList dbs = databaseRows();
+        connectAndType("001", true, "2002;2003");
+        MessageBox::queueChecks({true});
+        const QString outcome = pressDelete();
+        QVERIFY2(
+            outcome.startsWith(
+                "帐套001的记录在撤销脚本写成后有变化(UA_log),删除已全部撤销,系统数据库中没有删除任何记录。"),
+            qPrintable(outcome));
+        QVERIFY2(outcome.contains("\n以下年度数据库已删除,可以用它们的备份和撤销脚本恢复(撤销脚本: " +
+                                  scripts().first() + "):\ntqdata_001_2002 (备份: " + backupDir()),
+                 qPrintable(outcome));
+        QVERIFY(!outcome.contains("无法恢复"));
+        QCOMPARE(raw("SELECT count(*) FROM UA_log WHERE cacc_id = '001' AND cuser_id = 'late'"),
+                 QStringList{"1"});
+        const QStringList rows = everyRow();
+        QString said;
+        runThroughTsql(scripts().first(), &said);
+        QVERIFY2(said.contains("still in the catalogue"), qPrintable(said));
+        QCOMPARE(everyRow(), rows);
+        QCOMPARE(databaseRows(), dbs);
+    }
+
+    // A session opens one of the databases while they are backed up slowly: nothing is dropped or
+    // purged, and the session is named.
+    void sessionOpenedDuringTheBackupsStopsBeforeAnyDrop() {
+        engine().setBackupSpeed(400);
+        const QStringList rows = everyRow();
+        const QStringList dbs = databases();
+        bool opened = false;
+        QTimer poke;
+        connect(&poke, &QTimer::timeout, this, [&] {
+            FrmBackupProgress* p = FrmBackupProgress::current();
+            if (opened || !p || p->bars[0]->value() == 0)
+                return;
+            engine().addForeignSession({72, "tqdata_001_2003", "li", "PC-ACC3", "报表工具"});
+            opened = true;
+        });
+        poke.start(20);
+        connectAndType("001", true, "2002;2003");
+        MessageBox::queueChecks({true});
+        const QString notice = pressDelete();
+        poke.stop();
+        QVERIFY(opened);
+        QVERIFY2(notice.startsWith("以下数据库正在被其他连接使用,删除操作已停止,没有删除任何数据!\n") &&
+                     notice.contains("报表工具"),
+                 qPrintable(notice));
+        QCOMPARE(everyRow(), rows);
+        QCOMPARE(databases(), dbs);
+        const QString access =
+            raw("SELECT group_concat(name) FROM sandbox_databases WHERE user_access <> 'MULTI_USER'")
+                .value(0);
+        QVERIFY2(access.isEmpty(), qPrintable(access));
+    }
+
+    // An OFFLINE database with the backups ticked: the first confirmation says it cannot be backed
+    // up, and the run stops before any backup, saying why.
+    void offlineDatabaseWithBackupsStopsBeforeAnyBackup() {
+        QVERIFY(engine().setDatabaseState("tqdata_001_2003", "OFFLINE"));
+        const QStringList rows = everyRow();
+        const QStringList dbs = databases();
+        connectAndType("001", true, "2002;2003");
+        MessageBox::queueChecks({true});
+        QCOMPARE(pressDelete(),
+                 "以下数据库处于脱机状态(OFFLINE),无法备份,删除操作已停止,没有删除任何数据!\n"
+                 "tqdata_001_2003\n请先在服务器上使其联机(ONLINE),或不选择备份后重试。");
+        QVERIFY2(shown[0].details.contains(
+                     "注意: 以下数据库处于脱机状态(OFFLINE),无法备份;删除后其数据文件仍留在服务器的"
+                     "磁盘上:\n    tqdata_001_2003"),
+                 qPrintable(shown[0].details));
+        QVERIFY(QDir(backupDir()).entryList(QDir::Files).isEmpty());
+        QCOMPARE(everyRow(), rows);
+        QCOMPARE(databases(), dbs);
+        QVERIFY(scripts().isEmpty());
     }
 
     // The backup folder is gone: the first backup fails with the server's words, nothing is dropped

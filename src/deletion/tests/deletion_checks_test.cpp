@@ -28,6 +28,33 @@ private slots:
         verifyUntouched();
     }
 
+    // Someone comes in between the sessions' check and the claims: the claim fails at once, the
+    // databases already claimed are given back, nothing is dropped, and the sessions are named.
+    void failedClaimGivesBackAndDropsNothing() {
+        const QString claim2003 = "alter database [tqdata_001_2003] set single_user with no_wait";
+        script->onStatement = [&](const QString& sql) {
+            if (sql == claim2003) {
+                inst.sessions["tqdata_001_2003"] = {{64, "wang", "PC-3", "报表工具"}};
+                inst.failures[claim2003] =
+                    FakeInstallation::serverError(5061,
+                                                  "ALTER DATABASE failed because a lock could not be placed "
+                                                  "on database 'tqdata_001_2003'.");
+            }
+            script->answer(sql, inst.answer(sql), 1);
+        };
+        QCOMPARE(run(request("001", "2002;2003")), Outcome::Stopped);
+        const QStringList log = script->log;
+        QCOMPARE(log.mid(log.indexOf(claim2003) + 1, 1),
+                 QStringList{"alter database [tqdata_001_2002] set multi_user"});
+        QVERIFY(!log.join('\n').contains("drop database"));
+        QCOMPARE(host->shown.last(),
+                 "无法独占数据库tqdata_001_2003,删除操作已停止,没有删除任何数据!\n正在使用的连接:\n"
+                 "会话64(登录名 wang, 主机 PC-3, 程序 报表工具) "
+                 "正在使用数据库tqdata_001_2003\n请断开这些连接后重试。");
+        QVERIFY(host->lastDetails.contains("(5061)"));
+        verifyUntouched();
+    }
+
     // Every hazard found in the one check before the first drop stops the run, each database
     // named with its reasons, the server's values in the details.
     void hazardsStopBeforeAnyDrop_data() {
@@ -114,15 +141,31 @@ private slots:
             checksOf({"tqdata_001_2002", "tqdata_001_2003"}, asked).split(";\n").first()));
     }
 
-    // OFFLINE is flagged before the first confirmation and its files are named after the drop; a
-    // single-user database nobody else holds is no hazard.
+    // OFFLINE is flagged before the first confirmation, which says it cannot be backed up and its
+    // files would stay; with backups chosen the run stops before the first backup, without them its
+    // files are named after the drop. A single-user database nobody else holds is no hazard.
     void offlineDatabaseIsFlaggedAndItsFilesNamed() {
         inst.states["tqdata_001_2003"] = "OFFLINE";
         inst.singleUser << "tqdata_001_2002";
-        QCOMPARE(run(request("001", "2002;2003")), Outcome::Succeeded);
+        QCOMPARE(run(request("001", "2002;2003")), Outcome::Stopped);
         QVERIFY2(host->previewDetails.contains(
                      "tqdata_001_2003: 20.0 MB, OFFLINE(注意: 数据库未联机), 无其他连接"),
                  qPrintable(host->previewDetails));
+        QVERIFY(host->previewDetails.contains(
+            "注意: 以下数据库处于脱机状态(OFFLINE),无法备份;删除后其数据文件仍留在"
+            "服务器的磁盘上:\n    tqdata_001_2003"));
+        QCOMPARE(
+            host->shown.last(),
+            "以下数据库处于脱机状态(OFFLINE),无法备份,删除操作已停止,没有删除任何数据!\ntqdata_001_2003\n"
+            "请先在服务器上使其联机(ONLINE),或不选择备份后重试。");
+        QVERIFY(!script->log.join('\n').contains("BACKUP DATABASE"));
+        QVERIFY(inst.accounts.contains("001"));
+
+        host->backupsChosen = false;
+        QCOMPARE(run(request("001", "2002;2003")), Outcome::Succeeded);
+        // Only the database someone could be in is claimed.
+        QVERIFY(script->log.contains("alter database [tqdata_001_2002] set single_user with no_wait"));
+        QVERIFY(!script->log.join('\n').contains("alter database [tqdata_001_2003]"));
         QCOMPARE(host->shown.last(),
                  "帐套001(2002;2003年)已成功删除!\n注意: 以下数据库删除时处于脱机状态(OFFLINE),"
                  "其数据文件仍留在服务器的磁盘上,需要手工删除:\ntqdata_001_2003:\n"
@@ -136,6 +179,7 @@ private slots:
 
         // Paths that cannot be read still leave the database named.
         init();
+        host->backupsChosen = false;
         inst.states["tqdata_001_2003"] = "OFFLINE";
         inst.failures[filesQuery] = FakeInstallation::serverError(229, "The SELECT permission was denied.");
         QCOMPARE(run(request("001", "2002;2003")), Outcome::Succeeded);
@@ -192,7 +236,7 @@ private slots:
         }
         QVERIFY2(
             notice.startsWith(kDeleteFailed + "\n等待其他会话释放锁超时,系统数据库中的删除已全部撤销。\n" +
-                              named + "\n以下年度数据库已删除,无法恢复:\ntqdata_001_2002"),
+                              named + "\n以下年度数据库已删除,可以用它们的备份和撤销脚本恢复(撤销脚本: "),
             qPrintable(notice));
         // The holders are asked for at once, before anything else is sent. The rollback settles
         // the catalogue, so nothing of it is read again (that would wait out the same lock once

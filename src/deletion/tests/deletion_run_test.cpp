@@ -87,11 +87,12 @@ private slots:
         QCOMPARE(run(r), Outcome::Succeeded);
         QCOMPARE(host->shown.last(),
                  years ? "帐套001(" + list.join(';') + "年)已成功删除!" : QString("空帐套号001已成功删除!"));
-        QCOMPARE(script->roundTrips, years ? 8 + 4 * years : 5);
+        // After the backups: the sessions again, and a claim of each database.
+        QCOMPARE(script->roundTrips, years ? 9 + 5 * years : 5);
         QCOMPARE(savedScripts().size(), 1);
         QCOMPARE(script->log.count(kTables), 1);
-        QCOMPARE(duringWait, (QStringList{"SET XACT_ABORT ON", "BEGIN TRANSACTION"} << purgeOf001()
-                                                                                    << "COMMIT TRANSACTION"));
+        QCOMPARE(guardsAsN(duringWait), (QStringList{"SET XACT_ABORT ON", "BEGIN TRANSACTION"}
+                                         << purgeOf001() << "COMMIT TRANSACTION"));
         QVERIFY(!inst.accounts.contains("001"));
         QCOMPARE(inst.databases, QStringList{"tqdata_002_2002"});
     }
@@ -104,6 +105,9 @@ private slots:
                  "已删除的年度数据库:\ntqdata_001_2003");
         QVERIFY(host->lastDetails.startsWith("tqdata_001_2002: in use (3702)\n撤销脚本: "));
         QVERIFY(!inst.accounts.contains("001"));
+        // The database still there is everyone's again.
+        const qsizetype drop = script->log.indexOf("drop database [tqdata_001_2002]");
+        QCOMPARE(script->log.value(drop + 1), "alter database [tqdata_001_2002] set multi_user");
     }
 
     // A refused delete rolls the whole purge back at once; the rows are named as still there.
@@ -117,7 +121,12 @@ private slots:
         const QString outcome = host->shown.last();
         QVERIFY2(outcome.startsWith(kDeleteFailed + "\n以下内容仍在服务器上:\nEAILog: 3 行\n"),
                  qPrintable(outcome));
-        QVERIFY(outcome.endsWith("UA_account: 1 行\n以下年度数据库已删除,无法恢复:\ntqdata_001_2002"));
+        // The dropped database has a verified backup: its way back is named, never "无法恢复".
+        QVERIFY2(outcome.contains(
+                     "UA_account: 1 行\n以下年度数据库已删除,可以用它们的备份和撤销脚本恢复(撤销脚本: "),
+                 qPrintable(outcome));
+        QVERIFY(outcome.contains("\ntqdata_001_2002 (备份: "));
+        QVERIFY(!outcome.contains("无法恢复"));
         QVERIFY(host->lastDetails.startsWith("deadlock (1205)\n撤销脚本: "));
         QVERIFY(inst.accounts.contains("001"));
     }
@@ -141,16 +150,16 @@ private slots:
         QTest::addColumn<QString>("keptTable");
         QTest::addColumn<QString>("keptDatabase");
         QTest::addColumn<QString>("named");
-        QTest::newRow("rows")
-            << "UA_log"
-            << ""
-            << "UA_log: 2 行\n以下年度数据库已删除,无法恢复:\ntqdata_001_2002\ntqdata_001_2003";
+        QTest::newRow("rows") << "UA_log"
+                              << ""
+                              << "UA_log: 2 行\n以下年度数据库已删除,可以用它们的备份和撤销脚本恢复";
         QTest::newRow("integration log") << "EAILog"
                                          << ""
                                          << "EAILog: 3 行\n以下年度数据库已删除";
-        QTest::newRow("database") << ""
-                                  << "tqdata_001_2003"
-                                  << "数据库tqdata_001_2003\n以下年度数据库已删除,无法恢复:\ntqdata_001_2002";
+        QTest::newRow("database")
+            << ""
+            << "tqdata_001_2003"
+            << "数据库tqdata_001_2003\n以下年度数据库已删除,可以用它们的备份和撤销脚本恢复";
     }
     void leftoversAreNamed() {
         QFETCH(QString, keptTable);
@@ -197,9 +206,13 @@ private slots:
             QVERIFY(made >= 0);
             QCOMPARE(beforeDrop[made + 1], "RESTORE VERIFYONLY FROM DISK = N'" + file + "' WITH CHECKSUM");
         }
-        // The undo script's batch comes last; its registration row is the look-up's.
-        QVERIFY(beforeDrop.last().contains("OBJECT_ID('UA_account')"));
-        QVERIFY(!beforeDrop.contains("select * from UA_account where cacc_id='001'"));
+        // The undo script's batch, its registration row read again with the count and checksum the
+        // purge compares; then the sessions once more and every database claimed.
+        QCOMPARE(beforeDrop.mid(beforeDrop.size() - 3),
+                 (QStringList{sessionsOf({"tqdata_001_2002", "tqdata_001_2003"}),
+                              "alter database [tqdata_001_2002] set single_user with no_wait",
+                              "alter database [tqdata_001_2003] set single_user with no_wait"}));
+        QCOMPARE(beforeDrop[beforeDrop.size() - 4], "select * from UA_account where cacc_id='001'");
         QCOMPARE(host->view.started, (QStringList{"tqdata_001_2002", "tqdata_001_2003"}));
         QVERIFY(host->view.finished);
 
@@ -208,10 +221,12 @@ private slots:
         QVERIFY(undo.contains("RESTORE DATABASE [tqdata_001_2003] FROM DISK = N'" + inst.backupFiles[1] +
                               "' WITH RECOVERY;"));
         const qsizetype account = undo.indexOf(
-            "SET IDENTITY_INSERT [UA_account] ON;\n"
-            "INSERT INTO [UA_account] ([id], [cacc_id], [note]) VALUES (1, N'001', N'UA_account 行1');");
+            "    SET IDENTITY_INSERT [TQSystem].[dbo].[UA_account] ON;\n"
+            "    INSERT INTO [TQSystem].[dbo].[UA_account] ([id], [cacc_id], [note]) VALUES (1, N'001', "
+            "N'UA_account "
+            "行1');");
         QVERIFY(account > 0);
-        QVERIFY(undo.indexOf("INSERT INTO [EAILog]") > account);
+        QVERIFY(undo.indexOf("INSERT INTO [TQSystem].[dbo].[EAILog]") > account);
         QCOMPARE(undo.count("INSERT INTO"), 1 + 3 + 2 * 8);
         QCOMPARE(host->lastDetails, "撤销脚本: " + savedScripts().value(0) + "\n备份文件(服务器上):\n    " +
                                         inst.backupFiles.join("\n    "));
