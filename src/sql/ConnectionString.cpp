@@ -4,7 +4,7 @@ namespace ConnectionString {
 
 namespace {
 
-enum class Family { Microsoft18, Microsoft17, FreeTds, Legacy };
+enum class Family { Microsoft18, Microsoft17, FreeTds, Legacy, WindowsBuiltIn };
 
 Family familyOf(const QString& driver) {
     if (driver.compare(QStringLiteral("FreeTDS"), Qt::CaseInsensitive) == 0)
@@ -13,6 +13,10 @@ Family familyOf(const QString& driver) {
         return Family::Microsoft18;
     if (driver.contains(QStringLiteral("Driver 17"), Qt::CaseInsensitive))
         return Family::Microsoft17;
+#ifdef Q_OS_WIN
+    if (driver.compare(QStringLiteral("SQL Server"), Qt::CaseInsensitive) == 0)
+        return Family::WindowsBuiltIn;
+#endif
     return Family::Legacy;
 }
 
@@ -38,9 +42,18 @@ SqlError refused(const QString& what) {
 }  // namespace
 
 const QStringList& preferredDrivers() {
+#ifdef Q_OS_WIN
+    // "SQL Server" comes with every Windows. FreeTDS last: it is what a Windows program sees under wine,
+    // whose ODBC hands calls to the host's driver manager.
+    static const QStringList names{QStringLiteral("ODBC Driver 18 for SQL Server"),
+                                   QStringLiteral("ODBC Driver 17 for SQL Server"),
+                                   QStringLiteral("SQL Server Native Client 11.0"),
+                                   QStringLiteral("SQL Server"), QStringLiteral("FreeTDS")};
+#else
     static const QStringList names{QStringLiteral("ODBC Driver 18 for SQL Server"),
                                    QStringLiteral("ODBC Driver 17 for SQL Server"), QStringLiteral("FreeTDS"),
                                    QStringLiteral("SQL Server")};
+#endif
     return names;
 }
 
@@ -134,8 +147,18 @@ Built build(const ConnectionSpec& spec, const QString& driver) {
             break;
         case Family::Microsoft17:
         case Family::Legacy:
+            // Native Client 11.0 takes 17's keys: Encrypt=yes|no and TrustServerCertificate
+            // (https://learn.microsoft.com/previous-versions/sql/sql-server-2012/ms130822(v=sql.110)).
             parts << (clear ? QStringLiteral("Encrypt=no") : QStringLiteral("Encrypt=yes"))
                   << QStringLiteral("TrustServerCertificate=yes");
+            break;
+        case Family::WindowsBuiltIn:
+            // Windows' own driver documents Encrypt but no TrustServerCertificate
+            // (https://learn.microsoft.com/openspecs/sql_server_protocols/ms-odbcstr/): Encrypt=yes
+            // validates the certificate, so against a self-signed one only a connect the operator
+            // allowed in clear succeeds, the login then encrypted whenever the server can
+            // ([MS-TDS] 2.2.6.5, ENCRYPT_OFF).
+            parts << (clear ? QStringLiteral("Encrypt=no") : QStringLiteral("Encrypt=yes"));
             break;
     }
     b.text = parts.join(QLatin1Char(';'));

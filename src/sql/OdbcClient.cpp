@@ -1,10 +1,16 @@
 #include "sql/OdbcClient.h"
 
+#ifdef _WIN32
+// Windows' ODBC headers use its base types without including them.
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 
 #include <atomic>
+#include <iterator>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include <QCoreApplication>
@@ -59,15 +65,26 @@ SqlError statementError(SQLHSTMT st) {
     SqlError e{SqlError::Kind::Statement, 0, {}};
     QStringList words;
     for (SQLSMALLINT i = 1;; ++i) {
-        SQLCHAR state[6];
         SQLINTEGER native = 0;
-        SQLCHAR text[2048];
         SQLSMALLINT len = 0;
+#ifdef _WIN32
+        // Windows' narrow ODBC functions speak the system's code page, not UTF-8: use the wide ones.
+        SQLWCHAR state[6];
+        SQLWCHAR text[2048];
+        if (!SQL_SUCCEEDED(SQLGetDiagRecW(SQL_HANDLE_STMT, st, i, state, &native, text,
+                                          SQLSMALLINT(std::size(text)), &len)))
+            break;
+        const QString words1 = QString::fromWCharArray(text, qMin<qsizetype>(len, std::size(text) - 1));
+#else
+        SQLCHAR state[6];
+        SQLCHAR text[2048];
         if (!SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, st, i, state, &native, text, sizeof text, &len)))
             break;
+        const QString words1 = QString::fromUtf8(reinterpret_cast<const char*>(text));
+#endif
         if (e.nativeCode == 0)
             e.nativeCode = native;
-        words << withoutTags(QString::fromUtf8(reinterpret_cast<const char*>(text)));
+        words << withoutTags(words1);
     }
     words.removeAll(QString());
     e.message = words.join(QLatin1Char('\n'));
@@ -211,9 +228,14 @@ private:
             }
             stmt_ = st;
         }
+#ifdef _WIN32
+        std::wstring text = sql.toStdWString();
+        SQLRETURN rc = SQLExecDirectW(st, text.data(), SQL_NTS);
+#else
         // The connection asks for UTF-8 (ClientCharset), as QtSql's own statements do.
         QByteArray text = sql.toUtf8();
         SQLRETURN rc = SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
+#endif
         SqlError e;
         while (rc != SQL_NO_DATA) {
             if (rc == SQL_ERROR) {
@@ -270,16 +292,23 @@ private:
 
     SqlError openOnWorker(const ConnectionSpec& spec) {
         closeOnWorker();
-        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC"))) {
-            return {SqlError::Kind::NoDriver, 0,
-                    QStringLiteral(
-                        "未安装 Qt 的 ODBC 数据库驱动(QODBC)。Debian 上请安装软件包 libqt6sql6-odbc。")};
-        }
+#ifdef Q_OS_WIN
+        const QString noQodbc = QStringLiteral(
+            "程序目录中缺少 Qt 的 ODBC 数据库驱动(sqldrivers\\qsqlodbc.dll)，请重新安装本工具。");
+        const QString install = QStringLiteral("请安装 Microsoft ODBC Driver 18 for SQL Server。");
+#else
+        const QString noQodbc =
+            QStringLiteral("未安装 Qt 的 ODBC 数据库驱动(QODBC)。Debian 上请安装软件包 libqt6sql6-odbc。");
+        const QString install = QStringLiteral("Debian 上请安装软件包 tdsodbc。");
+#endif
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
+            return {SqlError::Kind::NoDriver, 0, noQodbc};
         const QString driver = ConnectionString::chooseDriver(installedOdbcDrivers());
         if (driver.isEmpty()) {
             return {SqlError::Kind::NoDriver, 0,
-                    QStringLiteral("未找到 SQL Server 的 ODBC 驱动程序(%1)。Debian 上请安装软件包 tdsodbc。")
-                        .arg(ConnectionString::preferredDrivers().join(QStringLiteral("、")))};
+                    QStringLiteral("未找到 SQL Server 的 ODBC 驱动程序(%1)。")
+                            .arg(ConnectionString::preferredDrivers().join(QStringLiteral("、"))) +
+                        install};
         }
         const ConnectionString::Built built = ConnectionString::build(spec, driver);
         if (built.error.isError())
@@ -401,16 +430,26 @@ QStringList installedOdbcDrivers() {
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
         return names;
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLCHAR desc[512];
-    SQLCHAR attrs[2048];
     SQLSMALLINT descLen = 0;
     SQLSMALLINT attrsLen = 0;
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
+#ifdef _WIN32
+    SQLWCHAR desc[512];
+    SQLWCHAR attrs[2048];
+    while (SQL_SUCCEEDED(SQLDriversW(env, direction, desc, SQLSMALLINT(std::size(desc)), &descLen, attrs,
+                                     SQLSMALLINT(std::size(attrs)), &attrsLen))) {
+        names << QString::fromWCharArray(desc);
+        direction = SQL_FETCH_NEXT;
+    }
+#else
+    SQLCHAR desc[512];
+    SQLCHAR attrs[2048];
     while (SQL_SUCCEEDED(
         SQLDrivers(env, direction, desc, sizeof desc, &descLen, attrs, sizeof attrs, &attrsLen))) {
         names << QString::fromLocal8Bit(reinterpret_cast<const char*>(desc));
         direction = SQL_FETCH_NEXT;
     }
+#endif
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     return names;
 }

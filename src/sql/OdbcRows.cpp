@@ -2,6 +2,10 @@
 // by value.
 #include "sql/OdbcRows.h"
 
+#ifdef _WIN32
+// Windows' ODBC headers use its base types without including them.
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the program's icons as 16-colour XPM images (the classic VGA palette plus transparency).
+"""Draws the program's icons as 16-colour XPM images (the classic VGA palette plus transparency),
+and the main one again as a Windows .ico for the executable's resources.
 
     tools/icons/make_icons.py src/app/resources
 
@@ -7,6 +8,7 @@ The main window's icon: a database drum with a red removal badge. The wait windo
 same drum with an hourglass. Re-run after changing a drawing; the output is committed.
 """
 import math
+import struct
 import sys
 from pathlib import Path
 
@@ -53,6 +55,27 @@ class Canvas:
         rows = [f'"{"".join(row)}"' for row in self.px]
         body = ",\n".join(lines + rows)
         return f"/* XPM */\nstatic const char *{name}[] = {{\n{body}\n}};\n"
+
+    def ico(self):
+        """One 32-bit BGRA image in an ICONDIR: a bottom-up DIB of twice the height, then the AND mask."""
+        n = self.size
+        pixels = bytearray()
+        mask = bytearray()
+        stride = ((n + 31) // 32) * 4
+        for row in reversed(self.px):
+            bits = bytearray(stride)
+            for x, c in enumerate(row):
+                if c == ".":
+                    pixels += bytes(4)
+                    bits[x // 8] |= 0x80 >> (x % 8)
+                else:
+                    r, g, b = (int(PALETTE[c][i:i + 2], 16) for i in (1, 3, 5))
+                    pixels += bytes((b, g, r, 255))
+            mask += bits
+        header = struct.pack("<IiiHHIIiiII", 40, n, 2 * n, 1, 32, 0, len(pixels) + len(mask), 0, 0, 0, 0)
+        image = header + pixels + mask
+        entry = struct.pack("<BBBBHHII", n, n, 0, 0, 1, 32, len(image), 6 + 16)
+        return struct.pack("<HHH", 0, 1, 1) + entry + image
 
 
 def drum(cv, x0, x1, top, bottom, ry):
@@ -115,3 +138,4 @@ if __name__ == "__main__":
     out.mkdir(parents=True, exist_ok=True)
     for name, cv in (("acctset_remover", main_icon()), ("wait_32", wait_icon(32)), ("wait_16", wait_icon(16))):
         (out / (name.replace("_", "-") + ".xpm")).write_text(cv.xpm(name))
+    (out / "acctset-remover.ico").write_bytes(main_icon().ico())

@@ -271,6 +271,12 @@ void UndoScriptTest::fileNameIsSafeOnEveryFileSystem() {
     const QDateTime at(QDate(2026, 12, 7), QTime(9, 5, 3));
     QCOMPARE(fileName("host\\INST", "001", at), QString("host_INST_001_20261207-090503.sql"));
     QCOMPARE(fileName("10.0.0.1,1433", "a/b:c", at), QString("10.0.0.1,1433_a_b_c_20261207-090503.sql"));
+    // Every character Windows refuses in a name, and a name Windows reserves: the file can be made.
+    const QString hostile = fileName("CON", "*?\"<>|.", at);
+    QCOMPARE(hostile, QString("CON_______._20261207-090503.sql"));
+    QTemporaryDir dir;
+    QFile f(dir.filePath(hostile));
+    QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(f.errorString()));
 }
 
 void UndoScriptTest::savedScriptIsUtf8WithByteOrderMarkOrNothing() {

@@ -31,8 +31,23 @@ private slots:
         QTest::newRow("17 beats FreeTDS")
             << QStringList{"SQL Server", "FreeTDS", "ODBC Driver 17 for SQL Server"}
             << "ODBC Driver 17 for SQL Server";
+#ifdef Q_OS_WIN
+        // Windows' own driver is on every machine; FreeTDS only where wine hands over to the host.
+        QTest::newRow("Native Client beats Windows' own driver")
+            << QStringList{"SQL Server", "SQL Server Native Client 11.0", "FreeTDS"}
+            << "SQL Server Native Client 11.0";
+        QTest::newRow("Windows' own driver beats FreeTDS")
+            << QStringList{"FreeTDS", "SQL Server"} << "SQL Server";
+        QTest::newRow("17 beats Native Client")
+            << QStringList{"SQL Server Native Client 11.0", "ODBC Driver 17 for SQL Server"}
+            << "ODBC Driver 17 for SQL Server";
+        QTest::newRow("FreeTDS under wine") << QStringList{"MySQL", "FreeTDS"} << "FreeTDS";
+        QTest::newRow("older Native Client is not one of ours")
+            << QStringList{"SQL Server Native Client 10.0"} << "";
+#else
         QTest::newRow("FreeTDS beats the old driver") << QStringList{"SQL Server", "FreeTDS"} << "FreeTDS";
         QTest::newRow("old driver last") << QStringList{"MySQL", "SQL Server"} << "SQL Server";
+#endif
         QTest::newRow("case of the listed name") << QStringList{"freetds"} << "freetds";
     }
     void chooseDriver() {
@@ -124,12 +139,28 @@ private slots:
             << "a}b"
             << "DRIVER={ODBC Driver 17 for SQL Server};SERVER={db01\\ACCT};UID={sa};PWD={a}}b};"
                "DATABASE={TQSystem};Encrypt=yes;TrustServerCertificate=yes";
+        QTest::newRow("Native Client 11.0 takes 17's keys")
+            << "SQL Server Native Client 11.0"
+            << "db01\\ACCT"
+            << "pw"
+            << "DRIVER={SQL Server Native Client "
+               "11.0};SERVER={db01\\ACCT};UID={sa};PWD={pw};DATABASE={TQSystem};"
+               "Encrypt=yes;TrustServerCertificate=yes";
+#ifdef Q_OS_WIN
+        // Windows' own driver knows no TrustServerCertificate.
+        QTest::newRow("Windows' own driver")
+            << "SQL Server"
+            << "db01,1433"
+            << "pw"
+            << "DRIVER={SQL Server};SERVER={db01,1433};UID={sa};PWD={pw};DATABASE={TQSystem};Encrypt=yes";
+#else
         QTest::newRow("old driver")
             << "SQL Server"
             << "db01"
             << "pw"
             << "DRIVER={SQL Server};SERVER={db01};UID={sa};PWD={pw};DATABASE={TQSystem};"
                "Encrypt=yes;TrustServerCertificate=yes";
+#endif
     }
     // Only on the operator's word does a driver accept a server without TLS; each keeps the
     // certificate unvalidated.
@@ -147,6 +178,14 @@ private slots:
                             << "Encrypt=yes;TrustServerCertificate=yes";
         QTest::newRow("17, clear allowed")
             << "ODBC Driver 17 for SQL Server" << true << "Encrypt=no;TrustServerCertificate=yes";
+        QTest::newRow("Native Client 11.0")
+            << "SQL Server Native Client 11.0" << false << "Encrypt=yes;TrustServerCertificate=yes";
+        QTest::newRow("Native Client 11.0, clear allowed")
+            << "SQL Server Native Client 11.0" << true << "Encrypt=no;TrustServerCertificate=yes";
+#ifdef Q_OS_WIN
+        QTest::newRow("Windows' own driver") << "SQL Server" << false << "Encrypt=yes";
+        QTest::newRow("Windows' own driver, clear allowed") << "SQL Server" << true << "Encrypt=no";
+#endif
     }
     void encryptionKeys() {
         QFETCH(QString, driver);
