@@ -20,6 +20,7 @@ function(acctset_test_program name)
     return()
   endif()
   add_executable(${name} ${T_SOURCES})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_link_libraries(${name} PRIVATE Qt6::Test Qt6::Sql acctset_test_support ${T_LIBS})
   target_compile_options(${name} PRIVATE ${ACCTSET_TEST_FLAGS})
   # Tests with the windows share one set of precompiled headers, the rest another; Qt Network

@@ -34,7 +34,6 @@ function(acctset_pch kind)
   add_library(acctset_pch_${kind} STATIC ${PROJECT_SOURCE_DIR}/cmake/pch/pch.cpp)
   target_link_libraries(acctset_pch_${kind} PRIVATE ${P_LIBS})
   target_precompile_headers(acctset_pch_${kind} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/pch/${kind}.h)
-  set_target_properties(acctset_pch_${kind} PROPERTIES AUTOMOC OFF)
 endfunction()
 
 function(acctset_use_pch target kind)
