@@ -5,10 +5,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "EngineFixture.h"
 #include "sandbox/Sandbox.h"
 #include "support/TestMain.h"
 
 using namespace sandbox;
+using namespace sandbox::testing;
 
 namespace {
 
@@ -20,24 +22,6 @@ std::vector<std::string> messagesOf(const BatchResult& r) {
             out.push_back(std::to_string(m.number) + ":" + m.text);
     return out;
 }
-
-int errorOf(const BatchResult& r) {
-    for (const auto& p : r.pieces)
-        for (const auto& m : p.messages)
-            if (m.severity > 10)
-                return m.number;
-    return 0;
-}
-
-struct Fixture {
-    Engine engine;
-    std::unique_ptr<Session> s;
-    Fixture() {
-        engine.seedDemo();
-        s = engine.openSession("TQSystem");
-    }
-    BatchResult run(const std::string& sql) { return engine.execBatch(*s, sql); }
-};
 
 }  // namespace
 
