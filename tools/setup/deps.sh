@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the tool, its sandbox server and its tests need.
 # Quick when everything is already there. `--windows` adds what the Windows build and its tests under
-# wine need (tools/windows/), which ./test and ./run do without.
+# wine need (tools/windows/), which ./test and ./run do without; `--qt-source` what building Qt for
+# Windows from source needs.
 set -euo pipefail
 
 packages=(
@@ -19,14 +20,17 @@ packages=(
 )
 # Debian's nodejs comes without npm; a Node.js installed with its own npm needs none.
 command -v npm >/dev/null 2>&1 || packages+=(npm)
-if [ "${1:-}" = --windows ]; then
-  packages+=(
-    g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev mingw-w64-tools
-    nsis wine wine64 xvfb openbox xdotool x11-utils imagemagick zip unzip xz-utils
-    # Qt for Windows from source, when no prebuilt one is at hand (tools/windows/build-qt.sh).
-    dpkg-dev qt6-base-dev-tools
-  )
-fi
+for option in "$@"; do
+  case $option in
+    --windows)
+      packages+=(
+        g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev mingw-w64-tools
+        nsis wine wine64 xvfb openbox xdotool x11-utils imagemagick zip unzip xz-utils
+      ) ;;
+    # Qt for Windows from Debian's source, only when no prebuilt one is at hand (tools/windows/build-qt.sh).
+    --qt-source) packages+=(dpkg-dev qt6-base-dev-tools) ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -31,6 +31,7 @@ if [ -f "$prebuilt" ]; then
 fi
 
 # No prebuilt: build from Debian's source, fetched through a private deb-src list (nothing under /etc changes).
+"$root/tools/setup/deps.sh" --windows --qt-source
 work=${ACCTSET_QT_WIN_WORK:-$parent/qt-mingw-build}
 mkdir -p "$work/aptsrc/lists/partial"
 cd "$work"
