@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "sandbox/Sandbox.h"
+#include "support/RunnerBatches.h"
 
 namespace hostile {
 
@@ -46,30 +47,6 @@ inline void fill(sandbox::Engine& engine, const QString& n) {
                 ("UPDATE " + t + " SET " + parts[0] + " = '" + v + "' WHERE " + where).toStdString());
         }
     }
-}
-
-// The batches as sqlcmd cuts them: a line of GO alone ends one; a line that is one of its commands
-// (":" commands, "!!", ed, reset, exit, quit) or holds "$(" would be acted on, and a line tsql takes
-// for its own (exit, quit, bye, reset, version, :r) too: either gives an empty list, with the line
-// in *why.
-inline QStringList sqlcmdBatches(const QString& script, QString* why) {
-    static const QRegularExpression go(R"(^\s*go(\s+\d+)?\s*$)", QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression command(R"(^\s*(:|!!|(ed|reset|exit|quit|bye|version)\b))",
-                                            QRegularExpression::CaseInsensitiveOption);
-    QStringList batches{QString()};
-    for (const QString& line : script.split('\n')) {
-        if (line.contains(QStringLiteral("$(")) || command.match(line).hasMatch() || line.contains('\r')) {
-            *why = line;
-            return {};
-        }
-        if (go.match(line).hasMatch())
-            batches << QString();
-        else
-            batches.last() += line + '\n';
-    }
-    if (batches.last().trimmed().isEmpty())
-        batches.removeLast();
-    return batches;
 }
 
 }  // namespace hostile

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "deletion/UndoScript.h"
+#include "support/RunnerBatches.h"
 #include "support/TestMain.h"
 
 using namespace deletion::undo;
@@ -120,28 +121,12 @@ Header header001() {
                   "TQSystem",        "DBHOST\\INST"};
 }
 
-// The batches as sqlcmd and tsql cut them: a line that is GO alone ends one. A line either runner
-// would take as its own command, and a "$(" sqlcmd would expand, fail the test.
+// The batches as sqlcmd and tsql cut them; empty, with the line named, when either would misread one.
 QStringList runnerBatches(const QString& script) {
-    static const QRegularExpression go(R"(^\s*go(\s+\d+)?\s*$)", QRegularExpression::CaseInsensitiveOption);
-    // sqlcmd: ":" commands, "!!", ed, reset, exit, quit; tsql: exit, quit, bye, reset, version, :r.
-    static const QRegularExpression command(R"(^\s*(:|!!|(ed|reset|exit|quit|bye|version)\b))",
-                                            QRegularExpression::CaseInsensitiveOption);
-    QStringList batches{QString()};
-    for (const QString& line : script.split('\n')) {
-        if (line.contains("$("))
-            qWarning() << "sqlcmd would expand:" << line;
-        if (command.match(line).hasMatch())
-            qWarning() << "a runner's command:" << line;
-        if (line.contains("$(") || command.match(line).hasMatch() || line.contains('\r'))
-            return {};
-        if (go.match(line).hasMatch())
-            batches << QString();
-        else
-            batches.last() += line + '\n';
-    }
-    if (batches.last().trimmed().isEmpty())
-        batches.removeLast();
+    QString why;
+    const QStringList batches = hostile::sqlcmdBatches(script, &why);
+    if (batches.isEmpty() && !why.isEmpty())
+        qWarning() << "a line a runner would misread:" << why;
     return batches;
 }
 
