@@ -81,6 +81,7 @@ void FrmMain::txtSqlSrvName_Change() {
     setBoxEnabled(ComAccList, false);
     ComAccList->clear();
     CmdDel->setEnabled(false);
+    menu_restore->setEnabled(false);
     const bool named = !AccountCatalogue::trimSpaces(txtSqlSrvName->text()).isEmpty();
     setBoxEnabled(txtSaPwd, named);
     CmdLink->setEnabled(named);
@@ -110,6 +111,7 @@ void FrmMain::CmdLink_Click() {
     if (opened.cause == SqlError::Cause::ServerWithoutTls) {
         if (MessageBox::caution(this, clearLoginQuestion(spec), opened.message) != MessageBox::Ok) {
             connectedSpec_ = {};
+            menu_restore->setEnabled(false);
             return;
         }
         spec.allowUnencrypted = true;
@@ -119,6 +121,8 @@ void FrmMain::CmdLink_Click() {
     // The second connection (a backup's progress) logs in as this one did, in clear only if the
     // operator allowed it here.
     connectedSpec_ = opened.isError() ? ConnectionSpec{} : spec;
+    // A restore needs the server only: the account set it brings back may have been the last one.
+    menu_restore->setEnabled(!opened.isError() && cnn.isOpen());
     if (opened.isError() || !cnn.isOpen()) {
         MessageBox::notice(this, connectFailed(opened, spec), opened.message);
         return;

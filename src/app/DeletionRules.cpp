@@ -9,9 +9,13 @@
 #include "app/FrmMain.h"
 #include "app/FrmShowDel.h"
 #include "app/MessageBox.h"
+#include "app/ScriptDialog.h"
 #include "catalogue/AccountCatalogue.h"
 #include "catalogue/YearList.h"
 #include "deletion/Deletion.h"
+#include "deletion/Restore.h"
+#include "deletion/RestoreText.h"
+#include "deletion/UndoCapture.h"
 
 namespace {
 
@@ -94,6 +98,13 @@ public:
             progress_ = std::make_unique<FrmBackupProgress>(&w_);
         return progress_.get();
     }
+    deletion::BackupView* restoreView() override {
+        if (!restoreProgress_)
+            restoreProgress_ = std::make_unique<FrmBackupProgress>(&w_, deletion::text::restoreWindowTitle(),
+                                                                   QStringLiteral("正在准备还原…"),
+                                                                   QStringLiteral("正在取消还原…"));
+        return restoreProgress_.get();
+    }
 
     void showWait() override { FrmShowDel::Show(); }
     void closeWait() override { FrmShowDel::Close(); }
@@ -102,6 +113,7 @@ public:
 private:
     FrmMain& w_;
     std::unique_ptr<FrmBackupProgress> progress_;
+    std::unique_ptr<FrmBackupProgress> restoreProgress_;
 };
 
 }  // namespace
@@ -126,6 +138,29 @@ void FrmMain::CmdDel_Click() {
             TxtAccNo->setText(QString());
             ChkDelDB->setChecked(false);
             ChkDelDB_Click();
+        }
+    }
+    deleting_ = false;
+    if (std::exchange(closeAfterDeletion_, false))
+        close();
+}
+
+// A restore from an undo script the operator picks, on the open connection; the window takes no
+// input meanwhile, as during a deletion.
+void FrmMain::menu_restore_Click() {
+    if (deleting_ || !Cnn().isOpen())
+        return;
+    const QString script = ScriptDialog::choose(this, deletion::undoFolder());
+    if (script.isEmpty())
+        return;
+    deleting_ = true;
+    {
+        InputGuard guard(this);
+        WindowHost host(*this);
+        if (deletion::restore({script, {}}, host) != deletion::RestoreOutcome::Stopped) {
+            // The account set is listed again: the list as the server has it now.
+            CmdLink_Click();
+            TxtAccNo->setText(QString());
         }
     }
     deleting_ = false;

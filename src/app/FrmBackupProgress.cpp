@@ -18,9 +18,11 @@ QPointer<FrmBackupProgress>& instance() {
 }
 }  // namespace
 
-FrmBackupProgress::FrmBackupProgress(QWidget* owner) : QWidget(owner, Qt::Window | Qt::WindowTitleHint) {
+FrmBackupProgress::FrmBackupProgress(QWidget* owner, const QString& title, const QString& preparing,
+                                     const QString& cancelling)
+    : QWidget(owner, Qt::Window | Qt::WindowTitleHint), preparing_(preparing), cancelling_(cancelling) {
     setObjectName(QStringLiteral("FrmBackupProgress"));
-    setWindowTitle(MessageBox::appTitle() + QStringLiteral(" - 正在备份年度数据库"));
+    setWindowTitle(MessageBox::appTitle() + title);
 }
 
 FrmBackupProgress* FrmBackupProgress::current() {
@@ -29,7 +31,7 @@ FrmBackupProgress* FrmBackupProgress::current() {
 
 void FrmBackupProgress::start(const QStringList& databases) {
     auto* grid = new QGridLayout(this);
-    lblStep = new QLabel(QStringLiteral("正在准备备份…"), this);
+    lblStep = new QLabel(preparing_, this);
     lblStep->setObjectName(QStringLiteral("lblStep"));
     grid->addWidget(lblStep, 0, 0, 1, 2);
     int row = 1;
@@ -84,7 +86,7 @@ void FrmBackupProgress::cancel() {
         return;
     cancelled_ = true;
     cmdCancel->setEnabled(false);
-    lblStep->setText(QStringLiteral("正在取消备份…"));
+    lblStep->setText(cancelling_);
 }
 
 // The close box cancels, as 取消 does; the window itself goes when the run says so.

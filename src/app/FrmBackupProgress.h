@@ -17,7 +17,10 @@ class FrmBackupProgress : public QWidget, public deletion::BackupView {
     Q_OBJECT
 
 public:
-    explicit FrmBackupProgress(QWidget* owner);
+    // title follows the application's; preparing shows until the first step.
+    explicit FrmBackupProgress(QWidget* owner, const QString& title = QStringLiteral(" - 正在备份年度数据库"),
+                               const QString& preparing = QStringLiteral("正在准备备份…"),
+                               const QString& cancelling = QStringLiteral("正在取消备份…"));
 
     void start(const QStringList& databases) override;
     void progress(qsizetype index, int percent, const QString& what) override;
@@ -38,6 +41,8 @@ protected:
 private:
     void cancel();
 
+    QString preparing_;
+    QString cancelling_;
     QList<int> percents_;
     bool cancelled_ = false;
 };

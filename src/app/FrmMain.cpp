@@ -114,6 +114,9 @@ void FrmMain::buildControls() {
     menu_show->setObjectName(QStringLiteral("menu_show"));
     menu_about = menuBar->addAction(QStringLiteral("关于"));
     menu_about->setObjectName(QStringLiteral("menu_about"));
+    menu_restore = menuBar->addAction(QStringLiteral("恢复帐套"));
+    menu_restore->setObjectName(QStringLiteral("menu_restore"));
+    menu_restore->setEnabled(false);
     menu_exit = menuBar->addAction(QStringLiteral("退出"));
     menu_exit->setObjectName(QStringLiteral("menu_exit"));
     layout->setMenuBar(menuBar);
@@ -243,6 +246,8 @@ void FrmMain::wireEvents() {
             [this] { fire(&FrmMain::menu_show_Click, "menu_show_Click"); });
     connect(menu_about, &QAction::triggered, this,
             [this] { fire(&FrmMain::menu_about_Click, "menu_about_Click"); });
+    connect(menu_restore, &QAction::triggered, this,
+            [this] { fire(&FrmMain::menu_restore_Click, "menu_restore_Click"); });
     connect(menu_exit, &QAction::triggered, this,
             [this] { fire(&FrmMain::menu_exit_Click, "menu_exit_Click"); });
     focusWatch_ = connect(qApp, &QApplication::focusChanged, this, &FrmMain::onFocusChanged);

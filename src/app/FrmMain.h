@@ -40,6 +40,7 @@ public:
     void cmdexit_Click();
     void menu_show_Click();
     void menu_about_Click();
+    void menu_restore_Click();
     void menu_exit_Click();
 
     // The connection, created on first use; null after menu_exit_Click released it.
@@ -67,6 +68,7 @@ public:
     QMenuBar* menuBar = nullptr;
     QAction* menu_show = nullptr;
     QAction* menu_about = nullptr;
+    QAction* menu_restore = nullptr;  // enabled while connected
     QAction* menu_exit = nullptr;
     QWidget* client = nullptr;  // the client area below the menu bar
     QLineEdit* txtSqlSrvName = nullptr;

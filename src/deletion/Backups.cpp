@@ -121,42 +121,47 @@ bool Backups::stop(const QString& text, const QString& why) {
     return false;
 }
 
+SqlError Backups::watched(const QString& statement, const Step& step) {
+    return runWatched(sql_, view_, watcher_.get(), sessionId_, statement, step.index, step.what);
+}
+
 // The statement runs on the main connection while a timer reads its progress on the second one
 // and passes a cancel on; the call lets the progress window take input meanwhile. Through QtSql's
 // ODBC driver and FreeTDS a backup's own messages reach us only when the statement has ended, all
 // at once, so progress comes from percent_complete; the cancel is an attention, which stops the
-// backup and keeps the session, where a KILL would end the window's connection too.
-SqlError Backups::watched(const QString& statement, const Step& step) {
-    if (view_) {
-        if (view_->cancelled())
+// statement and keeps the session, where a KILL would end the window's connection too.
+SqlError runWatched(SqlClient& sql, BackupView* view, SqlClient* watcher, int sessionId,
+                    const QString& statement, qsizetype index, const QString& what) {
+    if (view) {
+        if (view->cancelled())
             return {SqlError::Kind::Statement, 0, QStringLiteral("Operation canceled")};
-        view_->progress(step.index, 0, step.what);
+        view->progress(index, 0, what);
     }
     std::unique_ptr<QTimer> timer;
-    if (view_ && QCoreApplication::instance()) {
+    bool polling = false;
+    bool cancelSent = false;
+    if (view && QCoreApplication::instance()) {
         timer = std::make_unique<QTimer>();
         timer->setInterval(200);
-        QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [this, step] { poll(step); });
+        QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [&] {
+            if (polling)
+                return;
+            polling = true;
+            if (view->cancelled() && !cancelSent) {
+                sql.cancel();
+                cancelSent = true;
+            } else if (watcher && sessionId > 0 && !cancelSent) {
+                const QVariant pct = single(watcher->query(DeletionSql::percentComplete(sessionId)));
+                if (pct.isValid() && !pct.isNull())
+                    view->progress(index, qBound(0, int(pct.toDouble()), 100), what);
+            }
+            polling = false;
+        });
         timer->start();
     }
-    const SqlError e = sql_.interruptible(statement);
+    const SqlError e = sql.interruptible(statement);
     timer.reset();
     return e;
-}
-
-void Backups::poll(const Step& step) {
-    if (polling_)
-        return;
-    polling_ = true;
-    if (view_->cancelled() && !cancelSent_) {
-        sql_.cancel();
-        cancelSent_ = true;
-    } else if (watcher_ && sessionId_ > 0 && !cancelSent_) {
-        const QVariant pct = single(watcher_->query(DeletionSql::percentComplete(sessionId_)));
-        if (pct.isValid() && !pct.isNull())
-            view_->progress(step.index, qBound(0, int(pct.toDouble()), 100), step.what);
-    }
-    polling_ = false;
 }
 
 }  // namespace deletion

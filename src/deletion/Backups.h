@@ -18,6 +18,11 @@ namespace deletion {
 // dir + separator + db_yyyyMMdd_HHmmss.bak, with the separator the folder itself uses.
 QString backupFile(const QString& directory, const QString& databaseName, const QDateTime& at);
 
+// A long statement (BACKUP, RESTORE) on sql, shown in view: its percent_complete read on watcher
+// (when there is one) from the session sessionId, and the view's 取消 passed on as an attention.
+SqlError runWatched(SqlClient& sql, BackupView* view, SqlClient* watcher, int sessionId,
+                    const QString& statement, qsizetype index, const QString& what);
+
 // The backups before the first drop: what the confirmations say about them, and the backups and
 // their verification themselves.
 class Backups {
@@ -46,7 +51,6 @@ private:
         QString what;
     };
     SqlError watched(const QString& statement, const Step& step);
-    void poll(const Step& step);
     bool stop(const QString& text, const QString& why);
 
     SqlClient& sql_;
@@ -59,8 +63,6 @@ private:
     QList<undo::Backup> made_;
     BackupView* view_ = nullptr;
     std::unique_ptr<SqlClient> watcher_;
-    bool polling_ = false;
-    bool cancelSent_ = false;
 };
 
 }  // namespace deletion

@@ -47,6 +47,8 @@ public:
     // A connection of its own to the same server, to watch a backup; null when there is none.
     virtual std::unique_ptr<SqlClient> secondConnection() { return nullptr; }
     virtual BackupView* backupView() { return nullptr; }
+    // The window that shows restores from an undo script; null when there is none.
+    virtual BackupView* restoreView() { return nullptr; }
 };
 
 }  // namespace deletion

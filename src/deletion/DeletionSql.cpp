@@ -300,6 +300,36 @@ QString releaseDatabase(const QString& databaseName) {
            QStringLiteral(" set multi_user");
 }
 
+// What the server reads in a backup file, before it restores from it:
+// https://learn.microsoft.com/en-us/sql/t-sql/statements/restore-statements-headeronly-transact-sql
+// https://learn.microsoft.com/en-us/sql/t-sql/statements/restore-statements-filelistonly-transact-sql
+QString backupHeader(const QString& file) {
+    return QStringLiteral("RESTORE HEADERONLY FROM DISK = ") + nquoted(file);
+}
+QString backupFileList(const QString& file) {
+    return QStringLiteral("RESTORE FILELISTONLY FROM DISK = ") + nquoted(file);
+}
+
+// As the undo script restores: REPLACE only over the files an OFFLINE database left behind.
+QString restoreDatabase(const QString& db, const QString& file, bool replace) {
+    return QStringLiteral("RESTORE DATABASE ") + SqlText::bracketed(db) + QStringLiteral(" FROM DISK = ") +
+           nquoted(file) +
+           (replace ? QStringLiteral(" WITH REPLACE, RECOVERY") : QStringLiteral(" WITH RECOVERY"));
+}
+
+QString restoreTargets(const QStringList& databaseNames) {
+    return QStringLiteral("select name, state_desc, create_date from sys.databases where name in (") +
+           nameList(databaseNames) + QLatin1Char(')');
+}
+
+// Inside the restore's transaction: none of the account set's rows may be in the table, and none
+// may come in until it ends.
+QString noRowsGuard(const PurgeStatement& p) {
+    return QStringLiteral("if exists (select * from ") + p.table +
+           QStringLiteral(" with (updlock,holdlock) where ") + p.condition +
+           QStringLiteral(") begin raiserror(N'%s',16,1,") + quoted(p.table) + QStringLiteral(") return end");
+}
+
 QString setXactAbort() {
     return QStringLiteral("SET XACT_ABORT ON");
 }

@@ -94,6 +94,17 @@ inline constexpr int kChangedSinceSaved = 50000;
 QString claimDatabase(const QString& databaseName);
 QString releaseDatabase(const QString& databaseName);
 
+// The restore from an undo script.
+QString backupHeader(const QString& file);    // RESTORE HEADERONLY
+QString backupFileList(const QString& file);  // RESTORE FILELISTONLY
+QString restoreDatabase(const QString& databaseName, const QString& file, bool replace);
+// The listed databases as they are now: name, state_desc, create_date.
+QString restoreTargets(const QStringList& databaseNames);
+// Before the inserts, inside their transaction: stops the batch with kRowsThereAgain, naming the
+// table, when any of the account set's rows is in it.
+QString noRowsGuard(const PurgeStatement& p);
+inline constexpr int kRowsThereAgain = 50000;
+
 QString setXactAbort();
 QString beginTransaction();
 QString commitTransaction();

@@ -79,7 +79,7 @@ bool UndoCapture::tablesFrom(const QStringList& tables, const NamedBatch& batch,
     for (const QString& table : tables) {
         const SqlResult meta = batch[columnsOf(table)];
         const SqlResult rows = batch[rowsOf(table)];
-        undo::Table t{table, {}, {}, {}};
+        undo::Table t{table, {}, {}, {}, {}};
         for (const DeletionSql::PurgeStatement& p : DeletionSql::purgeStatements(accountNo)) {
             if (p.table == table)
                 t.condition = p.condition;
@@ -109,10 +109,10 @@ bool UndoCapture::tablesFrom(const QStringList& tables, const NamedBatch& batch,
                 values << (at >= 0 && at < row.size() ? row[at] : QVariant());
             t.rows << values;
         }
-        if (saved) {
-            const SqlResult summary = batch[summaryOf(table)];
-            saved->append({table, t.rows.size(), summary.rowCount() == 1 ? cell(summary, 0, 1) : QVariant()});
-        }
+        const SqlResult summary = batch[summaryOf(table)];
+        t.checksum = summary.rowCount() == 1 ? cell(summary, 0, 1) : QVariant();
+        if (saved)
+            saved->append({table, t.rows.size(), t.checksum});
         out->append(t);
     }
     return true;

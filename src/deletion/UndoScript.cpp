@@ -1,6 +1,7 @@
 // The undo script: typed literals of the rows read before the purge, and the restores of the backups.
 #include "deletion/UndoScript.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -129,11 +130,12 @@ bool writableName(const QString& name) {
     return !name.contains(QStringLiteral("$("));
 }
 
-QString target(const Header& h, const QString& table) {
-    return SqlText::bracketed(h.catalogue) + QStringLiteral(".[dbo].") + SqlText::bracketed(table);
+QString checksumText(const QVariant& checksum) {
+    return checksum.isValid() && !checksum.isNull() ? QString::number(checksum.toLongLong())
+                                                    : QStringLiteral("NULL");
 }
 
-QString headerLines(const Header& h, const QList<Backup>& backups) {
+QString headerLines(const Header& h, const QList<Backup>& backups, const QList<Rows>& tables) {
     QString out;
     out += QStringLiteral("-- 帐套删除工具 撤销脚本 (undo script)\n");
     out += QStringLiteral("-- 服务器 (server): %1\n").arg(oneLine(h.server));
@@ -162,6 +164,12 @@ QString headerLines(const Header& h, const QList<Backup>& backups) {
                 "-- 以下数据库删除时处于脱机状态, 其文件留在服务器上, 因此以 WITH REPLACE 还原覆盖这些文件:\n"
                 "-- (dropped while OFFLINE, their files were left on the server: restored WITH REPLACE) %1\n")
                 .arg(left.join(QStringLiteral(", ")));
+    // What each table held when read, for a restore to tell the account set's own rows from new ones.
+    for (const Rows& t : tables)
+        out += QStringLiteral("-- 记录 (rows): %1 %2 (checksum %3)\n")
+                   .arg(oneLine(t.name))
+                   .arg(t.values.size())
+                   .arg(checksumText(t.checksum));
     return out;
 }
 
@@ -205,59 +213,19 @@ QString restoreBatch(const Backup& b) {
                  QStringLiteral("撤销脚本已在此停止, 其后的批处理都不会执行 (the script stopped here)")));
 }
 
-bool insertLines(const Header& h, const Table& table, QString* out, QString* error) {
-    QStringList names;
-    QList<qsizetype> kept;
-    bool identity = false;
-    for (qsizetype c = 0; c < table.columns.size(); ++c) {
-        const Column& col = table.columns[c];
-        if (col.generated)
-            continue;
-        if (!writableName(col.name)) {
-            *error = QStringLiteral("%1 的列名无法写成脚本").arg(table.name);
-            return false;
-        }
-        names << SqlText::bracketed(col.name);
-        kept << c;
-        identity = identity || col.identity;
-    }
-    const QString into = target(h, table.name);
-    if (identity)
-        *out += QStringLiteral("    SET IDENTITY_INSERT %1 ON;\n").arg(into);
-    for (qsizetype r = 0; r < table.rows.size(); ++r) {
-        QStringList values;
-        for (qsizetype c : kept) {
-            const QVariant v = c < table.rows[r].size() ? table.rows[r][c] : QVariant();
-            const QString lit = literal(v, table.columns[c].type);
-            if (lit.isEmpty()) {
-                *error = QStringLiteral("%1.%2 (%3) 第%4行的值无法写成脚本")
-                             .arg(table.name, table.columns[c].name, table.columns[c].type)
-                             .arg(r + 1);
-                return false;
-            }
-            values << lit;
-        }
-        *out += QStringLiteral("    INSERT INTO %1 (%2) VALUES (%3);\n")
-                    .arg(into, names.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
-    }
-    if (identity)
-        *out += QStringLiteral("    SET IDENTITY_INSERT %1 OFF;\n").arg(into);
-    return true;
-}
-
 // The catalogue rows in one transaction, only when none of the account set's rows is there: after a
 // purge that was rolled back, or a second run, they would be there twice.
-bool catalogueBatch(const Header& h, const QList<Table>& tables, QString* out, QString* error) {
+QString catalogueBatch(const Header& h, const QList<Rows>& tables) {
     QStringList present;
     QStringList counts;
     QString inserts;
-    for (const Table& t : tables) {
-        if (!insertLines(h, t, &inserts, error))
-            return false;
+    for (const Rows& t : tables) {
+        for (const QString& statement : insertStatements(h, t))
+            inserts += QStringLiteral("    ") + statement + QLatin1Char('\n');
         if (!t.condition.isEmpty())
             present
                 << QStringLiteral("EXISTS (SELECT * FROM %1 WHERE %2)").arg(target(h, t.name), t.condition);
-        counts << QStringLiteral("%1 %2").arg(t.name).arg(t.rows.size());
+        counts << QStringLiteral("%1 %2").arg(t.name).arg(t.values.size());
     }
     const QString still =
         QStringLiteral(
@@ -282,13 +250,10 @@ bool catalogueBatch(const Header& h, const QList<Table>& tables, QString* out, Q
             .arg(inserts, text(done),
                  text(QStringLiteral("恢复系统库记录失败, 已全部撤销 (catalogue rows not restored): ")),
                  stopStatement(QStringLiteral("撤销脚本已在此停止 (the script stopped here)")));
-    if (present.isEmpty()) {
-        *out += body + QStringLiteral("GO\n");
-        return true;
-    }
-    *out += QStringLiteral("IF %1\n    PRINT %2;\nELSE\nBEGIN\n%3END\nGO\n")
-                .arg(present.join(QStringLiteral("\n    OR ")), text(still), body);
-    return true;
+    if (present.isEmpty())
+        return body + QStringLiteral("GO\n");
+    return QStringLiteral("IF %1\n    PRINT %2;\nELSE\nBEGIN\n%3END\nGO\n")
+        .arg(present.join(QStringLiteral("\n    OR ")), text(still), body);
 }
 
 }  // namespace
@@ -349,16 +314,81 @@ QString text(const QString& value) {
     return parts.join(QStringLiteral(" + "));
 }
 
-bool write(const Header& header, const QList<Backup>& backups, const QList<Table>& tables, QString* script,
-           QString* error) {
-    QString out = headerLines(header, backups);
+QString target(const Header& h, const QString& table) {
+    return SqlText::bracketed(h.catalogue) + QStringLiteral(".[dbo].") + SqlText::bracketed(table);
+}
+
+QString checksumLine(const QString& above) {
+    return kChecksumPrefix +
+           QString::fromLatin1(QCryptographicHash::hash(above.toUtf8(), QCryptographicHash::Sha256).toHex()) +
+           QLatin1Char('\n');
+}
+
+bool render(const QList<Table>& tables, QList<Rows>* out, QString* error) {
+    for (const Table& table : tables) {
+        Rows r{table.name, {}, false, {}, table.condition, table.checksum};
+        QList<qsizetype> kept;
+        for (qsizetype c = 0; c < table.columns.size(); ++c) {
+            const Column& col = table.columns[c];
+            if (col.generated)
+                continue;
+            if (!writableName(col.name)) {
+                *error = QStringLiteral("%1 的列名无法写成脚本").arg(table.name);
+                return false;
+            }
+            r.columns << SqlText::bracketed(col.name);
+            kept << c;
+            r.identity = r.identity || col.identity;
+        }
+        for (qsizetype row = 0; row < table.rows.size(); ++row) {
+            QStringList values;
+            for (qsizetype c : kept) {
+                const QVariant v = c < table.rows[row].size() ? table.rows[row][c] : QVariant();
+                const QString lit = literal(v, table.columns[c].type);
+                if (lit.isEmpty()) {
+                    *error = QStringLiteral("%1.%2 (%3) 第%4行的值无法写成脚本")
+                                 .arg(table.name, table.columns[c].name, table.columns[c].type)
+                                 .arg(row + 1);
+                    return false;
+                }
+                values << lit;
+            }
+            r.values << values;
+        }
+        out->append(r);
+    }
+    return true;
+}
+
+QStringList insertStatements(const Header& h, const Rows& table) {
+    QStringList out;
+    const QString into = target(h, table.name);
+    if (table.identity)
+        out << QStringLiteral("SET IDENTITY_INSERT %1 ON;").arg(into);
+    for (const QStringList& values : table.values)
+        out << QStringLiteral("INSERT INTO %1 (%2) VALUES (%3);")
+                   .arg(into, table.columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")));
+    if (table.identity)
+        out << QStringLiteral("SET IDENTITY_INSERT %1 OFF;").arg(into);
+    return out;
+}
+
+QString compose(const Header& header, const QList<Backup>& backups, const QList<Rows>& tables) {
+    QString out = headerLines(header, backups, tables);
     out += QStringLiteral("SET NOCOUNT ON;\nGO\n");
     out += serverGuard(header);
     for (const Backup& b : backups)
         out += restoreBatch(b);
-    if (!catalogueBatch(header, tables, &out, error))
+    out += catalogueBatch(header, tables);
+    return out + checksumLine(out);
+}
+
+bool write(const Header& header, const QList<Backup>& backups, const QList<Table>& tables, QString* script,
+           QString* error) {
+    QList<Rows> rendered;
+    if (!render(tables, &rendered, error))
         return false;
-    *script = out;
+    *script = compose(header, backups, rendered);
     return true;
 }
 

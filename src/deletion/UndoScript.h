@@ -22,6 +22,19 @@ struct Table {
     QList<Column> columns;
     QList<QVariantList> rows;  // values in column order; an invalid QVariant is Null
     QString condition;         // the purge's condition for this account set's rows
+    QVariant checksum =
+        QVariant();  // CHECKSUM_AGG(BINARY_CHECKSUM(*)) of those rows when read; Null for none
+};
+
+// A table as the script writes it: bracketed column names and each row's literals. What the script
+// is made from, and what reading it gives back.
+struct Rows {
+    QString name;
+    QStringList columns;  // bracketed, generated columns left out
+    bool identity = false;
+    QList<QStringList> values;  // literals, in column order
+    QString condition;
+    QVariant checksum;  // as in Table
 };
 
 struct Backup {
@@ -56,6 +69,19 @@ QString text(const QString& value);
 // bring back something else is worse than none.
 bool write(const Header& header, const QList<Backup>& backups, const QList<Table>& tables, QString* script,
            QString* error);
+
+// The tables' values as literals; false, with the reason, as write().
+bool render(const QList<Table>& tables, QList<Rows>* out, QString* error);
+// The script of rendered tables, ending in a line with the SHA-256 of everything above it, so that
+// a script edited or damaged afterwards is known as such.
+QString compose(const Header& header, const QList<Backup>& backups, const QList<Rows>& tables);
+// The last line: the SHA-256 of the script's text above it, as UTF-8.
+inline const QString kChecksumPrefix = QStringLiteral("-- SHA-256: ");
+QString checksumLine(const QString& above);
+// A table's statements inside the catalogue transaction: IDENTITY_INSERT around its INSERTs.
+QStringList insertStatements(const Header& header, const Rows& table);
+// The three-part name of a catalogue table.
+QString target(const Header& header, const QString& table);
 
 // Writes the script as UTF-8 with a byte-order mark, all or nothing: a script that was cut short is
 // never left behind looking complete. On failure, says why in the file system's words.

@@ -119,15 +119,17 @@ private slots:
         QCOMPARE(w.lblYear->text(), QStringLiteral("年度号:"));
         QCOMPARE(w.cmdexit->text(), QStringLiteral("退   出"));
 
-        // Three commands directly on the bar, no menus under them.
+        // Four commands directly on the bar, no menus under them; the restore waits for a connection.
         const QList<QAction*> bar = w.menuBar->actions();
-        QCOMPARE(bar, (QList<QAction*>{w.menu_show, w.menu_about, w.menu_exit}));
+        QCOMPARE(bar, (QList<QAction*>{w.menu_show, w.menu_about, w.menu_restore, w.menu_exit}));
         QCOMPARE(w.menu_show->text(), QStringLiteral("说明"));
         QCOMPARE(w.menu_about->text(), QStringLiteral("关于"));
+        QCOMPARE(w.menu_restore->text(), QStringLiteral("恢复帐套"));
         QCOMPARE(w.menu_exit->text(), QStringLiteral("退出"));
         for (QAction* a : bar) {
             QVERIFY(!a->menu());
-            QVERIFY(a->isEnabled() && a->isVisible());
+            QCOMPARE(a->isEnabled(), a != w.menu_restore);
+            QVERIFY(a->isVisible());
             QVERIFY(a->shortcut().isEmpty());
         }
         QVERIFY(!w.menuBar->isNativeMenuBar());

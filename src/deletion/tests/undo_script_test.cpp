@@ -124,9 +124,13 @@ Header header001() {
 // The batches as sqlcmd and tsql cut them; empty, with the line named, when either would misread one.
 QStringList runnerBatches(const QString& script) {
     QString why;
-    const QStringList batches = hostile::sqlcmdBatches(script, &why);
+    QStringList batches = hostile::sqlcmdBatches(script, &why);
     if (batches.isEmpty() && !why.isEmpty())
         qWarning() << "a line a runner would misread:" << why;
+    // The checksum after the last GO: a batch of a comment alone, which the server runs as nothing.
+    if (!batches.isEmpty() && batches.last().trimmed().startsWith(kChecksumPrefix) &&
+        !batches.last().trimmed().contains('\n'))
+        batches.removeLast();
     return batches;
 }
 
