@@ -579,6 +579,8 @@ private slots:
         p.write(
             "BACKUP DATABASE [tqdata_001_2004] TO DISK = N'y.bak' WITH COPY_ONLY, CHECKSUM, INIT\nGO\n"
             "RESTORE VERIFYONLY FROM DISK = N'y.bak' WITH CHECKSUM\nGO\n"
+            "RESTORE HEADERONLY FROM DISK = N'y.bak'\nGO\n"
+            "RESTORE FILELISTONLY FROM DISK = N'y.bak'\nGO\n"
             "DROP DATABASE [tqdata_001_2004]\nGO\n"
             "RESTORE DATABASE [tqdata_001_2004] FROM DISK = N'y.bak' WITH RECOVERY\nGO\n"
             "select name from master.dbo.sysdatabases where name = 'tqdata_001_2004'\nGO\n");
@@ -591,6 +593,19 @@ private slots:
         QVERIFY(err.contains("RESTORE DATABASE successfully processed"));
         QVERIFY(!err.contains("severity 16"));
         QVERIFY(out.contains("tqdata_001_2004\n"));
+        // The listings as a client prints them: the columns' names, then the values, tab-separated.
+        QVERIFY2(
+            out.contains("BackupName\tBackupDescription\tBackupType\tExpirationDate\tCompressed\tPosition\t"
+                         "DeviceType\tUserName\tServerName\tDatabaseName\tDatabaseVersion\t"),
+            qPrintable(out));
+        QVERIFY(out.contains("NULL\tNULL\t1\tNULL\t0\t1\t2\tsa\tSANDBOX\ttqdata_001_2004\t904\t"));
+        QVERIFY(out.contains("\tIsCopyOnly\t"));
+        QVERIFY(out.contains("LogicalName\tPhysicalName\tType\tFileGroupName\tSize\tMaxSize\tFileID\t"));
+        QVERIFY(
+            out.contains("tqdata_001_2004_Data\tC:\\SQLDATA\\MSSQL\\Data\\tqdata_001_2004.mdf\tD\tPRIMARY\t"
+                         "13631488\t"));
+        QVERIFY(out.contains(
+            "tqdata_001_2004_Log\tC:\\SQLDATA\\MSSQL\\Data\\tqdata_001_2004_log.ldf\tL\tNULL\t"));
     }
 };
 
