@@ -536,6 +536,30 @@ private slots:
         QVERIFY(f.engine.orphanedFiles().empty());
     }
 
+    // A restore while another session's writing transaction is open waits for it: its rows never
+    // join that transaction, and that session's ROLLBACK leaves the restored database in place.
+    void restoreWaitsForAnotherWritersTransaction() {
+        Fixture f;
+        const std::string path = f.file("w.bak");
+        f.backup(path);
+        const auto before = rowsOf(f.engine, "tqdata_001_2002");
+        f.run("DROP DATABASE [tqdata_001_2002]");
+        auto other = f.engine.openSession("TQSystem");
+        QCOMPARE(messages(f.engine.execBatch(*other, "BEGIN TRAN DELETE FROM UA_account_sub WHERE 1 = 0")),
+                 QStringList());
+        BatchResult r;
+        std::thread t([&] { r = f.run("RESTORE DATABASE [tqdata_001_2002] FROM DISK = N'" + path + "'"); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        f.engine.execBatch(*other, "ROLLBACK");
+        t.join();
+        QVERIFY(messages(r).last().startsWith("3014|RESTORE DATABASE successfully processed"));
+        QCOMPARE(rowsOf(f.engine, "tqdata_001_2002"), before);
+        QCOMPARE(f.state("tqdata_001_2002"), std::string("ONLINE"));
+        const auto waits = f.engine.lockWaits();
+        QCOMPARE(waits.size(), size_t(1));
+        QCOMPARE(waits[0].spid, f.s->spid);
+    }
+
     void historyAndBackupDirectory() {
         Fixture f;
         f.backup(f.file("h1.bak"));
