@@ -87,7 +87,7 @@ const int64_t kFirstLsn = 37000000016000001, kLastLsn = 37000000017600001;
 
 }  // namespace
 
-void Executor::listBackup(const Statement& st, const BackupImage& m, Piece& p) {
+void Executor::listBackup(const Statement& st, const Session& s, const BackupImage& m, Piece& p) {
     const int major = product.major();
     ResultSet rs;
     const std::string setSeed = m.db.name + "|" + m.started;
@@ -267,7 +267,7 @@ void Executor::listBackup(const Statement& st, const BackupImage& m, Piece& p) {
             rs.rows.push_back(std::move(row));
         }
     }
-    p.rowCount = static_cast<int64_t>(rs.rows.size());
+    p.rowCount = s.noCount ? -1 : static_cast<int64_t>(rs.rows.size());
     p.result = std::move(rs);
 }
 

@@ -167,7 +167,7 @@ public:
     int64_t putBack(const BackupImage& m, const std::string& target, const std::string& state);  // its dbid
     void checkPosition(const Statement& st, const std::string& path, const std::string& verb);   // FILE = n
     // RESTORE HEADERONLY and FILELISTONLY (BackupLists.cpp): the backup set's header, its files.
-    void listBackup(const Statement& st, const BackupImage& m, Piece& p);
+    void listBackup(const Statement& st, const Session& s, const BackupImage& m, Piece& p);
     // Files a dropped OFFLINE database left on disk are overwritten only WITH REPLACE (3142).
     void refuseLeftFiles(const Statement& st, const BackupImage& m, const std::string& verb);
     void keepHistory(const Session& s, const BackupImage& m, const std::string& path, size_t size, Piece& p);

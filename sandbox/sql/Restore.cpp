@@ -1,4 +1,4 @@
-// RESTORE VERIFYONLY and RESTORE DATABASE from a file BACKUP DATABASE wrote.
+// RESTORE VERIFYONLY, HEADERONLY, FILELISTONLY and RESTORE DATABASE from a file BACKUP DATABASE wrote.
 #include "sandbox/sql/Executor.h"
 
 #include <cerrno>
@@ -10,7 +10,8 @@
 #include "sandbox/sql/Collation.h"
 #include "sandbox/sql/Parse.h"
 
-// Numbers and texts (3013, 3014, 3021, 3101, 3154, 3159, 3189, 3201, 3241, 3262):
+// https://learn.microsoft.com/en-us/sql/relational-databases/backup-restore/restart-an-interrupted-restore-operation-transact-sql
+// Numbers and texts (3013, 3014, 3021, 3101, 3154, 3159, 3189, 3201, 3241, 3262, 4038):
 // https://learn.microsoft.com/en-us/sql/relational-databases/errors-events/database-engine-events-and-errors-3000-to-3999
 // RESTORE VERIFYONLY:
 // https://learn.microsoft.com/en-us/sql/t-sql/statements/restore-statements-verifyonly-transact-sql
@@ -95,7 +96,7 @@ void Executor::restore(const Statement& st, Session& s, Piece& p) {
     BackupImage m = readBackup(path, verb);
     checkPosition(st, path, verb);
     if (listing) {
-        listBackup(st, m, p);
+        listBackup(st, s, m, p);
         return;
     }
     if (st.option == "VERIFYONLY") {
@@ -109,7 +110,9 @@ void Executor::restore(const Statement& st, Session& s, Piece& p) {
     const auto t0 = std::chrono::steady_clock::now();
     // As on a server, the database exists in the RESTORING state from the moment its files are laid
     // out until it is recovered: a restore stopped part-way (Attention or KILL) leaves it so, not
-    // usable (927) until it is dropped or restored again. Its DATABASE lock keeps others out meanwhile.
+    // usable (927) until it is dropped or restored again ("Restart an Interrupted Restore Operation":
+    // the same RESTORE again, WITH RESTART or not, starts it over; there is no resuming it). Its
+    // DATABASE lock keeps others out meanwhile.
     sessions[s.spid].usedDatabases.insert(target);
     waitForStore(s);
     int64_t dbid = 0;
