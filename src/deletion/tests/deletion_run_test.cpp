@@ -340,6 +340,21 @@ private slots:
         QCOMPARE(inst.backupFiles.size(), years.isEmpty() ? 0 : years.count(';') + 1);
     }
 
+    // The outcome stands when its line cannot be completed; the operator is told the record lacks it.
+    void uncompletedJournalLineIsSaid() {
+        script->onStatement = [&](const QString& sql) {
+            if (sql == "COMMIT TRANSACTION")
+                QVERIFY(QFile::remove(journalPath()) && QDir().mkdir(journalPath()));
+            script->answer(sql, inst.answer(sql), 1);
+        };
+        QCOMPARE(run(request("001")), Outcome::Succeeded);
+        QVERIFY(QDir().rmdir(journalPath()));
+        QCOMPARE(host->shown.value(host->shown.size() - 2), "空帐套号001已成功删除!");
+        QVERIFY2(host->shown.last().startsWith(
+                     "删除记录未能写完,请手工补记本次操作的结果。\n文件: " + journalPath() + "\n原因: "),
+                 qPrintable(host->shown.last()));
+    }
+
     // A journal that cannot be written stops the run before the backups: nothing is destroyed
     // without its record.
     void unwritableJournalStopsBeforeAnyChange() {
