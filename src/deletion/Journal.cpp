@@ -132,10 +132,9 @@ QString Journal::word(Outcome outcome) {
 }
 
 QString Journal::timeField(const QDateTime& at) {
-    const QDateTime local = at.toLocalTime();
-    const int offset = local.offsetFromUtc();
+    const int offset = at.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
-    return local.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")) + QLatin1Char(offset < 0 ? '-' : '+') +
+    return at.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")) + QLatin1Char(offset < 0 ? '-' : '+') +
            QStringLiteral("%1:%2")
                .arg(minutes / 60, 2, 10, QLatin1Char('0'))
                .arg(minutes % 60, 2, 10, QLatin1Char('0'));

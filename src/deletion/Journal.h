@@ -31,7 +31,7 @@ public:
     enum class Outcome { Succeeded, Partly, Failed, Stopped, Restored, RestoreFailed, RestoreStopped };
 
     struct Entry {
-        QDateTime at;  // local time
+        QDateTime at;  // local
         QString server;
         QString login;
         QString accountNo;
@@ -41,7 +41,8 @@ public:
     // deletions.log in undoFolder().
     static QString defaultPath();
     static QString word(Outcome outcome);
-    // The time field: local time with its offset, never "Z".
+    // The time field: the time with its offset written out, never "Z" (currentDateTime() gives the
+    // local one).
     static QString timeField(const QDateTime& at);
 
     explicit Journal(QString path = defaultPath()) : path_(std::move(path)) {}
