@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 
 #include "deletion/UndoCapture.h"
 
@@ -107,6 +108,9 @@ bool lineLeftOpen(const QString& path, bool* open, QString* error) {
 
 }  // namespace
 
+Journal::Journal(QString path) : path_(std::move(path)) {}
+Journal::~Journal() = default;
+
 QString Journal::defaultPath() {
     return QDir(undoFolder()).filePath(QStringLiteral("deletions.log"));
 }
@@ -146,6 +150,20 @@ bool Journal::begin(const Entry& entry, QString* error) {
         *error = QStringLiteral("无法创建文件夹 %1").arg(folder);
         return false;
     }
+    const QString lockPath = path_ + QStringLiteral(".lock");
+    auto lock = std::make_unique<QLockFile>(lockPath);
+    // A deletion holds it for minutes: only a holder that is gone makes a lock stale.
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0)) {
+        qint64 pid = 0;
+        QString host;
+        QString app;
+        *error = lock->error() == QLockFile::LockFailedError && lock->getLockInfo(&pid, &host, &app)
+                     ? QStringLiteral("另一个程序(%1, 进程 %2, 主机 %3)正在删除或恢复帐套,请等它结束后重试")
+                           .arg(app, QString::number(pid), host)
+                     : QStringLiteral("无法创建锁文件 %1").arg(lockPath);
+        return false;
+    }
     bool leftOpen = false;
     if (!lineLeftOpen(path_, &leftOpen, error))
         return false;
@@ -157,12 +175,13 @@ bool Journal::begin(const Entry& entry, QString* error) {
         text += f + kTab;
     if (!append(path_, text.toUtf8(), error))
         return false;
-    open_ = true;
+    lock_ = std::move(lock);
     return true;
 }
 
 bool Journal::complete(Outcome outcome, const QString& script, const QStringList& backups, QString* error) {
-    if (!std::exchange(open_, false)) {
+    const std::unique_ptr<QLockFile> held = std::move(lock_);
+    if (!held) {
         *error = QStringLiteral("没有待完成的记录");
         return false;
     }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <memory>
 #include <utility>
 
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+
+class QLockFile;
 
 // deletions.log, beside the undo scripts: the server keeps no record of a dropped database, so the
 // tool keeps one. UTF-8 without a byte-order mark, one line per deletion that got past the
@@ -23,7 +26,9 @@
 // A field's tabs, line breaks and other control characters are written as spaces. The file is only
 // ever appended to. A line is written in two appends: the first five fields before the first change,
 // the rest at the end, so a crash in between leaves the attempt on record as a line without its
-// outcome. The next begin() closes such a line as "interrupted", with no script or backups.
+// outcome. The next begin() closes such a line as "interrupted", with no script or backups. From
+// begin() to complete() the journal is locked (deletions.log.lock), so that a second copy of the
+// tool neither closes a line still under way nor writes into the middle of it.
 namespace deletion {
 
 class Journal {
@@ -45,7 +50,8 @@ public:
     // local one).
     static QString timeField(const QDateTime& at);
 
-    explicit Journal(QString path = defaultPath()) : path_(std::move(path)) {}
+    explicit Journal(QString path = defaultPath());
+    ~Journal();
     const QString& path() const { return path_; }
 
     // The first five fields, flushed to the disk, after closing a line a crash left open. false,
@@ -57,7 +63,7 @@ public:
 
 private:
     QString path_;
-    bool open_ = false;  // a line of this journal's is waiting for its outcome
+    std::unique_ptr<QLockFile> lock_;  // held while a line of this journal's waits for its outcome
 };
 
 }  // namespace deletion

@@ -113,6 +113,23 @@ private slots:
         QVERIFY(!bytesOf(path()).contains("interrupted"));
     }
 
+    // A second copy of the tool neither closes a line still under way nor writes into it.
+    void lineUnderWayIsLockedFromOthers() {
+        QString error;
+        Journal running(path());
+        QVERIFY(running.begin(entry("001"), &error));
+        const QByteArray begun = bytesOf(path());
+        Journal other(path());
+        QVERIFY(!other.begin(entry("002"), &error));
+        QVERIFY2(error.contains(QString::number(QCoreApplication::applicationPid())), qPrintable(error));
+        QCOMPARE(bytesOf(path()), begun);
+        QVERIFY(running.complete(Journal::Outcome::Succeeded, {}, {}, &error));
+        QVERIFY2(other.begin(entry("002"), &error), qPrintable(error));
+        QVERIFY(other.complete(Journal::Outcome::Failed, {}, {}, &error));
+        QCOMPARE(bytesOf(path()).count('\n'), 2);
+        QVERIFY(!bytesOf(path()).contains("interrupted"));
+    }
+
     // Errors come back as values in the file system's words, and nothing is written.
     void unwritableJournal() {
         QString error;
