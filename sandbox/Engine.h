@@ -26,6 +26,10 @@ struct Column {
     bool identity = false;         // a table's column declared "int identity"
     int precision = 0, scale = 0;  // Decimal
     bool money = false;            // Decimal: money (precision 19) or smallmoney (10), sent as such
+    // A type the engine holds as another, sent as the server declares it: a SmallInt as tinyint, an
+    // NVarChar holding a GUID's text as uniqueidentifier, or an NVarChar as char(maxChars).
+    enum class Wire { Natural, TinyInt, Guid, Char };
+    Wire wire = Wire::Natural;
 };
 
 struct Value {

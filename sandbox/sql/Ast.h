@@ -118,7 +118,7 @@ struct Statement {
     std::vector<OrderItem> order;
 
     std::vector<std::string> names;  // DropDatabase (one or more), Use (one), DropOther (object, kind)
-    std::string option;              // Set: option name in upper case
+    std::string option;              // Set: option name in upper case; Restore: DATABASE, VERIFYONLY, ...
     std::string optionValue;         // Set: ON / OFF / a number / a word
     std::string proc;                // Exec: procedure name as written
     std::vector<ExprPtr> procArgs;

@@ -10,6 +10,7 @@
 
 #include "sandbox/sql/BackupFile.h"
 #include "sandbox/sql/Backups.h"
+#include "sandbox/sql/Functions.h"
 #include "sandbox/sql/Parse.h"
 
 // Numbers, severities and texts of the messages (3013, 3014, 3021, 3201, 3202, 3009, 4035):
@@ -176,6 +177,14 @@ void Executor::backup(const Statement& st, Session& s, Piece& p) {
     const std::string path = devicePath(st.device);
     BackupImage m = imageOf(*d);
     m.started = nowText();
+    m.serverName = kServerName;
+    m.userName = s.login;
+    m.softwareVersion = product.version;
+    m.databaseVersion = product.databaseVersion;
+    for (const auto& w : st.with) {
+        m.copyOnly = m.copyOnly || w == "COPY_ONLY";
+        m.checksum = m.checksum || w == "CHECKSUM";
+    }
     const auto t0 = std::chrono::steady_clock::now();
     FILE* out = std::fopen(path.c_str(), "wb");
     if (!out)
@@ -215,7 +224,7 @@ void Executor::backup(const Statement& st, Session& s, Piece& p) {
         p.messages.push_back(filePages(d->name, f));
     p.messages.push_back(processed(
         verb, m.pages(), std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count()));
-    keepHistory(st, s, m, path, bytes.size(), p);
+    keepHistory(s, m, path, bytes.size(), p);
 }
 
 // A backup reads the database: it meets what opening it meets in each state that is not ONLINE,
@@ -242,13 +251,8 @@ void Executor::refuseUnreadable(const DbRow& d, const std::string& verb) {
 
 // The history msdb keeps. A store busy with another session's transaction cannot take it: the
 // backup stands, with the warning the server gives then (3009).
-void Executor::keepHistory(const Statement& st, const Session& s, const BackupImage& m,
-                           const std::string& path, size_t size, Piece& p) {
-    bool copyOnly = false, checksum = false;
-    for (const auto& w : st.with) {
-        copyOnly = copyOnly || w == "COPY_ONLY";
-        checksum = checksum || w == "CHECKSUM";
-    }
+void Executor::keepHistory(const Session& s, const BackupImage& m, const std::string& path, size_t size,
+                           Piece& p) {
     if (txOwner != 0) {
         p.messages.push_back({.number = 3009,
                               .state = 1,
@@ -263,10 +267,13 @@ void Executor::keepHistory(const Statement& st, const Session& s, const BackupIm
         store.handle(),
         "INSERT INTO sandbox_backupset (media_set_id, database_name, backup_start_date, backup_finish_date, "
         "type, is_copy_only, backup_size, has_backup_checksums, user_name, server_name) VALUES "
-        "((SELECT coalesce(max(media_set_id), 0) + 1 FROM sandbox_backupset), ?, ?, ?, 'D', ?, ?, ?, ?, "
-        "'SANDBOX')");
-    set.bind(1, m.db.name).bind(2, m.started).bind(3, m.finished).bind(4, int64_t{copyOnly});
-    set.bind(5, static_cast<int64_t>(size)).bind(6, int64_t{checksum}).bind(7, s.login).step();
+        "((SELECT coalesce(max(media_set_id), 0) + 1 FROM sandbox_backupset), ?, ?, ?, 'D', ?, ?, ?, ?, ?)");
+    set.bind(1, m.db.name).bind(2, m.started).bind(3, m.finished).bind(4, int64_t{m.copyOnly});
+    set.bind(5, static_cast<int64_t>(size))
+        .bind(6, int64_t{m.checksum})
+        .bind(7, s.login)
+        .bind(8, m.serverName)
+        .step();
     Query media(
         store.handle(),
         "INSERT INTO sandbox_backupmediafamily (media_set_id, family_sequence_number, "

@@ -81,6 +81,13 @@ bool readRows(std::istringstream& in, BackupImage* out) {
         } else if (f[0] == "time" && f.size() == 3) {
             out->started = f[1];
             out->finished = f[2];
+        } else if (f[0] == "origin" && f.size() == 7) {
+            out->serverName = f[1];
+            out->userName = f[2];
+            out->softwareVersion = f[3];
+            out->databaseVersion = std::stoll(f[4]);
+            out->copyOnly = f[5] == "1";
+            out->checksum = f[6] == "1";
         } else if (f[0] == "payload" && f.size() == 2) {
             out->payload.resize(std::stoull(f[1]));
             return static_cast<bool>(
@@ -118,6 +125,8 @@ std::string encodeBackup(const BackupImage& m) {
     for (const auto& f : m.files)
         body += line({"file", std::to_string(f.fileid), f.name, f.filename, std::to_string(f.size)});
     body += line({"time", m.started, m.finished});
+    body += line({"origin", m.serverName, m.userName, m.softwareVersion, std::to_string(m.databaseVersion),
+                  m.copyOnly ? "1" : "0", m.checksum ? "1" : "0"});
     body += line({"payload", std::to_string(m.payload.size())});
     body += m.payload;
     char sum[40];

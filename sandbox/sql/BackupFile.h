@@ -20,7 +20,14 @@ struct BackupImage {
     DbRow db;
     std::vector<File> files;
     std::string started, finished;  // datetime text
+    // Who made it, where, and how (RESTORE HEADERONLY). A file written before these were kept
+    // reads with the server and login empty and the versions 0.
+    std::string serverName, userName;
+    std::string softwareVersion;  // the server's ProductVersion, "15.0.2000.5"
+    int64_t databaseVersion = 0;
+    bool copyOnly = false, checksum = false;
     std::string payload;
+    int64_t fileBytes = 0;  // the file's size as read; not written into it
 
     int64_t pages() const;
 };

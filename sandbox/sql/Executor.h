@@ -164,11 +164,13 @@ public:
     BackupImage readBackup(const std::string& path, const std::string& verb);
     void checkTarget(const Statement& st, const Session& s, const BackupImage& m, const std::string& target,
                      const std::string& verb);
-    void putBack(const BackupImage& m, const std::string& target, const std::string& state);
+    int64_t putBack(const BackupImage& m, const std::string& target, const std::string& state);  // its dbid
+    void checkPosition(const Statement& st, const std::string& path, const std::string& verb);   // FILE = n
+    // RESTORE HEADERONLY and FILELISTONLY (BackupLists.cpp): the backup set's header, its files.
+    void listBackup(const Statement& st, const Session& s, const BackupImage& m, Piece& p);
     // Files a dropped OFFLINE database left on disk are overwritten only WITH REPLACE (3142).
     void refuseLeftFiles(const Statement& st, const BackupImage& m, const std::string& verb);
-    void keepHistory(const Statement& st, const Session& s, const BackupImage& m, const std::string& path,
-                     size_t size, Piece& p);
+    void keepHistory(const Session& s, const BackupImage& m, const std::string& path, size_t size, Piece& p);
     void lockTimeout(const Statement& st, Session& s);
 
     // Locks.cpp

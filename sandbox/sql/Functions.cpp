@@ -9,6 +9,8 @@
 
 namespace sandbox::sql {
 
+const char* const kServerName = "SANDBOX";
+
 namespace {
 
 using Args = std::vector<Cell>;
@@ -111,7 +113,7 @@ Cell serverProperty(Executor& x, const Session&, const Args& a) {
     if (p == "edition")
         return textCell(x.product.edition);
     if (p == "servername" || p == "machinename")
-        return textCell("SANDBOX");
+        return textCell(kServerName);
     if (p == "collation")
         return textCell("Chinese_PRC_CI_AS");
     // Listed for SQL Server 2019 and later; an earlier release answers NULL, as for any unknown one
@@ -240,7 +242,7 @@ const GlobalVariable kGlobals[] = {
     {"lock_timeout", ColType::Int, 0, false,
      [](const Executor&, const Session& s) { return intCell(s.lockTimeoutMs); }},
     {"servername", ColType::NVarChar, 300, true,
-     [](const Executor&, const Session&) { return textCell("SANDBOX"); }},
+     [](const Executor&, const Session&) { return textCell(kServerName); }},
     {"version", ColType::NVarChar, 300, true,
      [](const Executor& x, const Session&) { return textCell(x.product.versionText); }},
 };

@@ -12,6 +12,9 @@ namespace sandbox::sql {
 
 class Executor;
 
+// @@SERVERNAME and SERVERPROPERTY('ServerName'): what a backup records as the server that made it.
+extern const char* const kServerName;
+
 struct ResultType {
     bool sameAsFirstArg = false;  // ISNULL, UPPER, ...: the first argument's type, nullable
     ColType type = ColType::Int;

@@ -1,6 +1,8 @@
 // The parser's statements that write: INSERT ... VALUES, SET IDENTITY_INSERT, BACKUP and RESTORE.
 #include "sandbox/sql/Parser.h"
 
+#include <cctype>
+
 #include "sandbox/Text.h"
 
 namespace sandbox::sql {
@@ -54,12 +56,22 @@ void Parser::backupBody(Statement& st) {
     diskAndOptions(st, "to");
 }
 
-// RESTORE VERIFYONLY FROM DISK = ... | RESTORE DATABASE db FROM DISK = ... [WITH ...]
+// RESTORE VERIFYONLY | HEADERONLY | FILELISTONLY FROM DISK = ... | RESTORE DATABASE db FROM DISK = ...
+// [WITH ...]: the word after RESTORE in option.
 void Parser::restoreBody(Statement& st) {
     st.kind = Statement::Kind::Restore;
-    if (!acceptWord("verifyonly")) {
+    for (const char* only : {"verifyonly", "headeronly", "filelistonly"}) {
+        if (acceptWord(only)) {
+            st.option = only;
+            for (auto& c : st.option)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            break;
+        }
+    }
+    if (st.option.empty()) {
         expectWord("database");
         st.names.push_back(name());
+        st.option = "DATABASE";
     }
     diskAndOptions(st, "from");
 }

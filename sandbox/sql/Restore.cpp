@@ -1,4 +1,4 @@
-// RESTORE VERIFYONLY and RESTORE DATABASE from a file BACKUP DATABASE wrote.
+// RESTORE VERIFYONLY, HEADERONLY, FILELISTONLY and RESTORE DATABASE from a file BACKUP DATABASE wrote.
 #include "sandbox/sql/Executor.h"
 
 #include <cerrno>
@@ -10,7 +10,8 @@
 #include "sandbox/sql/Collation.h"
 #include "sandbox/sql/Parse.h"
 
-// Numbers and texts (3013, 3014, 3021, 3101, 3154, 3159, 3189, 3201, 3241, 3262):
+// https://learn.microsoft.com/en-us/sql/relational-databases/backup-restore/restart-an-interrupted-restore-operation-transact-sql
+// Numbers and texts (3013, 3014, 3021, 3101, 3154, 3159, 3189, 3201, 3241, 3262, 4038):
 // https://learn.microsoft.com/en-us/sql/relational-databases/errors-events/database-engine-events-and-errors-3000-to-3999
 // RESTORE VERIFYONLY:
 // https://learn.microsoft.com/en-us/sql/t-sql/statements/restore-statements-verifyonly-transact-sql
@@ -24,6 +25,13 @@ bool hasOption(const Statement& st, const char* option) {
         if (w == option)
             return true;
     return false;
+}
+
+// What 3013 calls the statement: VERIFYONLY is "VERIFY DATABASE" there, the others by their words.
+std::string verbOf(const Statement& st) {
+    if (st.option == "VERIFYONLY")
+        return "VERIFY DATABASE";
+    return "RESTORE " + st.option;
 }
 
 }  // namespace
@@ -57,15 +65,41 @@ BackupImage Executor::readBackup(const std::string& path, const std::string& ver
         throw abnormal(
             {.number = 3189, .state = 1, .severity = 16, .text = "Damage to the backup set was detected."},
             verb);
+    m.fileBytes = static_cast<int64_t>(bytes.str().size());
     return m;
 }
 
+// WITH FILE = n names the backup set by its position on the medium; ours hold one (4038).
+void Executor::checkPosition(const Statement& st, const std::string& path, const std::string& verb) {
+    for (const auto& w : st.with) {
+        if (w.rfind("FILE=", 0) != 0 || w == "FILE=1")
+            continue;
+        throw abnormal({.number = 4038,
+                        .state = 1,
+                        .severity = 16,
+                        .text = "Cannot find file ID " + w.substr(5) + " on device '" + path + "'."},
+                       verb);
+    }
+}
+
 void Executor::restore(const Statement& st, Session& s, Piece& p) {
-    const bool verify = st.names.empty();
-    const std::string verb = verify ? "VERIFY DATABASE" : "RESTORE DATABASE";
-    outsideTransaction(s, verb);
-    BackupImage m = readBackup(devicePath(st.device), verb);
-    if (verify) {
+    const std::string verb = verbOf(st);
+    sessions[s.spid].command = "RESTORE " + st.option;
+    const std::string path = devicePath(st.device);
+    // "RESTORE is not allowed in an explicit or implicit transaction" (RESTORE, Remarks) is said of
+    // restoring; HEADERONLY and FILELISTONLY only read the file, and a server answers them inside
+    // one (INSERT ... EXEC of them, which runs in the INSERT's transaction, is the usual way to keep
+    // their rows).
+    const bool listing = st.option == "HEADERONLY" || st.option == "FILELISTONLY";
+    if (!listing)
+        outsideTransaction(s, verb);
+    BackupImage m = readBackup(path, verb);
+    checkPosition(st, path, verb);
+    if (listing) {
+        listBackup(st, s, m, p);
+        return;
+    }
+    if (st.option == "VERIFYONLY") {
         p.messages.push_back(
             {.number = 3262, .state = 1, .severity = 10, .text = "The backup set on file 1 is valid."});
         return;
@@ -74,16 +108,30 @@ void Executor::restore(const Statement& st, Session& s, Piece& p) {
     checkTarget(st, s, m, target, verb);
     refuseLeftFiles(st, m, verb);
     const auto t0 = std::chrono::steady_clock::now();
+    // As on a server, the database exists in the RESTORING state from the moment its files are laid
+    // out until it is recovered: a restore stopped part-way (Attention or KILL) leaves it so, not
+    // usable (927) until it is dropped or restored again ("Restart an Interrupted Restore Operation":
+    // the same RESTORE again, WITH RESTART or not, starts it over; there is no resuming it). Its
+    // DATABASE lock keeps others out meanwhile.
+    sessions[s.spid].usedDatabases.insert(target);
+    waitForStore(s);
+    int64_t dbid = 0;
+    {
+        StatementScope scope(store);
+        dbid = putBack(m, target, "RESTORING");
+        for (const auto& f : m.files) {
+            Query gone(store.handle(), "DELETE FROM sandbox_orphaned_files WHERE filename = ?");
+            gone.bind(1, f.filename).step();
+        }
+        scope.release();
+    }
     if (!paced(s, m.pages(), [](double) {}))
         throw Interrupted{killed.count(s.spid) > 0};
-    beforeWrite(s);
-    StatementScope scope(store);
-    putBack(m, target, hasOption(st, "NORECOVERY") ? "RESTORING" : "ONLINE");
-    for (const auto& f : m.files) {
-        Query gone(store.handle(), "DELETE FROM sandbox_orphaned_files WHERE filename = ?");
-        gone.bind(1, f.filename).step();
+    if (!hasOption(st, "NORECOVERY")) {
+        waitForStore(s);  // paced let go of the engine: another session may have begun writing
+        Query online(store.handle(), "UPDATE sandbox_databases SET state = 'ONLINE' WHERE dbid = ?");
+        online.bind(1, dbid).step();
     }
-    scope.release();
     for (const auto& f : m.files)
         p.messages.push_back(filePages(target, f));
     p.messages.push_back(processed(
@@ -103,10 +151,8 @@ void Executor::checkTarget(const Statement& st, const Session& s, const BackupIm
                         .text = "Exclusive access could not be obtained because the database is in use."},
                        verb);
     bool inUse = false;
-    for (auto& [spid, info] : sessions)
-        inUse = inUse || (spid != s.spid && compareText(info.database, existing->name) == 0);
-    for (auto& f : foreign)
-        inUse = inUse || compareText(f.database, existing->name) == 0;
+    for (const auto& lock : databaseLocks())
+        inUse = inUse || (lock.spid != s.spid && compareText(lock.database, existing->name) == 0);
     if (inUse || sameName(s.database, existing->name))
         throw abnormal({.number = 3101,
                         .state = 1,
@@ -115,7 +161,12 @@ void Executor::checkTarget(const Statement& st, const Session& s, const BackupIm
                        verb);
     if (hasOption(st, "REPLACE"))
         return;
-    if (!sameName(m.db.name, existing->name))
+    // The tail of the log is asked for only where there is a log to back up (RESTORE Arguments,
+    // DATABASE): a database left RESTORING has none, and a backup of it completes the restore.
+    const bool sameDatabase = sameName(m.db.name, existing->name);
+    if (existing->state == "RESTORING" && sameDatabase)
+        return;
+    if (!sameDatabase)
         throw abnormal({.number = 3154,
                         .state = 4,
                         .severity = 16,
@@ -163,7 +214,7 @@ void Executor::refuseLeftFiles(const Statement& st, const BackupImage& m, const 
 }
 
 // The database's rows as the backup holds them, under the name restored to; its old id when free.
-void Executor::putBack(const BackupImage& m, const std::string& target, const std::string& state) {
+int64_t Executor::putBack(const BackupImage& m, const std::string& target, const std::string& state) {
     if (auto old = store.findDatabase(target)) {
         Query a(store.handle(), "DELETE FROM sandbox_files WHERE dbid = ?");
         a.bind(1, old->dbid).step();
@@ -193,6 +244,7 @@ void Executor::putBack(const BackupImage& m, const std::string& target, const st
             .bind(5, file.size)
             .step();
     }
+    return dbid;
 }
 
 }  // namespace sandbox::sql

@@ -51,10 +51,12 @@ void sysMasterFiles(Executor& x, Source& src, const Session&, const std::string&
             "sandbox_databases d ON d.dbid = f.dbid ORDER BY f.dbid, f.fileid");
     while (q.step()) {
         const bool log = q.i(1) == 2;
-        const bool offline = q.s(5) == "OFFLINE";
+        const std::string state = q.s(5);
+        const bool offline = state == "OFFLINE";
         src.rows.push_back({Value::ofInt(q.i(0)), Value::ofInt(q.i(1)), Value::ofText(log ? "LOG" : "ROWS"),
                             Value::ofText(q.s(2)), Value::ofText(q.s(3)),
-                            Value::ofText(offline ? "OFFLINE" : "ONLINE"), Value::ofInt(q.i(4))});
+                            Value::ofText(offline || state == "RESTORING" ? state : "ONLINE"),
+                            Value::ofInt(q.i(4))});
     }
 }
 

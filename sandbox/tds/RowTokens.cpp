@@ -9,8 +9,10 @@ namespace sandbox::tds {
 
 namespace {
 
-int intSize(ColType t) {
-    switch (t) {
+int intSize(const Column& c) {
+    if (c.wire == Column::Wire::TinyInt)
+        return 1;
+    switch (c.type) {
         case ColType::SmallInt:
             return 2;
         case ColType::BigInt:
@@ -71,6 +73,28 @@ bool encodeDateTime(const std::string& text, int32_t* days, uint32_t* ticks) {
     return true;
 }
 
+// A GUID's text (8-4-4-4-12 hex digits) as uniqueidentifier's 16 bytes: the first three groups
+// little-endian, the rest as written ([MS-DTYP] 2.3.4.2). False for text that is not one.
+bool guidBytes(const std::string& text, uint8_t out[16]) {
+    std::string hex;
+    for (char ch : text)
+        if (ch != '-')
+            hex += ch;
+    if (hex.size() != 32)
+        return false;
+    uint8_t b[16];
+    for (int k = 0; k < 16; ++k) {
+        unsigned v = 0;
+        if (std::sscanf(hex.c_str() + 2 * k, "%2x", &v) != 1)
+            return false;
+        b[k] = static_cast<uint8_t>(v);
+    }
+    const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    for (int k = 0; k < 16; ++k)
+        out[k] = b[order[k]];
+    return true;
+}
+
 // A sql_variant column's TYPE_INFO: SSVARIANTTYPE is a LONGLEN type; a server declares 8009 bytes.
 constexpr uint32_t kVariantMaxBytes = 8009;
 
@@ -101,12 +125,23 @@ void TokenWriter::typeInfo(const Column& c) {
         w_.u32(kVariantMaxBytes);
         return;
     }
+    if (c.wire == Column::Wire::Guid) {
+        w_.u8(kGuid);
+        w_.u8(16);
+        return;
+    }
+    if (c.wire == Column::Wire::Char) {
+        w_.u8(kBigChar);
+        w_.u16(static_cast<uint16_t>(c.maxChars));
+        w_.bytes(kCollation, 5);
+        return;
+    }
     switch (c.type) {
         case ColType::Int:
         case ColType::SmallInt:
         case ColType::BigInt:
             w_.u8(kIntN);
-            w_.u8(static_cast<uint8_t>(intSize(c.type)));
+            w_.u8(static_cast<uint8_t>(intSize(c)));
             break;
         case ColType::Bit:
             w_.u8(kBitN);
@@ -161,8 +196,10 @@ void TokenWriter::colMetadata(const std::vector<Column>& cols) {
 void TokenWriter::value(const Column& c, const Value& v) {
     if (c.variant)
         return variantValue(c, v);
-    const bool isText = c.type == ColType::NVarChar || c.type == ColType::VarBinary;
-    if (v.null) {
+    const bool isText =
+        (c.type == ColType::NVarChar || c.type == ColType::VarBinary) && c.wire != Column::Wire::Guid;
+    uint8_t guid[16];
+    if (v.null || (c.wire == Column::Wire::Guid && !guidBytes(v.text, guid))) {
         if (isText) {
             w_.u16(0xFFFF);
         } else {
@@ -170,11 +207,25 @@ void TokenWriter::value(const Column& c, const Value& v) {
         }
         return;
     }
+    if (c.wire == Column::Wire::Guid) {
+        w_.u8(16);
+        w_.bytes(guid, 16);
+        return;
+    }
+    if (c.wire == Column::Wire::Char) {
+        // Single-byte text of the collation's code page, padded to the declared length; what a
+        // char column holds here is ASCII.
+        std::string t = v.text.substr(0, static_cast<size_t>(c.maxChars));
+        t.resize(static_cast<size_t>(c.maxChars), ' ');
+        w_.u16(static_cast<uint16_t>(t.size()));
+        w_.bytes(reinterpret_cast<const uint8_t*>(t.data()), t.size());
+        return;
+    }
     switch (c.type) {
         case ColType::Int:
         case ColType::SmallInt:
         case ColType::BigInt: {
-            int n = intSize(c.type);
+            int n = intSize(c);
             w_.u8(static_cast<uint8_t>(n));
             auto u = static_cast<uint64_t>(v.i);
             for (int k = 0; k < n; ++k)

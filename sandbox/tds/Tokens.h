@@ -26,6 +26,8 @@ enum DataType : uint8_t {
     kNVarChar = 0xE7,
     kSsVariant = 0x62,
     kBigVarBinary = 0xA5,
+    kGuid = 0x24,
+    kBigChar = 0xAF,
 };
 
 enum Token : uint8_t {

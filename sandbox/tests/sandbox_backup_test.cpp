@@ -1,7 +1,9 @@
-// BACKUP DATABASE, RESTORE VERIFYONLY and RESTORE DATABASE: files, messages, progress, cancel, history.
+// BACKUP DATABASE, RESTORE VERIFYONLY, HEADERONLY, FILELISTONLY and RESTORE DATABASE: files, messages,
+// progress, cancel, history.
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -35,6 +37,47 @@ std::vector<std::string> rowsOf(Engine& e, const std::string& db) {
         db + "' ORDER BY f.fileid");
 }
 
+// The named column of the first result set's first row, as text ("NULL" for Null).
+QString cell(const BatchResult& r, const char* column, size_t row = 0) {
+    for (const auto& p : r.pieces) {
+        if (!p.result)
+            continue;
+        for (size_t i = 0; i < p.result->columns.size(); ++i) {
+            if (p.result->columns[i].name != column)
+                continue;
+            if (row >= p.result->rows.size())
+                return "no row";
+            const Value& v = p.result->rows[row][i];
+            const ColType t = p.result->columns[i].type;
+            if (v.null)
+                return "NULL";
+            if (t == ColType::NVarChar || t == ColType::DateTime || t == ColType::Decimal)
+                return QString::fromStdString(v.text);
+            return QString::number(v.i);
+        }
+        return "no column";
+    }
+    return "no result";
+}
+
+QStringList columnNames(const BatchResult& r) {
+    QStringList out;
+    for (const auto& p : r.pieces)
+        if (p.result)
+            for (const auto& c : p.result->columns)
+                out << QString::fromStdString(c.name);
+    return out;
+}
+
+uint64_t fnv64(const QByteArray& s) {
+    uint64_t h = 14695981039346656037ull;
+    for (char c : s) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
 struct Fixture {
     QTemporaryDir dir;
     Engine engine;
@@ -46,6 +89,10 @@ struct Fixture {
     }
     BatchResult run(const std::string& sql) { return engine.execBatch(*s, sql); }
     std::string file(const char* name) { return dir.filePath(name).toStdString(); }
+    std::string state(const std::string& db) {
+        auto r = run("select state_desc from sys.databases where name = '" + db + "'");
+        return r.pieces[0].result->rows.empty() ? "gone" : r.pieces[0].result->rows[0][0].text;
+    }
     BatchResult backup(const std::string& path, const std::string& db = "tqdata_001_2002") {
         return run("BACKUP DATABASE [" + db + "] TO DISK = N'" + path + "' WITH COPY_ONLY, CHECKSUM, INIT");
     }
@@ -229,6 +276,290 @@ private slots:
         f.s->interrupted = nullptr;
     }
 
+    // What HEADERONLY and FILELISTONLY report, for the release played: its documented columns in
+    // their order, and the facts of the backup and of its database.
+    void headerAndFileListDescribeTheBackup_data() {
+        QTest::addColumn<bool>("r2008");
+        QTest::addColumn<int>("headerColumns");
+        QTest::addColumn<int>("fileColumns");
+        QTest::newRow("2019") << false << 56 << 22;
+        QTest::newRow("2008 R2") << true << 52 << 21;
+    }
+    void headerAndFileListDescribeTheBackup() {
+        QFETCH(bool, r2008);
+        QFETCH(int, headerColumns);
+        QFETCH(int, fileColumns);
+        Fixture f;
+        if (r2008) {
+            Product p;
+            p.version = "10.50.6542.0";
+            p.databaseVersion = 661;
+            f.engine.setProduct(p);
+        }
+        auto op = f.engine.openSession("master", "backup_operator");
+        const std::string path = f.file("h.bak");
+        f.engine.execBatch(*op, "BACKUP DATABASE [tqdata_001_2003] TO DISK = N'" + path +
+                                    "' WITH COPY_ONLY, CHECKSUM, INIT");
+        auto h = f.run("RESTORE HEADERONLY FROM DISK = N'" + path + "' WITH NOUNLOAD");
+        QCOMPARE(columnNames(h).size(), headerColumns);
+        QCOMPARE(columnNames(h).mid(0, 13),
+                 QStringList({"BackupName", "BackupDescription", "BackupType", "ExpirationDate", "Compressed",
+                              "Position", "DeviceType", "UserName", "ServerName", "DatabaseName",
+                              "DatabaseVersion", "DatabaseCreationDate", "BackupSize"}));
+        QCOMPARE(h.pieces[0].result->rows.size(), size_t(1));
+        const auto raw = [&](const std::string& column) {
+            return QString::fromStdString(
+                f.engine
+                    .queryRaw("SELECT " + column + " FROM sandbox_databases WHERE name = 'tqdata_001_2003'")
+                    .at(0));
+        };
+        auto history = f.run("select backup_start_date, backup_finish_date from msdb.dbo.backupset");
+        const QStringList facts = {
+            "BackupType=1",
+            "Position=1",
+            "DeviceType=2",
+            "UserName=backup_operator",
+            "ServerName=SANDBOX",
+            "DatabaseName=tqdata_001_2003",
+            QString("DatabaseVersion=") + (r2008 ? "661" : "904"),
+            "DatabaseCreationDate=" + raw("crdate"),
+            "BackupSize=" + QString::number(QFileInfo(QString::fromStdString(path)).size()),
+            "BackupStartDate=" + QString::fromStdString(history.pieces[0].result->rows[0][0].text),
+            "BackupFinishDate=" + QString::fromStdString(history.pieces[0].result->rows[0][1].text),
+            "CompatibilityLevel=" + raw("cmptlevel"),
+            "Collation=Chinese_PRC_CI_AS",
+            "IsCopyOnly=1",
+            "HasBackupChecksums=1",
+            "RecoveryModel=FULL",
+            QString("SoftwareVersionMajor=") + (r2008 ? "10" : "15")};
+        QStringList seen;
+        for (const QString& fact : facts) {
+            const QString name = fact.section('=', 0, 0);
+            seen << name + "=" + cell(h, name.toUtf8().constData());
+        }
+        QCOMPARE(seen, facts);
+        // The wire types the documentation gives, where the engine holds another.
+        const auto& cols = h.pieces[0].result->columns;
+        QCOMPARE(cols[6].wire, Column::Wire::TinyInt);  // DeviceType
+        QCOMPARE(cols[12].type, ColType::Decimal);      // BackupSize numeric(20,0)
+        QCOMPARE(cols[12].precision, 20);
+        QCOMPARE(cols[30].name + (cols[30].wire == Column::Wire::Guid ? " guid" : ""), "BindingID guid");
+
+        f.run("BACKUP DATABASE [tqdata_001_2003] TO DISK = N'plain.bak'");
+        auto plain = f.run("RESTORE HEADERONLY FROM DISK = N'plain.bak'");
+        QCOMPARE(cell(plain, "UserName") + cell(plain, "IsCopyOnly") + cell(plain, "HasBackupChecksums"),
+                 "sa00");
+
+        auto l = f.run("RESTORE FILELISTONLY FROM DISK = N'" + path + "' WITH FILE = 1");
+        QCOMPARE(columnNames(l).size(), fileColumns);
+        QCOMPARE(columnNames(l).mid(0, 7), QStringList({"LogicalName", "PhysicalName", "Type",
+                                                        "FileGroupName", "Size", "MaxSize", "FileID"}));
+        QStringList files;
+        for (size_t i = 0; i < l.pieces[0].result->rows.size(); ++i)
+            files << QStringList({cell(l, "LogicalName", i), cell(l, "PhysicalName", i), cell(l, "Type", i),
+                                  cell(l, "FileGroupName", i), cell(l, "Size", i), cell(l, "FileID", i)})
+                         .join('|');
+        QStringList expected;
+        for (const auto& row : f.engine.queryRaw(
+                 "SELECT f.name||'|'||f.filename||'|'||(CASE f.fileid WHEN 2 THEN 'L|NULL' ELSE 'D|PRIMARY' "
+                 "END)||'|'||(f.size * 8192)||'|'||f.fileid FROM sandbox_files f JOIN sandbox_databases d ON "
+                 "d.dbid = f.dbid WHERE d.name = 'tqdata_001_2003' ORDER BY f.fileid"))
+            expected << QString::fromStdString(row);
+        QCOMPARE(files, expected);
+        QCOMPARE(expected.size(), 2);
+        QCOMPARE(l.pieces[0].result->columns[2].wire, Column::Wire::Char);  // Type char(1)
+    }
+
+    // A file written before the backup recorded who made it still reads: those facts are Null.
+    void olderBackupFileStillReads() {
+        Fixture f;
+        const std::string path = f.file("old.bak");
+        f.backup(path);
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray body = file.readAll();
+        body.truncate(body.lastIndexOf("\nchecksum "));
+        const qsizetype at = body.indexOf("\norigin\t") + 1;
+        QVERIFY(at > 0);
+        body.remove(at, body.indexOf('\n', at) - at + 1);
+        file.resize(0);
+        file.write(body + "\nchecksum " +
+                   QByteArray::number(qulonglong(fnv64(body)), 16).rightJustified(16, '0') + "\n");
+        file.close();
+        QCOMPARE(messages(f.run("RESTORE VERIFYONLY FROM DISK = N'" + path + "'")),
+                 QStringList({"3262|The backup set on file 1 is valid."}));
+        auto h = f.run("RESTORE HEADERONLY FROM DISK = N'" + path + "'");
+        QCOMPARE(cell(h, "DatabaseName") + "|" + cell(h, "UserName") + "|" + cell(h, "ServerName"),
+                 "tqdata_001_2002|NULL|NULL");
+        QVERIFY(messages(f.run("RESTORE DATABASE [tqdata_001_2002] FROM DISK = N'" + path + "' WITH REPLACE"))
+                    .last()
+                    .startsWith("3014|"));
+    }
+
+    // Both listings fail as VERIFYONLY does on a file they cannot use. They only read the file, and
+    // answer inside a transaction, which stays open; RESTORE DATABASE there is refused.
+    void listingsFailAsVerifyDoes() {
+        Fixture f;
+        const std::string path = f.file("l.bak");
+        f.backup(path);
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const QByteArray good = file.readAll();
+        const std::string gone = f.file("gone.bak");
+        for (const std::string verb : {"HEADERONLY", "FILELISTONLY"}) {
+            const QString end =
+                QString::fromStdString("3013|RESTORE " + verb + " is terminating abnormally.");
+            const std::string sql = "RESTORE " + verb + " FROM DISK = N'" + path + "'";
+            QCOMPARE(messages(f.run("RESTORE " + verb + " FROM DISK = N'" + gone + "'")),
+                     QStringList({QString::fromStdString("3201|Cannot open backup device '" + gone +
+                                                         "'. Operating system error 2(The system cannot find "
+                                                         "the file specified.)."),
+                                  end}));
+            QByteArray bad = good;
+            bad[good.size() / 2] = static_cast<char>(bad[good.size() / 2] ^ 0x5A);
+            file.seek(0);
+            file.write(bad);
+            file.flush();
+            QCOMPARE(messages(f.run(sql)), QStringList({"3189|Damage to the backup set was detected.", end}));
+            file.resize(0);
+            file.write("not a backup");
+            file.flush();
+            auto m = messages(f.run(sql));
+            QVERIFY(m.value(0).startsWith("3241|The media family on device"));
+            QCOMPARE(m.value(1), end);
+            file.resize(0);
+            file.write(good);
+            file.flush();
+            QCOMPARE(messages(f.run(sql + " WITH FILE = 2")).value(0),
+                     QString::fromStdString("4038|Cannot find file ID 2 on device '" + path + "'."));
+        }
+        f.run("BEGIN TRAN");
+        auto h = f.run("RESTORE HEADERONLY FROM DISK = N'" + path + "'");
+        QCOMPARE(messages(h), QStringList());
+        QCOMPARE(cell(h, "DatabaseName"), "tqdata_001_2002");
+        QCOMPARE(f.run("select @@TRANCOUNT").pieces[0].result->rows[0][0].i, 1);
+        QCOMPARE(messages(f.run("RESTORE DATABASE [tqdata_009] FROM DISK = N'" + path + "'")).value(0),
+                 "3021|Cannot perform a backup or restore operation within a transaction.");
+        f.run("ROLLBACK");
+        QVERIFY(!f.engine.databaseExists("tqdata_009"));
+    }
+
+    // While a restore runs, another session sees it RESTORING, its progress rise and its command; it
+    // cannot drop the database meanwhile. Stopped part-way, by the client or by KILL, the restore
+    // leaves the database RESTORING with its files, not usable (927), until it is restored again
+    // (no REPLACE needed: it has no tail of the log to keep) or dropped, files and all.
+    void cancelledRestoreLeavesTheDatabaseRestoring() {
+        Fixture f;
+        const std::string db = "tqdata_001_2002";
+        const std::string path = f.file("r.bak");
+        f.backup(path);
+        const auto before = rowsOf(f.engine, db);
+        f.engine.setBackupSpeed(3000);  // 1664 pages: about half a second
+        auto watcher = f.engine.openSession("master");
+        const auto watch = [&](const std::string& sql) { return f.engine.execBatch(*watcher, sql); };
+        const std::string restore =
+            "RESTORE DATABASE [" + db + "] FROM DISK = N'" + path + "' WITH REPLACE, RECOVERY";
+        std::atomic<bool> done{false};
+        std::thread t([&] {
+            f.run(restore);
+            done = true;
+        });
+        QList<double> seen;
+        QStringList commands, drop;
+        while (!done) {
+            auto r = watch("select percent_complete, command from sys.dm_exec_requests where session_id = " +
+                           std::to_string(f.s->spid));
+            if (!r.pieces[0].result->rows.empty()) {
+                seen << r.pieces[0].result->rows[0][0].f;
+                commands << QString::fromStdString(r.pieces[0].result->rows[0][1].text);
+            }
+            if (drop.isEmpty() && seen.size() > 2)
+                drop = messages(watch("DROP DATABASE [" + db + "]"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        t.join();
+        QVERIFY2(seen.size() >= 3, "the restore was seen running");
+        QVERIFY(seen.last() > seen.first());
+        commands.removeDuplicates();
+        QCOMPARE(commands, QStringList({"RESTORE DATABASE"}));
+        QCOMPARE(drop.value(0), "3702|Cannot drop database \"" + QString::fromStdString(db) +
+                                    "\" because it is currently in use.");
+        QCOMPARE(f.state(db), std::string("ONLINE"));
+        QCOMPARE(rowsOf(f.engine, db), before);
+
+        // The state another session sees half-way, and how the batch ended.
+        const auto cut = [&](bool kill) {
+            std::atomic<bool> stop{false};
+            f.s->interrupted = [&] { return !kill && stop.load(); };
+            BatchResult r;
+            std::thread b([&] { r = f.run(restore); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            auto rows = watch("select state_desc from sys.databases where name = '" + db + "'")
+                            .pieces[0]
+                            .result->rows;
+            if (kill)
+                f.engine.cancelRunning(f.s->spid);
+            else
+                stop = true;
+            b.join();
+            f.s->interrupted = nullptr;
+            return QString::fromStdString(rows.empty() ? "gone" : rows[0][0].text) + (r.killed ? " killed"
+                                                                                      : r.cancelled
+                                                                                          ? " cancelled"
+                                                                                          : " ran");
+        };
+        for (bool kill : {false, true}) {
+            QCOMPARE(cut(kill), kill ? "RESTORING killed" : "RESTORING cancelled");
+            if (kill)  // that connection is closed
+                f.s = f.engine.openSession("master");
+            QCOMPARE(f.state(db), std::string("RESTORING"));
+            QCOMPARE(messages(f.run("USE [" + db + "]")).value(0),
+                     "927|Database '" + QString::fromStdString(db) +
+                         "' cannot be opened. It is in the middle of a restore.");
+            auto files =
+                f.run("select state_desc from sys.master_files where database_id = db_id('" + db + "')");
+            QCOMPARE(files.pieces[0].result->rows.size(), size_t(2));
+            QCOMPARE(files.pieces[0].result->rows[0][0].text, std::string("RESTORING"));
+        }
+        f.engine.setBackupSpeed(0);
+        QVERIFY(messages(f.run("RESTORE DATABASE [" + db + "] FROM DISK = N'" + path + "' WITH RECOVERY"))
+                    .last()
+                    .startsWith("3014|RESTORE DATABASE successfully processed"));
+        QCOMPARE(f.state(db), std::string("ONLINE"));
+        QCOMPARE(rowsOf(f.engine, db), before);
+
+        f.engine.setBackupSpeed(3000);
+        QCOMPARE(cut(false), "RESTORING cancelled");
+        QCOMPARE(messages(f.run("DROP DATABASE [" + db + "]")), QStringList());
+        QCOMPARE(f.state(db), std::string("gone"));
+        QVERIFY(rowsOf(f.engine, db).empty());
+        QVERIFY(f.engine.orphanedFiles().empty());
+    }
+
+    // A restore while another session's writing transaction is open waits for it: its rows never
+    // join that transaction, and that session's ROLLBACK leaves the restored database in place.
+    void restoreWaitsForAnotherWritersTransaction() {
+        Fixture f;
+        const std::string path = f.file("w.bak");
+        f.backup(path);
+        const auto before = rowsOf(f.engine, "tqdata_001_2002");
+        f.run("DROP DATABASE [tqdata_001_2002]");
+        auto other = f.engine.openSession("TQSystem");
+        QCOMPARE(messages(f.engine.execBatch(*other, "BEGIN TRAN DELETE FROM UA_account_sub WHERE 1 = 0")),
+                 QStringList());
+        BatchResult r;
+        std::thread t([&] { r = f.run("RESTORE DATABASE [tqdata_001_2002] FROM DISK = N'" + path + "'"); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        f.engine.execBatch(*other, "ROLLBACK");
+        t.join();
+        QVERIFY(messages(r).last().startsWith("3014|RESTORE DATABASE successfully processed"));
+        QCOMPARE(rowsOf(f.engine, "tqdata_001_2002"), before);
+        QCOMPARE(f.state("tqdata_001_2002"), std::string("ONLINE"));
+        const auto waits = f.engine.lockWaits();
+        QCOMPARE(waits.size(), size_t(1));
+        QCOMPARE(waits[0].spid, f.s->spid);
+    }
+
     void historyAndBackupDirectory() {
         Fixture f;
         f.backup(f.file("h1.bak"));
@@ -272,6 +603,8 @@ private slots:
         p.write(
             "BACKUP DATABASE [tqdata_001_2004] TO DISK = N'y.bak' WITH COPY_ONLY, CHECKSUM, INIT\nGO\n"
             "RESTORE VERIFYONLY FROM DISK = N'y.bak' WITH CHECKSUM\nGO\n"
+            "RESTORE HEADERONLY FROM DISK = N'y.bak'\nGO\n"
+            "RESTORE FILELISTONLY FROM DISK = N'y.bak'\nGO\n"
             "DROP DATABASE [tqdata_001_2004]\nGO\n"
             "RESTORE DATABASE [tqdata_001_2004] FROM DISK = N'y.bak' WITH RECOVERY\nGO\n"
             "select name from master.dbo.sysdatabases where name = 'tqdata_001_2004'\nGO\n");
@@ -284,6 +617,19 @@ private slots:
         QVERIFY(err.contains("RESTORE DATABASE successfully processed"));
         QVERIFY(!err.contains("severity 16"));
         QVERIFY(out.contains("tqdata_001_2004\n"));
+        // The listings as a client prints them: the columns' names, then the values, tab-separated.
+        QVERIFY2(
+            out.contains("BackupName\tBackupDescription\tBackupType\tExpirationDate\tCompressed\tPosition\t"
+                         "DeviceType\tUserName\tServerName\tDatabaseName\tDatabaseVersion\t"),
+            qPrintable(out));
+        QVERIFY(out.contains("NULL\tNULL\t1\tNULL\t0\t1\t2\tsa\tSANDBOX\ttqdata_001_2004\t904\t"));
+        QVERIFY(out.contains("\tIsCopyOnly\t"));
+        QVERIFY(out.contains("LogicalName\tPhysicalName\tType\tFileGroupName\tSize\tMaxSize\tFileID\t"));
+        QVERIFY(
+            out.contains("tqdata_001_2004_Data\tC:\\SQLDATA\\MSSQL\\Data\\tqdata_001_2004.mdf\tD\tPRIMARY\t"
+                         "13631488\t"));
+        QVERIFY(out.contains(
+            "tqdata_001_2004_Log\tC:\\SQLDATA\\MSSQL\\Data\\tqdata_001_2004_log.ldf\tL\tNULL\t"));
     }
 };
 

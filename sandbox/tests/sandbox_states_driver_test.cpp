@@ -1,11 +1,14 @@
 // States, hazards and sql_variant as real clients meet them: QtSql's ODBC driver over FreeTDS, and tsql.
 
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 
@@ -108,6 +111,42 @@ private slots:
         QVERIFY(p.waitForFinished(20000));
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         QVERIFY2(out.contains("\nONLINE\tNULL\n"), qPrintable(out));
+    }
+
+    // RESTORE HEADERONLY and FILELISTONLY as the tool reads them before a restore: the columns by
+    // name, and values of the types the server documents (tinyint, numeric, uniqueidentifier, char).
+    void restoreListingsThroughTheDriver() {
+        QTemporaryDir dir;
+        server->engine().setBackupDirectory(dir.path().toStdString());
+        QSqlDatabase db = odbc();
+        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        QVERIFY2(q.exec("BACKUP DATABASE [tqdata_001_2003] TO DISK = N'x.bak' WITH COPY_ONLY, CHECKSUM"),
+                 qPrintable(q.lastError().text()));
+        QVERIFY2(q.exec("RESTORE HEADERONLY FROM DISK = N'x.bak'"), qPrintable(q.lastError().text()));
+        const QSqlRecord header = q.record();
+        QCOMPARE(header.fieldName(0), QString("BackupName"));
+        QCOMPARE(header.indexOf("IsCopyOnly"), 43);
+        QVERIFY(q.next());
+        const qint64 size = QFileInfo(dir.filePath("x.bak")).size();
+        QCOMPARE(QStringList({q.value("BackupType").toString(), q.value("DeviceType").toString(),
+                              q.value("UserName").toString(), q.value("DatabaseName").toString(),
+                              q.value("BackupSize").toString(), q.value("CompatibilityLevel").toString(),
+                              q.value("IsCopyOnly").toString(), q.value("RecoveryModel").toString()}),
+                 QStringList({"1", "2", "sa", "tqdata_001_2003", QString::number(size), "80", "1", "FULL"}));
+        QVERIFY(QRegularExpression("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$",
+                                   QRegularExpression::CaseInsensitiveOption)
+                    .match(q.value("BindingID").toString())
+                    .hasMatch());
+        QVERIFY(q.value("BackupName").isNull());
+        QVERIFY2(q.exec("RESTORE FILELISTONLY FROM DISK = N'x.bak'"), qPrintable(q.lastError().text()));
+        QStringList files;
+        while (q.next())
+            files << q.value("LogicalName").toString() + "|" + q.value("Type").toString() + "|" +
+                         (q.value("FileGroupName").isNull() ? "NULL" : q.value("FileGroupName").toString()) +
+                         "|" + q.value("FileID").toString();
+        QCOMPARE(files, QStringList({"tqdata_001_2003_Data|D|PRIMARY|1", "tqdata_001_2003_Log|L|NULL|2"}));
     }
 
     // The server's own words reach the client for each hazard; nothing is dropped for them, and

@@ -80,12 +80,16 @@ public:
     bool confirm(const QString& text, const QString& details) override {
         return MessageBox::confirm(&w_, text, details) == MessageBox::Ok;
     }
+    bool noticeWithAction(const QString& text, const QString& details, const QString& action) override {
+        return MessageBox::noticeWithAction(&w_, text, details, action) == MessageBox::Action;
+    }
 
     bool confirmWithCheck(const QString& text, const QString& details, const QString& checkText,
                           bool* checked) override {
         return MessageBox::confirmWithCheck(&w_, text, details, checkText, checked) == MessageBox::Ok;
     }
     QString serverName() override { return w_.connectedSpec().server; }
+    QString login() override { return w_.connectedSpec().login; }
     // With the credentials of the open connection: the password box may have been edited since.
     std::unique_ptr<SqlClient> secondConnection() override {
         std::unique_ptr<SqlClient> c = w_.makeClient();

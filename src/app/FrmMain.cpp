@@ -20,6 +20,8 @@
 #include "app/MessageBox.h"
 #include "app/Startup.h"
 #include "app/WindowPlacement.h"
+#include "deletion/Journal.h"
+#include "deletion/UndoCapture.h"
 #include "sql/OdbcClient.h"
 
 namespace {
@@ -273,7 +275,9 @@ void FrmMain::cmdexit_Click() {
 }
 
 void FrmMain::menu_show_Click() {
-    MessageBox::notice(this, QStringLiteral("该工具用于删除存在于系统管理中的空帐套或删除整个帐套!"));
+    MessageBox::notice(this, QStringLiteral("该工具用于删除存在于系统管理中的空帐套或删除整个帐套!\n\n"
+                                            "撤销脚本保存在: %1\n删除记录: %2")
+                                 .arg(deletion::undoFolder(), deletion::Journal::defaultPath()));
 }
 
 void FrmMain::menu_about_Click() {

@@ -79,6 +79,11 @@ void MessageBox::notice(QWidget* parent, const QString& text, const QString& det
     show(parent, Notice, text, details);
 }
 
+MessageBox::Answer MessageBox::noticeWithAction(QWidget* parent, const QString& text, const QString& details,
+                                                const QString& action) {
+    return show(parent, Notice, text, details, {}, nullptr, action);
+}
+
 MessageBox::Answer MessageBox::confirm(QWidget* parent, const QString& text, const QString& details) {
     return show(parent, Confirmation, text, details);
 }
@@ -118,7 +123,7 @@ QList<MessageBox::Shown> MessageBox::takeShown() {
 }
 
 std::unique_ptr<QMessageBox> MessageBox::build(QWidget* parent, Kind kind, const QString& text,
-                                               const QString& details) {
+                                               const QString& details, const QString& action) {
     installDetailsTranslator();
     auto box = std::make_unique<QMessageBox>(parent);
     box->setWindowTitle(appTitle());
@@ -139,6 +144,10 @@ std::unique_ptr<QMessageBox> MessageBox::build(QWidget* parent, Kind kind, const
         if (kind == Caution)
             byDefault = cancel;
     } else {
+        if (!action.isEmpty()) {
+            QPushButton* extra = box->addButton(action, QMessageBox::ActionRole);
+            extra->setObjectName(QStringLiteral("action"));
+        }
         box->setEscapeButton(ok);
     }
     box->setDefaultButton(byDefault);
@@ -147,11 +156,13 @@ std::unique_ptr<QMessageBox> MessageBox::build(QWidget* parent, Kind kind, const
 
 MessageBox::Answer MessageBox::answerOf(const QMessageBox& box) {
     const auto* clicked = box.clickedButton();
+    if (clicked && clicked->objectName() == QLatin1String("action"))
+        return Action;
     return clicked && clicked->objectName() == QLatin1String("ok") ? Ok : Cancel;
 }
 
 MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& text, const QString& details,
-                                    const QString& checkText, bool* checked) {
+                                    const QString& checkText, bool* checked, const QString& action) {
     deliverQueuedClose();
     const auto withCheck = [&](QMessageBox& box) -> QCheckBox* {
         if (!checked)
@@ -166,28 +177,33 @@ MessageBox::Answer MessageBox::show(QWidget* parent, Kind kind, const QString& t
     if (ts.on) {
         if (checked && !ts.checks.isEmpty())
             *checked = ts.checks.takeFirst();
-        ts.shown.append({kind, text, details, checked ? checkText : QString(), checked && *checked});
+        ts.shown.append({kind, text, details, checked ? checkText : QString(), checked && *checked, action});
         if (ts.onShown)
             ts.onShown(ts.shown.last());
         if (ts.modal) {
-            const auto box = build(parent, kind, text, details);
+            const auto box = build(parent, kind, text, details, action);
             withCheck(*box);
             box->open();
             QAbstractEventDispatcher::instance()->wakeUp();
             QCoreApplication::processEvents();
             box->close();
         }
-        if (kind == Notice)
-            return Ok;
+        if (kind == Notice) {
+            // Only the action answers anything but 确定.
+            if (action.isEmpty() || ts.answers.isEmpty())
+                return Ok;
+            return ts.answers.takeFirst() == Action ? Action : Ok;
+        }
         if (ts.answers.isEmpty())
             return kind == Caution ? Cancel : Ok;
         return ts.answers.takeFirst();
     }
 
-    const auto box = build(parent, kind, text, details);
+    const auto box = build(parent, kind, text, details, action);
     QCheckBox* check = withCheck(*box);
     box->exec();
     if (check)
         *checked = check->isChecked();
-    return answerOf(*box);
+    const Answer answer = answerOf(*box);
+    return kind == Notice && answer != Action ? Ok : answer;
 }

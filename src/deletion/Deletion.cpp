@@ -8,6 +8,7 @@
 #include "deletion/Backups.h"
 #include "deletion/DeletionChecks.h"
 #include "deletion/DeletionSql.h"
+#include "deletion/Journal.h"
 #include "deletion/NamedBatch.h"
 #include "deletion/UndoCapture.h"
 
@@ -25,6 +26,20 @@ bool hasTable(const SqlResult& tables, const QString& table) {
             return true;
     }
     return false;
+}
+
+Journal::Outcome journalOutcome(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Stopped:
+            return Journal::Outcome::Stopped;
+        case Outcome::Succeeded:
+            return Journal::Outcome::Succeeded;
+        case Outcome::PartlyFailed:
+            return Journal::Outcome::Partly;
+        case Outcome::Failed:
+            break;
+    }
+    return Journal::Outcome::Failed;
 }
 
 bool timedOut(const SqlError& e) {
@@ -52,6 +67,16 @@ public:
     Outcome go() {
         if (!request())
             return Outcome::Stopped;
+        if (!beginJournal())
+            return Outcome::Stopped;
+        const Outcome outcome = change();
+        completeJournal(outcome);
+        return outcome;
+    }
+
+private:
+    // Stages 2 to 4, from the backups to the outcome message.
+    Outcome change() {
         if (req_.deleteDatabases && !removeDatabases())
             return Outcome::Stopped;
         if (!req_.deleteDatabases && !keepWayBack({}))
@@ -72,7 +97,27 @@ public:
         return report(purgeError, left);
     }
 
-private:
+    // On record before anything changes: the server keeps no trace of a dropped database, and
+    // nothing is destroyed without one.
+    bool beginJournal() {
+        const Journal::Entry entry{QDateTime::currentDateTime(), host_.serverName(), host_.login(), n_,
+                                   entries_};
+        QString error;
+        if (journal_.begin(entry, &error))
+            return true;
+        host_.notice(text::journalNotWritten(journal_.path(), error));
+        return false;
+    }
+
+    void completeJournal(Outcome outcome) {
+        QStringList files;
+        for (const undo::Backup& b : backups_.made())
+            files << b.file;
+        QString error;
+        if (!journal_.complete(journalOutcome(outcome), undoPath_, files, &error))
+            host_.notice(text::journalNotCompleted(journal_.path(), error));
+    }
+
     // Stage 1: the number, the look-up and the confirmations. Nothing changes on the server here.
     bool request() {
         if (n_.isEmpty()) {
@@ -536,6 +581,7 @@ private:
     Backups backups_{sql_, host_};
     QString undoPath_;
     QList<SavedRows> saved_;  // what the undo script holds of each table
+    Journal journal_;
 };
 
 }  // namespace

@@ -42,8 +42,16 @@ public:
         (void)checked;
         return confirm(text, details);
     }
+    // A notice with one more button beside 确定: true when the operator chose that one.
+    virtual bool noticeWithAction(const QString& text, const QString& details, const QString& action) {
+        (void)action;
+        notice(text, details);
+        return false;
+    }
     // The server as the operator named it, for the undo script's name and header.
     virtual QString serverName() { return {}; }
+    // The login of the open connection, for the deletions journal.
+    virtual QString login() { return QStringLiteral("sa"); }
     // A connection of its own to the same server, to watch a backup; null when there is none.
     virtual std::unique_ptr<SqlClient> secondConnection() { return nullptr; }
     virtual BackupView* backupView() { return nullptr; }

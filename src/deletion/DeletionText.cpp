@@ -215,6 +215,13 @@ QStringList backupsKept(const QList<undo::Backup>& made) {
 QString undoNotSaved() {
     return QStringLiteral("无法保存撤销脚本,删除操作已停止,没有删除任何数据!");
 }
+QString journalNotWritten(const QString& path, const QString& why) {
+    return QStringLiteral("无法写入删除记录,删除操作已停止,没有删除任何数据!\n文件: %1\n原因: %2")
+        .arg(path, why);
+}
+QString journalNotCompleted(const QString& path, const QString& why) {
+    return QStringLiteral("删除记录未能写完,请手工补记本次操作的结果。\n文件: %1\n原因: %2").arg(path, why);
+}
 QString undoResultsMissing() {
     return QStringLiteral("服务器未返回全部结果");
 }

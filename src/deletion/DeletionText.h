@@ -88,6 +88,11 @@ QString undoResultsMissing();
 QString undoColumnMissing(const QString& table, const QString& column);
 QString undoNoColumns(const QString& table);
 
+// The deletions journal: a line that could not be begun stops the run; one that could not be
+// completed is said after the outcome.
+QString journalNotWritten(const QString& path, const QString& why);
+QString journalNotCompleted(const QString& path, const QString& why);
+
 // The outcome.
 QString successEmpty(const QString& accountNo);
 QString successWithYears(const QString& accountNo, const QString& years);

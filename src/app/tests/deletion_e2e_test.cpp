@@ -194,6 +194,17 @@ private slots:
         QVERIFY2(!left.contains("tqdata_001_2002") && !left.contains("tqdata_001_2003"), qPrintable(left));
         QVERIFY2(left.contains("tqdata_001_2004") && left.contains("tqdata_0010_2003"), qPrintable(left));
         QVERIFY(w->TxtAccNo->text().isEmpty() && !w->ChkDelDB->isChecked() && w->txtYear->isHidden());
+
+        // On record beside the undo script: where, as whom, what, the outcome and the way back.
+        QFile journal(undoDir.filePath("deletions.log"));
+        QVERIFY(journal.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(journal.readAll()).split('\n');
+        QCOMPARE(lines.last(), QString());
+        const QStringList line = lines.value(lines.size() - 2).split('\t');
+        QCOMPARE(line.mid(1, 5), (QStringList{e2e.serverName(), "sa", "001", "2002;2003", "succeeded"}));
+        QCOMPARE(QFileInfo(line.value(6)).absolutePath(), undoDir.path());
+        QVERIFY(QFileInfo(line.value(6)).isFile());
+        QCOMPARE(line.value(7), QString());  // the backups were left unticked
     }
 
     void databaseInUseStopsEverything() {

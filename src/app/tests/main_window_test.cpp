@@ -239,6 +239,10 @@ private slots:
     }
 
     void instructionsAndContactChangeNothing() {
+        // Where the way back is kept, named without making the folder.
+        const QByteArray undoDir = qgetenv("ACCTSET_UNDO_DIR");
+        qputenv("ACCTSET_UNDO_DIR", "/srv/acctset-undo");
+        const auto restore = qScopeGuard([&] { qputenv("ACCTSET_UNDO_DIR", undoDir); });
         auto script = std::make_shared<FakeScript>();
         WindowDriver d(script);
         FrmMain& w = d.window();
@@ -261,8 +265,11 @@ private slots:
         QCOMPARE(shown.size(), 4);
         for (int i : {0, 2}) {
             QCOMPARE(shown[i].kind, MessageBox::Notice);
-            QCOMPARE(shown[i].text, QStringLiteral("该工具用于删除存在于系统管理中的空帐套或删除整个帐套!"));
+            QCOMPARE(shown[i].text, QStringLiteral("该工具用于删除存在于系统管理中的空帐套或删除整个帐套!\n\n"
+                                                   "撤销脚本保存在: /srv/acctset-undo\n"
+                                                   "删除记录: /srv/acctset-undo/deletions.log"));
         }
+        QVERIFY(!QFileInfo::exists(QStringLiteral("/srv/acctset-undo")));
         static const QRegularExpression contact(
             QStringLiteral("^mail:[A-Za-z0-9._-]+@example\\.com {6}tel:\\([0-9]+\\)[0-9]+-[0-9]+$"));
         for (int i : {1, 3}) {
@@ -522,6 +529,54 @@ private slots:
         QTest::mouseClick(details, Qt::LeftButton);
         QCOMPARE(details->text(), QStringLiteral("隐藏详细信息…"));
         detailed->close();
+    }
+
+    // A notice with one more button: 确定 stays the default and what Esc and the close box answer.
+    void noticeWithAnAction() {
+        const auto build = [] {
+            return MessageBox::build(nullptr, MessageBox::Notice, QStringLiteral("恢复失败"), {},
+                                     QStringLiteral("立即恢复"));
+        };
+        auto box = build();
+        QStringList captions;
+        for (QAbstractButton* b : box->buttons())
+            captions << b->text();
+        captions.sort();
+        QCOMPARE(captions, (QStringList{QStringLiteral("确定"), QStringLiteral("立即恢复")}));
+        QCOMPARE(box->defaultButton()->text(), QStringLiteral("确定"));
+
+        const auto answered = [&](const std::function<void(QMessageBox&)>& act) {
+            box = build();
+            box->open();
+            if (!QTest::qWaitForWindowExposed(box.get()))
+                return MessageBox::Cancel;
+            act(*box);
+            if (!QTest::qWaitFor([&] { return !box->isVisible(); }))
+                return MessageBox::Cancel;
+            return MessageBox::answerOf(*box);
+        };
+        QCOMPARE(answered([](QMessageBox& b) { QTest::keyClick(&b, Qt::Key_Return); }), MessageBox::Ok);
+        QCOMPARE(answered([](QMessageBox& b) { QTest::keyClick(&b, Qt::Key_Escape); }), MessageBox::Ok);
+        QCOMPARE(answered([](QMessageBox& b) { b.close(); }), MessageBox::Ok);
+        QCOMPARE(answered([](QMessageBox& b) {
+                     QTest::mouseClick(b.findChild<QPushButton*>(QStringLiteral("action")), Qt::LeftButton);
+                 }),
+                 MessageBox::Action);
+
+        // Through the seam: the action only when queued; a plain notice takes no answer.
+        MessageBox::queueAnswers({MessageBox::Action, MessageBox::Cancel});
+        MessageBox::notice(nullptr, QStringLiteral("a"));
+        QCOMPARE(MessageBox::noticeWithAction(nullptr, QStringLiteral("b"), {}, QStringLiteral("立即恢复")),
+                 MessageBox::Action);
+        QCOMPARE(MessageBox::noticeWithAction(nullptr, QStringLiteral("c"), {}, QStringLiteral("立即恢复")),
+                 MessageBox::Ok);
+        QCOMPARE(MessageBox::noticeWithAction(nullptr, QStringLiteral("d"), {}, QStringLiteral("立即恢复")),
+                 MessageBox::Ok);
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 4);
+        QCOMPARE(shown[0].actionText, QString());
+        QCOMPARE(shown[1].kind, MessageBox::Notice);
+        QCOMPARE(shown[1].actionText, QStringLiteral("立即恢复"));
     }
 
     // One font for the program, set at start; no control sets its own.

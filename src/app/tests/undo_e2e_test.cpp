@@ -165,9 +165,9 @@ private slots:
         QVERIFY(w->ComAccList->findText("001(示例帐套)") >= 0);
     }
 
-    // A script that cannot be saved (a file stands where its folder must go) stops the run before
-    // anything changes.
-    void unsavableScriptChangesNothing() {
+    // A folder for the way back that cannot be made (a file stands where it must go) stops the run
+    // before anything changes: the journal's line, the first thing written there, is refused.
+    void unwritableFolderChangesNothing() {
         QFile blocker(undoDir.filePath("blocker"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
@@ -179,8 +179,10 @@ private slots:
         const QString notice = pressDelete();
         qputenv("ACCTSET_UNDO_DIR", undoDir.path().toUtf8());
         QFile::remove(blocker.fileName());
-        QCOMPARE(notice, "无法保存撤销脚本,删除操作已停止,没有删除任何数据!");
-        QVERIFY(shown.last().details.contains("blocker/acctset-remover"));
+        QVERIFY2(notice.startsWith("无法写入删除记录,删除操作已停止,没有删除任何数据!\n文件: " +
+                                   undoDir.filePath("blocker/acctset-remover/deletions.log") +
+                                   "\n原因: 无法创建文件夹 " + undoDir.filePath("blocker/acctset-remover")),
+                 qPrintable(notice));
         QCOMPARE(everyRow(), rows);
         QCOMPARE(databases(), dbs);
     }

@@ -120,6 +120,18 @@ struct RunFixture {
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 
+    QString journalPath() const { return QDir(undoDir.path()).filePath("deletions.log"); }
+    // The journal's lines, each split into its fields.
+    QList<QStringList> journal() const {
+        QFile f(journalPath());
+        QList<QStringList> out;
+        if (!f.open(QIODevice::ReadOnly))
+            return out;
+        for (const QString& line : QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts))
+            out << line.split('\t');
+        return out;
+    }
+
     bool setUpOnce() {
         if (!undoDir.isValid())
             return false;
@@ -130,6 +142,7 @@ struct RunFixture {
     void setUp() {
         for (const QString& f : savedScripts())
             QFile::remove(f);
+        QFile::remove(journalPath());
         inst = FakeInstallation{};
         inst.databases = {"tqdata_001_2002", "tqdata_001_2003", "tqdata_002_2002"};
         script = std::make_shared<FakeScript>();

@@ -19,34 +19,39 @@ private slots:
         QTest::addColumn<QList<bool>>("answers");
         QTest::addColumn<QString>("failing");  // a statement the server refuses
         QTest::addColumn<QString>("last");     // the last box shown
+        QTest::addColumn<bool>("recorded");    // past the confirmations: on the journal
         const QString sessions = sessionsOf({"tqdata_001_2002", "tqdata_001_2003"});
         QTest::newRow("blank number") << "" << QString() << QList<bool>{} << ""
-                                      << "请输入要删除的帐套号!";
+                                      << "请输入要删除的帐套号!" << false;
         QTest::newRow("unknown number") << "099" << QString() << QList<bool>{} << ""
-                                        << "帐套(099)不存在!";
-        QTest::newRow("look-up fails") << "001" << QString() << QList<bool>{}
-                                       << "select * from ua_account where cAcc_id='001'" << kNotQueried;
-        QTest::newRow("first cancelled") << "001" << QString() << QList<bool>{false} << "" << kConfirmAccount;
+                                        << "帐套(099)不存在!" << false;
+        QTest::newRow("look-up fails")
+            << "001" << QString() << QList<bool>{} << "select * from ua_account where cAcc_id='001'"
+            << kNotQueried << false;
+        QTest::newRow("first cancelled")
+            << "001" << QString() << QList<bool>{false} << "" << kConfirmAccount << false;
         QTest::newRow("second cancelled") << "001"
                                           << "2002" << QList<bool>{true, false} << ""
-                                          << "操作已取消!";
+                                          << "操作已取消!" << false;
         QTest::newRow("no year") << "001"
                                  << ";" << QList<bool>{} << ""
-                                 << "请输入要删除帐套的完整年度信息(如2002;2003)!";
+                                 << "请输入要删除帐套的完整年度信息(如2002;2003)!" << false;
         QTest::newRow("empty entry") << "001"
                                      << "2002;;2003" << QList<bool>{} << ""
-                                     << "数据库tqdata_001_不存在!";
+                                     << "数据库tqdata_001_不存在!" << true;
         QTest::newRow("last year missing") << "001"
                                            << "2002;2004" << QList<bool>{} << ""
-                                           << "数据库tqdata_001_2004不存在!";
+                                           << "数据库tqdata_001_2004不存在!" << true;
         QTest::newRow("existence query fails")
             << "001"
             << "2002;2003" << QList<bool>{}
-            << "select * from master.dbo.sysdatabases where name='tqdata_001_2003'" << kNotQueried;
-        QTest::newRow("in-use query fails") << "001"
-                                            << "2002;2003" << QList<bool>{} << sessions << kNotQueried;
-        QTest::newRow("version query fails") << "001"
-                                             << "2002;2003" << QList<bool>{} << kVersion << kNotQueried;
+            << "select * from master.dbo.sysdatabases where name='tqdata_001_2003'" << kNotQueried << true;
+        QTest::newRow("in-use query fails")
+            << "001"
+            << "2002;2003" << QList<bool>{} << sessions << kNotQueried << true;
+        QTest::newRow("version query fails")
+            << "001"
+            << "2002;2003" << QList<bool>{} << kVersion << kNotQueried << true;
     }
     void stopsBeforeAnythingChanges() {
         QFETCH(QString, number);
@@ -54,6 +59,7 @@ private slots:
         QFETCH(QList<bool>, answers);
         QFETCH(QString, failing);
         QFETCH(QString, last);
+        QFETCH(bool, recorded);
         if (!failing.isEmpty())
             inst.failures[failing] = FakeInstallation::serverError(10054, "connection reset");
         QCOMPARE(run(request(number, years), answers), Outcome::Stopped);
@@ -62,6 +68,10 @@ private slots:
             QCOMPARE(host->lastDetails, "connection reset (10054)");
         verifyUntouched();
         QCOMPARE(inst.databases.size(), 3);
+        const QList<QStringList> lines = journal();
+        QCOMPARE(lines.size(), recorded ? 1 : 0);
+        if (recorded)
+            QCOMPARE(lines[0].mid(3, 3), (QStringList{"001", years, "stopped before any change"}));
     }
 
     // The plain sequence without the window's number check takes 12 + 2 per year; the checks before
@@ -275,14 +285,10 @@ private slots:
             inst.backupDir.clear();
         else if (fault == "cancel")
             host->view.cancelAt = "正在备份 tqdata_001_2003";
-        else if (fault == "script") {
-            // A file where the folder should be: no user, not even root, can create it.
-            QFile file(blocked.filePath("file"));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            qputenv("ACCTSET_UNDO_DIR", blocked.filePath("file/acctset-remover").toUtf8());
-        }
+        else if (fault == "script")
+            inst.failures["select * from UA_log where cacc_id='001'"] =
+                FakeInstallation::serverError(233, "pipe gone");
         const Outcome outcome = run(request("001", "2002;2003"));
-        qputenv("ACCTSET_UNDO_DIR", undoDir.path().toUtf8());
         QCOMPARE(outcome, Outcome::Stopped);
         QCOMPARE(host->shown.last(), notice);
         QVERIFY2(host->lastDetails.contains(details), qPrintable(host->lastDetails));
@@ -293,6 +299,77 @@ private slots:
             QVERIFY(script->log.join('\n').contains("xp_instance_regread"));
         if (fault == "cancel")
             QVERIFY(host->view.finished);
+        // The backups made are on record with the stop; the one cancelled is no backup.
+        const QStringList made = fault == "cancel" ? inst.backupFiles.mid(0, 1) : inst.backupFiles;
+        const QList<QStringList> lines = journal();
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines[0].mid(5), (QStringList{"stopped before any change", "", made.join(';')}));
+    }
+
+    // One line per run past the confirmations, its outcome and way back filled in at the end.
+    void journalRecordsTheOutcome_data() {
+        QTest::addColumn<QString>("years");  // null: box unticked
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("result");  // Outcome
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("catalogue only") << QString() << "" << int(Outcome::Succeeded) << "succeeded";
+        QTest::newRow("two years") << "2002;2003"
+                                   << "" << int(Outcome::Succeeded) << "succeeded";
+        QTest::newRow("drop refused")
+            << "2002;2003"
+            << "drop database [tqdata_001_2002]" << int(Outcome::PartlyFailed) << "partly";
+        QTest::newRow("purge refused")
+            << "2002"
+            << "Delete from Ua_auth where cacc_id='001'" << int(Outcome::Failed) << "failed";
+    }
+    void journalRecordsTheOutcome() {
+        QFETCH(QString, years);
+        QFETCH(QString, fault);
+        QFETCH(int, result);
+        QFETCH(QString, outcome);
+        if (!fault.isEmpty())
+            inst.failures[fault] = FakeInstallation::serverError(1205, "deadlock");
+        QCOMPARE(int(run(request("001", years))), result);
+        const QList<QStringList> lines = journal();
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(lines[0].size(), 8);
+        QVERIFY2(QDateTime::fromString(lines[0][0], Qt::ISODate).isValid(), qPrintable(lines[0][0]));
+        QCOMPARE(lines[0].mid(1), (QStringList{"SRV01", "sa", "001", years, outcome, savedScripts().value(0),
+                                               inst.backupFiles.join(';')}));
+        QVERIFY(!savedScripts().value(0).isEmpty());
+        QCOMPARE(inst.backupFiles.size(), years.isEmpty() ? 0 : years.count(';') + 1);
+    }
+
+    // The outcome stands when its line cannot be completed; the operator is told the record lacks it.
+    void uncompletedJournalLineIsSaid() {
+        script->onStatement = [&](const QString& sql) {
+            if (sql == "COMMIT TRANSACTION")
+                QVERIFY(QFile::remove(journalPath()) && QDir().mkdir(journalPath()));
+            script->answer(sql, inst.answer(sql), 1);
+        };
+        QCOMPARE(run(request("001")), Outcome::Succeeded);
+        QVERIFY(QDir().rmdir(journalPath()));
+        QCOMPARE(host->shown.value(host->shown.size() - 2), "空帐套号001已成功删除!");
+        QVERIFY2(host->shown.last().startsWith(
+                     "删除记录未能写完,请手工补记本次操作的结果。\n文件: " + journalPath() + "\n原因: "),
+                 qPrintable(host->shown.last()));
+    }
+
+    // A journal that cannot be written stops the run before the backups: nothing is destroyed
+    // without its record.
+    void unwritableJournalStopsBeforeAnyChange() {
+        QVERIFY(QDir(undoDir.path()).mkdir("deletions.log"));
+        const Outcome outcome = run(request("001", "2002;2003"));
+        QVERIFY(QDir(undoDir.path()).rmdir("deletions.log"));
+        QCOMPARE(outcome, Outcome::Stopped);
+        const QString notice = host->shown.last();
+        QVERIFY2(notice.startsWith("无法写入删除记录,删除操作已停止,没有删除任何数据!\n文件: " +
+                                   journalPath() + "\n原因: ") &&
+                     notice.size() > notice.indexOf("原因: ") + 4,
+                 qPrintable(notice));
+        verifyUntouched();
+        QVERIFY(!script->log.join('\n').contains("BACKUP"));
+        QVERIFY(savedScripts().isEmpty());
     }
 };
 
