@@ -193,6 +193,7 @@ void sysDatabasesView(Executor& x, Source& src, const Session&, const std::strin
     src.cols = {col("name", ColType::NVarChar, 128),
                 col("database_id", ColType::Int),
                 col("source_database_id", ColType::Int, 0, true),
+                col("create_date", ColType::DateTime),
                 col("compatibility_level", ColType::SmallInt, 0, true),
                 col("collation_name", ColType::NVarChar, 128, true),
                 col("user_access", ColType::SmallInt, 0, true),
@@ -210,7 +211,7 @@ void sysDatabasesView(Executor& x, Source& src, const Session&, const std::strin
         const bool online = d.state == "ONLINE";  // "NULL = Database is not online"
         src.rows.push_back({Value::ofText(d.name), Value::ofInt(d.dbid),
                             d.sourceDbid ? Value::ofInt(d.sourceDbid) : Value::ofNull(),
-                            online ? Value::ofInt(d.cmptlevel) : Value::ofNull(),
+                            Value::ofText(d.crdate), online ? Value::ofInt(d.cmptlevel) : Value::ofNull(),
                             online ? Value::ofText("Chinese_PRC_CI_AS") : Value::ofNull(),
                             Value::ofInt(userAccessCode(d.userAccess)), Value::ofText(d.userAccess),
                             bit(d.readOnly), Value::ofInt(stateCode(d.state)), Value::ofText(d.state),

@@ -10,6 +10,8 @@
 #include "deletion/DeletionSql.h"
 #include "deletion/Journal.h"
 #include "deletion/NamedBatch.h"
+#include "deletion/Restore.h"
+#include "deletion/RestoreText.h"
 #include "deletion/UndoCapture.h"
 
 namespace deletion {
@@ -71,6 +73,8 @@ public:
             return Outcome::Stopped;
         const Outcome outcome = change();
         completeJournal(outcome);
+        if (!restoreNow_.isEmpty())
+            restore({undoPath_, restoreNow_}, host_);
         return outcome;
     }
 
@@ -504,8 +508,8 @@ private:
                              wayBack().join(QLatin1Char('\n')));
                 return Outcome::Succeeded;
             }
-            host_.notice(text::partlyFailed(n_, failedNames(), gone) + offlineNote(),
-                         (reasons + wayBack()).join(QLatin1Char('\n')));
+            failureNotice(text::partlyFailed(n_, failedNames(), gone) + offlineNote(),
+                          (reasons + wayBack()).join(QLatin1Char('\n')), gone);
             return Outcome::PartlyFailed;
         }
         const bool changed = purgeError && purgeError->nativeCode == DeletionSql::kChangedSinceSaved;
@@ -521,8 +525,27 @@ private:
         msg += droppedLines(gone);
         if (!failedDrops_.isEmpty())
             msg += text::notDropped(failedNames());
-        host_.notice(msg + offlineNote(), (reasons + wayBack()).join(QLatin1Char('\n')));
+        failureNotice(msg + offlineNote(), (reasons + wayBack()).join(QLatin1Char('\n')), gone);
         return Outcome::Failed;
+    }
+
+    // A failure after a drop: the box offers to bring the dropped databases back from their
+    // backups at once, with the undo script just written. The restore runs once the journal's line
+    // for this deletion is complete.
+    void failureNotice(const QString& text, const QString& details, const QStringList& gone) {
+        QStringList backedUp;
+        for (const QString& db : gone) {
+            for (const undo::Backup& b : backups_.made()) {
+                if (b.database.compare(db, Qt::CaseInsensitive) == 0)
+                    backedUp << b.database;
+            }
+        }
+        if (backedUp.isEmpty() || undoPath_.isEmpty()) {
+            host_.notice(text, details);
+            return;
+        }
+        if (host_.noticeWithAction(text, details, text::restoreNow()))
+            restoreNow_ = backedUp;
     }
 
     QString offlineNote() const {
@@ -580,6 +603,7 @@ private:
     QString lockHolders_;                       // who held the lock the purge waited for
     Backups backups_{sql_, host_};
     QString undoPath_;
+    QStringList restoreNow_;  // the dropped databases the operator asked back at once
     QList<SavedRows> saved_;  // what the undo script holds of each table
     Journal journal_;
 };

@@ -6,6 +6,7 @@
 #include "deletion/Backups.h"
 #include "deletion/DeletionSql.h"
 #include "deletion/DeletionText.h"
+#include "deletion/Journal.h"
 #include "deletion/NamedBatch.h"
 #include "deletion/RestoreText.h"
 #include "deletion/UndoFile.h"
@@ -49,9 +50,9 @@ public:
         : req_(request), host_(host), sql_(host.client()) {}
 
     RestoreOutcome go() {
-        undo::ReadError error;
-        if (!undo::read(req_.script, &script_, &error)) {
-            host_.notice(text::scriptUnreadable(req_.script, error.text()));
+        undo::ReadError unreadable;
+        if (!undo::read(req_.script, &script_, &unreadable)) {
+            host_.notice(text::scriptUnreadable(req_.script, unreadable.text()));
             return RestoreOutcome::Stopped;
         }
         n_ = script_.header.accountNo;
@@ -71,7 +72,24 @@ public:
         }
         if (!host_.confirm(text::confirmRestore(n_), details))
             return RestoreOutcome::Stopped;
-        return run();
+        // On record before the first change, as a deletion is.
+        QString error;
+        if (!journal_.begin(
+                {QDateTime::currentDateTime(), host_.serverName(), host_.login(), n_, script_.header.years},
+                &error)) {
+            host_.notice(text::journalNotWritten(journal_.path(), error));
+            return RestoreOutcome::Stopped;
+        }
+        const RestoreOutcome outcome = run();
+        QStringList files;
+        for (const undo::Backup& b : toRestore_)
+            files << b.file;
+        const Journal::Outcome word = outcome == RestoreOutcome::Restored ? Journal::Outcome::Restored
+                                      : outcome == RestoreOutcome::Failed ? Journal::Outcome::RestoreFailed
+                                                                          : Journal::Outcome::RestoreStopped;
+        if (!journal_.complete(word, req_.script, files, &error))
+            host_.notice(text::journalNotCompleted(journal_.path(), error));
+        return outcome;
     }
 
 private:
@@ -343,7 +361,8 @@ private:
     QString n_;
     QList<undo::Backup> backups_;    // the script's, or those the request names
     QList<undo::Backup> toRestore_;  // those not on the server now
-    bool insertRows_ = false;        // none of the account set's rows is in the catalogue
+    Journal journal_;
+    bool insertRows_ = false;  // none of the account set's rows is in the catalogue
     QStringList restored_;
     QStringList halfDropped_;
     QStringList halfLeft_;

@@ -4,10 +4,15 @@ namespace deletion::text {
 
 namespace {
 QString mb(qint64 bytes) {
+    if (bytes < 1024 * 1024)
+        return QString::number((bytes + 1023) / 1024) + QStringLiteral(" KB");
     return QString::number(bytes / 1048576.0, 'f', 1) + QStringLiteral(" MB");
 }
 }  // namespace
 
+QString restoreNow() {
+    return QStringLiteral("立即恢复");
+}
 QString scriptUnreadable(const QString& path, const QString& why) {
     return QStringLiteral("无法使用撤销脚本 %1 恢复帐套:\n%2").arg(path, why);
 }
@@ -71,11 +76,11 @@ QString restoreFileLine(const QString& logical, const QString& physical, qint64 
     return QStringLiteral("        %1 -> %2 (%3)").arg(logical, physical, mb(bytes));
 }
 QString databaseKept(const QString& database) {
-    return QStringLiteral("    %1: 未被删除, 无需还原").arg(database);
+    return QStringLiteral("    %1: 已在服务器上 (与备份中的是同一个数据库), 无需还原").arg(database);
 }
 QString restoreRowsHeading(bool insert) {
     return insert ? QStringLiteral("恢复的系统库记录 (一个事务):")
-                  : QStringLiteral("系统库记录仍在 (删除已回滚), 不重复插入:");
+                  : QStringLiteral("系统库记录仍在 (与撤销脚本中的相同), 不重复插入:");
 }
 QString restoreRowsLine(const QString& table, qsizetype rows) {
     return QStringLiteral("    %1: %2 行").arg(table).arg(rows);

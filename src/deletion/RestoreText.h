@@ -6,6 +6,7 @@
 // Every text the operator reads during a restore from an undo script.
 namespace deletion::text {
 
+QString restoreNow();  // the failure box's second button
 QString scriptUnreadable(const QString& path, const QString& why);
 QString restoreQueryFailed();
 QString otherServer(const QString& scriptServer, const QString& here);
