@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QTreeView>
 
 #include "app/MessageBox.h"
@@ -31,7 +32,14 @@ QString ScriptDialog::choose(QWidget* parent, const QString& folder) {
     if (auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
         view->setSortingEnabled(true);
         view->sortByColumn(3, Qt::DescendingOrder);  // date modified
+        // The names say server, account set and time: they must be read whole.
+        view->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     }
+    const QFileInfoList scripts =
+        QDir(folder).entryInfoList({QStringLiteral("*.sql")}, QDir::Files, QDir::Time);
+    if (!scripts.isEmpty())
+        dialog.selectFile(scripts.first().fileName());
+    dialog.resize(760, 440);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();

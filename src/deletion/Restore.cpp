@@ -70,7 +70,11 @@ public:
             host_.notice(text::nothingToRestore(n_), details);
             return RestoreOutcome::Stopped;
         }
-        if (!host_.confirm(text::confirmRestore(n_), details))
+        QStringList restoring;
+        for (const undo::Backup& b : toRestore_)
+            restoring << b.database;
+        if (!host_.confirm(text::confirmRestore(n_, restoring, insertRows_ ? script_.rowCount() : 0),
+                           details))
             return RestoreOutcome::Stopped;
         // On record before the first change, as a deletion is.
         QString error;

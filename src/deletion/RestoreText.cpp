@@ -52,8 +52,13 @@ QString nothingToRestore(const QString& accountNo) {
     return QStringLiteral("帐套%1的数据库和系统库记录都在, 无需恢复.").arg(accountNo);
 }
 
-QString confirmRestore(const QString& accountNo) {
-    return QStringLiteral("确实要从撤销脚本恢复帐套%1吗?").arg(accountNo);
+QString confirmRestore(const QString& accountNo, const QStringList& databases, qsizetype rows) {
+    QString out = QStringLiteral("确实要从撤销脚本恢复帐套%1吗?").arg(accountNo);
+    if (!databases.isEmpty())
+        out += QStringLiteral("\n将从备份还原数据库: %1").arg(databases.join(QStringLiteral(", ")));
+    out += rows > 0 ? QStringLiteral("\n将恢复系统库记录 %1 行 (详见详细信息)").arg(rows)
+                    : QStringLiteral("\n系统库记录仍在, 不重复插入");
+    return out;
 }
 QStringList restoreHeading(const QString& server, const QString& serverName, const QString& accountNo,
                            const QStringList& years, const QString& made, const QString& script) {

@@ -20,7 +20,8 @@ QString backupUnreadable(const QString& database, const QString& file);
 QString backupOfAnother(const QString& file, const QString& holds, const QString& database);
 QString nothingToRestore(const QString& accountNo);
 
-QString confirmRestore(const QString& accountNo);
+// The question, with what the restore will bring back, so that it reads without the details.
+QString confirmRestore(const QString& accountNo, const QStringList& databases, qsizetype rows);
 QStringList restoreHeading(const QString& server, const QString& serverName, const QString& accountNo,
                            const QStringList& years, const QString& made, const QString& script);
 QString restoreBackupsHeading();

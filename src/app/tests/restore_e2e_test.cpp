@@ -145,7 +145,9 @@ private slots:
         QCOMPARE(dialogFolder, undoDir.path());
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown[0].kind, MessageBox::Confirmation);
-        QCOMPARE(shown[0].text, "确实要从撤销脚本恢复帐套001吗?");
+        QCOMPARE(shown[0].text,
+                 "确实要从撤销脚本恢复帐套001吗?\n将从备份还原数据库: tqdata_001_2002, "
+                 "tqdata_001_2003\n将恢复系统库记录 61 行 (详见详细信息)");
         const QString details = shown[0].details;
         QVERIFY2(details.contains("帐套号: 001\n年度: 2002;2003\n删除时间: ") &&
                      details.contains("撤销脚本: " + chosen),
@@ -201,7 +203,9 @@ private slots:
         const MessageBox::Shown failure = shown[shown.size() - 3];
         QCOMPARE(failure.actionText, "立即恢复");
         QVERIFY2(failure.text.contains("tqdata_001_2002 (备份: "), qPrintable(failure.text));
-        QCOMPARE(shown[shown.size() - 2].text, "确实要从撤销脚本恢复帐套001吗?");
+        QCOMPARE(shown[shown.size() - 2].text,
+                 "确实要从撤销脚本恢复帐套001吗?\n将从备份还原数据库: "
+                 "tqdata_001_2002, tqdata_001_2003\n系统库记录仍在, 不重复插入");
         QVERIFY2(shown[shown.size() - 2].details.contains("系统库记录仍在 (与撤销脚本中的相同), 不重复插入:"),
                  qPrintable(shown[shown.size() - 2].details));
         QVERIFY2(last().startsWith("帐套001已恢复!\n已还原数据库: tqdata_001_2002, tqdata_001_2003\n"
