@@ -249,7 +249,8 @@ private slots:
     }
 
     // Refused, with the reason and nothing changed: a script made on another server, one cut short,
-    // one whose account set was registered again.
+    // one whose account set was registered again or a database of it made again, one whose backup
+    // is gone.
     void scriptsThatCannotBeRestoredAreRefused() {
         deleteWithBackups();
         QCOMPARE(last(), "帐套001(2002;2003年)已成功删除!");
@@ -292,6 +293,29 @@ private slots:
         QVERIFY2(last().startsWith("帐套001已重新建立"), qPrintable(last()));
         QVERIFY(!hasDatabase("tqdata_001_2002"));
         engine().execRaw("DELETE FROM ua_account WHERE cAcc_Id = '001'");
+        QCOMPARE(everyRow(), rows);
+
+        // Another database under a yearly database's name.
+        engine().execRaw(
+            "INSERT INTO sandbox_databases (dbid, name, status, crdate, cmptlevel, filename, state) "
+            "VALUES (90, 'tqdata_001_2003', 0, '2026-01-01 00:00:00.000', 100, '', 'ONLINE')");
+        clickRestore();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(last().startsWith(
+                     "数据库 tqdata_001_2003 已重新存在 (创建于 2026-01-01 00:00:00, 备份中的数据库创建于 "),
+                 qPrintable(last()));
+        engine().execRaw("DELETE FROM sandbox_databases WHERE dbid = 90");
+
+        // A backup file the server cannot read any more: the server's own words say why.
+        for (const QString& f : QDir(backups->path()).entryList({"tqdata_001_2002_*.bak"}))
+            QVERIFY(QFile::remove(QDir(backups->path()).filePath(f)));
+        clickRestore();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(last().startsWith("服务器无法读取数据库 tqdata_001_2002 的备份文件 " + backups->path()),
+                 qPrintable(last()));
+        QVERIFY2(shown[0].details.contains("Operating system error 2") && shown[0].details.endsWith("(3013)"),
+                 qPrintable(shown[0].details));
+        QVERIFY(!hasDatabase("tqdata_001_2002") && !hasDatabase("tqdata_001_2003"));
         QCOMPARE(everyRow(), rows);
         QCOMPARE(journal().size(), 1);  // the deletion's; no restore got as far as a change
     }
