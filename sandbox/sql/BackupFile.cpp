@@ -10,15 +10,6 @@ namespace {
 
 const char kMagic[] = "ACCTSET-SANDBOX-BACKUP 1\n";
 
-uint64_t fnv64(const std::string& s) {
-    uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
 // Fields are tab-separated on one line: a tab, line break or backslash in one is escaped.
 std::string escaped(const std::string& s) {
     std::string out;
@@ -150,6 +141,15 @@ BackupRead decodeBackup(const std::string& bytes, BackupImage* out) {
     } catch (const std::exception&) {
         return BackupRead::Damaged;
     }
+}
+
+uint64_t fnv64(const std::string& s) {
+    uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : s) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
 }
 
 }  // namespace sandbox::sql

@@ -38,6 +38,9 @@ std::string payloadFor(const std::string& database, int64_t pages);
 // The file's bytes: a header line, the rows, the payload, and a checksum over all of them.
 std::string encodeBackup(const BackupImage& image);
 
+// FNV-1a, 64 bits: the file's checksum, and the seed of the stand-in numbers a backup reports.
+uint64_t fnv64(const std::string& s);
+
 enum class BackupRead { Ok, NotABackup, Damaged };
 BackupRead decodeBackup(const std::string& bytes, BackupImage* out);
 

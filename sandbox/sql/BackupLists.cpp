@@ -50,15 +50,6 @@ Value bit(bool b) {
     return Value::ofInt(b ? 1 : 0);
 }
 
-uint64_t fnv64(const std::string& s) {
-    uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
 // A GUID that stays the same for the same seed: the database's, its files', the backup set's.
 Value guidOf(const std::string& seed) {
     const uint64_t a = fnv64(seed), b = fnv64(seed + "#");

@@ -16,14 +16,9 @@
 #include "deletion/UndoFile.h"
 #include "sandbox/Sandbox.h"
 #include "support/E2eFixture.h"
+#include "support/JournalLines.h"
+#include "support/StoreSnapshot.h"
 #include "support/TestMain.h"
-
-namespace {
-
-const QStringList kCatalogue{"ua_account", "ua_period",      "UA_holdauth",  "UA_log",         "Ua_Identity",
-                             "Ua_auth",    "UA_BackupPlans", "UA_BackupLog", "UA_account_sub", "EAILog"};
-
-}  // namespace
 
 class RestoreE2eTest : public QObject {
     Q_OBJECT
@@ -37,46 +32,16 @@ class RestoreE2eTest : public QObject {
     QString dialogFolder;
 
     sandbox::Engine& engine() { return e2e.engine(); }
-    QStringList raw(const QString& sql) {
-        QStringList out;
-        for (const std::string& s : engine().queryRaw(sql.toStdString()))
-            out << QString::fromStdString(s);
-        return out;
-    }
-    // Every row of every catalogue table, every column quoted.
-    QStringList everyRow() {
-        QStringList out;
-        for (const QString& t : kCatalogue) {
-            QStringList quoted;
-            for (const QString& c : raw("SELECT name FROM pragma_table_info('" + t + "')"))
-                quoted << "quote(" + c + ")";
-            out << t + ":\n" +
-                       raw("SELECT " + quoted.join("||'|'||") + " FROM " + t + " ORDER BY 1").join('\n');
-        }
-        return out;
-    }
-    // Each database with its state and files (its id is the server's to give anew).
-    QStringList databaseRows() {
-        return raw(
-            "SELECT d.name||'|'||d.status||'|'||d.cmptlevel||'|'||ifnull(d.filename,'')||'|'||d.state||'|'||"
-            "f.fileid||'|'||f.name||'|'||f.filename||'|'||f.size FROM sandbox_databases d JOIN sandbox_files "
-            "f ON f.dbid = d.dbid ORDER BY 1");
-    }
+    QStringList everyRow() { return snapshot::everyRow(engine()); }
+    QStringList databaseRows() { return snapshot::databaseRows(engine()); }
     bool hasDatabase(const QString& name) { return engine().databaseExists(name.toStdString()); }
     QString script() const {
         const QDir d(undoDir.path());
         const QStringList files = d.entryList({"*.sql"}, QDir::Files, QDir::Time);
         return files.isEmpty() ? QString() : d.filePath(files.first());
     }
-    // The journal's lines, each cut at its tabs.
     QList<QStringList> journal() const {
-        QFile f(QDir(undoDir.path()).filePath("deletions.log"));
-        QList<QStringList> out;
-        if (!f.open(QIODevice::ReadOnly))
-            return out;
-        for (const QString& line : QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts))
-            out << line.split('\t');
-        return out;
+        return journalLines(QDir(undoDir.path()).filePath("deletions.log"));
     }
 
     // Deletes 001 with both years and their backups, through the window.

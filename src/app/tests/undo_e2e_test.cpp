@@ -15,16 +15,10 @@
 #include "sandbox/Sandbox.h"
 #include "support/E2eFixture.h"
 #include "support/HostileValues.h"
+#include "support/StoreSnapshot.h"
 #include "support/TestMain.h"
 
 Q_DECLARE_METATYPE(sandbox::Release)
-
-namespace {
-
-const QStringList kCatalogue{"ua_account", "ua_period",      "UA_holdauth",  "UA_log",         "Ua_Identity",
-                             "Ua_auth",    "UA_BackupPlans", "UA_BackupLog", "UA_account_sub", "EAILog"};
-
-}  // namespace
 
 class UndoE2eTest : public QObject {
     Q_OBJECT
@@ -39,25 +33,8 @@ class UndoE2eTest : public QObject {
     QString backupDir() const { return backups->path(); }
 
     sandbox::Engine& engine() { return server->engine(); }
-    QStringList raw(const QString& sql) {
-        QStringList out;
-        for (const std::string& s : engine().queryRaw(sql.toStdString()))
-            out << QString::fromStdString(s);
-        return out;
-    }
-
-    // Every row of every catalogue table, every column quoted, in a fixed order.
-    QStringList everyRow() {
-        QStringList out;
-        for (const QString& t : kCatalogue) {
-            QStringList quoted;
-            for (const QString& c : raw("SELECT name FROM pragma_table_info('" + t + "')"))
-                quoted << "quote(" + c + ")";
-            out << t + ":\n" +
-                       raw("SELECT " + quoted.join("||'|'||") + " FROM " + t + " ORDER BY 1").join('\n');
-        }
-        return out;
-    }
+    QStringList raw(const QString& sql) { return snapshot::raw(engine(), sql); }
+    QStringList everyRow() { return snapshot::everyRow(engine()); }
     QStringList databases() {
         QStringList dbs;
         for (const std::string& d : engine().databases())
@@ -65,15 +42,7 @@ class UndoE2eTest : public QObject {
         dbs.sort();
         return dbs;
     }
-    // Each database with its state and files, as the server lists them (its id and creation date
-    // are the server's to give anew on a restore).
-    QStringList databaseRows() {
-        return raw(
-            "SELECT d.name||'|'||d.status||'|'||d.cmptlevel||'|'||ifnull(d.filename,'')||'|'||d.state||'|'||"
-            "f.fileid||'|'||f.name||'|'||f.filename||'|'||f.size FROM sandbox_databases d JOIN sandbox_files "
-            "f "
-            "ON f.dbid = d.dbid ORDER BY 1");
-    }
+    QStringList databaseRows() { return snapshot::databaseRows(engine()); }
     QStringList scripts() const {
         const QDir d(undoDir.path());
         QStringList out;

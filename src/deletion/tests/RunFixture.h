@@ -6,6 +6,7 @@
 #include "deletion/Backups.h"
 #include "deletion/Deletion.h"
 #include "support/FakeInstallation.h"
+#include "support/JournalLines.h"
 
 namespace runtest {
 
@@ -122,15 +123,7 @@ struct RunFixture {
 
     QString journalPath() const { return QDir(undoDir.path()).filePath("deletions.log"); }
     // The journal's lines, each split into its fields.
-    QList<QStringList> journal() const {
-        QFile f(journalPath());
-        QList<QStringList> out;
-        if (!f.open(QIODevice::ReadOnly))
-            return out;
-        for (const QString& line : QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts))
-            out << line.split('\t');
-        return out;
-    }
+    QList<QStringList> journal() const { return journalLines(journalPath()); }
 
     bool setUpOnce() {
         if (!undoDir.isValid())
