@@ -152,4 +152,19 @@ uint64_t fnv64(const std::string& s) {
     return h;
 }
 
+std::string guidText(const std::string& seed) {
+    const uint64_t a = fnv64(seed), b = fnv64(seed + "#");
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%08X-%04X-4%03X-8%03X-%012llX", static_cast<unsigned>(a >> 32),
+                  static_cast<unsigned>((a >> 16) & 0xFFFF), static_cast<unsigned>(a & 0xFFF),
+                  static_cast<unsigned>((b >> 48) & 0xFFF),
+                  static_cast<unsigned long long>(b & 0xFFFFFFFFFFFFull));
+    return buf;
+}
+
+// A restore keeps the creation date the backup holds, so name and date stand for the family.
+std::string familyGuid(const DbRow& d) {
+    return guidText(d.name + "|" + d.crdate + "|family");
+}
+
 }  // namespace sandbox::sql

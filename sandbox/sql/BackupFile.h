@@ -38,6 +38,12 @@ std::string payloadFor(const std::string& database, int64_t pages);
 // The file's bytes: a header line, the rows, the payload, and a checksum over all of them.
 std::string encodeBackup(const BackupImage& image);
 
+// A GUID's text that stays the same for the same seed.
+std::string guidText(const std::string& seed);
+// The database's FamilyGUID (HEADERONLY) and family_guid (sys.database_recovery_status): the same
+// for the database and every restore of it, another for a database created anew under its name.
+std::string familyGuid(const DbRow& d);
+
 // FNV-1a, 64 bits: the file's checksum, and the seed of the stand-in numbers a backup reports.
 uint64_t fnv64(const std::string& s);
 

@@ -50,15 +50,8 @@ Value bit(bool b) {
     return Value::ofInt(b ? 1 : 0);
 }
 
-// A GUID that stays the same for the same seed: the database's, its files', the backup set's.
 Value guidOf(const std::string& seed) {
-    const uint64_t a = fnv64(seed), b = fnv64(seed + "#");
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%08X-%04X-4%03X-8%03X-%012llX", static_cast<unsigned>(a >> 32),
-                  static_cast<unsigned>((a >> 16) & 0xFFFF), static_cast<unsigned>(a & 0xFFF),
-                  static_cast<unsigned>((b >> 48) & 0xFFF),
-                  static_cast<unsigned long long>(b & 0xFFFFFFFFFFFFull));
-    return Value::ofText(buf);
+    return Value::ofText(guidText(seed));
 }
 
 // "15.0.2000.5": the major, minor and build numbers; Null when the file did not record them.
@@ -172,7 +165,7 @@ void Executor::listBackup(const Statement& st, const Session& s, const BackupIma
                                   guidOf(m.db.name + "|binding"),
                                   fork,
                                   Value::ofText("Chinese_PRC_CI_AS"),
-                                  guidOf(m.db.name + "|family"),
+                                  Value::ofText(familyGuid(m.db)),
                                   bit(false),
                                   bit(false),
                                   bit(m.db.readOnly),

@@ -221,6 +221,35 @@ void sysDatabasesView(Executor& x, Source& src, const Session&, const std::strin
     }
 }
 
+// sys.database_recovery_status: the family a database belongs to, kept by its restores.
+// https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-database-recovery-status-transact-sql
+void sysDatabaseRecoveryStatus(Executor& x, Source& src, const Session&, const std::string&) {
+    const auto guid = [](const char* name) {
+        Column c = col(name, ColType::NVarChar, 36, true);
+        c.wire = Column::Wire::Guid;
+        return c;
+    };
+    const auto lsn = [](const char* name) {
+        Column c = col(name, ColType::Decimal, 0, true);
+        c.precision = 25;
+        c.scale = 0;
+        return c;
+    };
+    src.cols = {col("database_id", ColType::Int),
+                guid("database_guid"),
+                guid("family_guid"),
+                lsn("last_log_backup_lsn"),
+                guid("recovery_fork_guid"),
+                guid("first_recovery_fork_guid"),
+                lsn("fork_point_lsn")};
+    for (auto& d : x.store.allDatabases()) {
+        const Value fork = Value::ofText(guidText(d.name + "|fork"));
+        src.rows.push_back({Value::ofInt(d.dbid),
+                            Value::ofText(guidText(d.name + "|" + d.crdate + "|database")),
+                            Value::ofText(familyGuid(d)), Value::ofNull(), fork, fork, Value::ofNull()});
+    }
+}
+
 // sys.database_mirroring: one row per database, its mirroring columns NULL unless it is mirrored.
 void sysDatabaseMirroringView(Executor& x, Source& src, const Session&, const std::string&) {
     src.cols = {col("database_id", ColType::Int),

@@ -36,6 +36,7 @@ int userAccessCode(const std::string& access);
 int64_t legacyStatus(const DbRow& d);
 // The catalogue views of databases' states and hazards (Databases.cpp), rows of the table of views.
 void sysDatabasesView(Executor& x, Source& src, const Session& self, const std::string& database);
+void sysDatabaseRecoveryStatus(Executor& x, Source& src, const Session& self, const std::string& database);
 void sysDatabaseMirroringView(Executor& x, Source& src, const Session& self, const std::string& database);
 
 // An error inside TRY, on its way to the CATCH block.

@@ -194,6 +194,7 @@ const CatalogView kViews[] = {
     {"sysobjects", -385, &sysobjects},
     {"databases", -267, &sysDatabasesView},                   // sys.databases (Databases.cpp)
     {"database_mirroring", -310, &sysDatabaseMirroringView},  // sys.database_mirroring
+    {"database_recovery_status", -421, &sysDatabaseRecoveryStatus},  // (an id of this server's own)
     {"dm_exec_sessions", -404, &dmExecSessions},
     {"dm_exec_requests", -405, &dmExecRequests},
     {"dm_tran_locks", -411, &dmTranLocks},

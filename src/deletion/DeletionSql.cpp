@@ -317,8 +317,13 @@ QString restoreDatabase(const QString& db, const QString& file, bool replace) {
            (replace ? QStringLiteral(" WITH REPLACE, RECOVERY") : QStringLiteral(" WITH RECOVERY"));
 }
 
+// family_guid stays the same through every restore of a database and differs for one created anew
+// under its name; HEADERONLY's FamilyGUID is the same value
+// (https://learn.microsoft.com/en-us/sql/relational-databases/system-catalog-views/sys-database-recovery-status-transact-sql).
 QString restoreTargets(const QStringList& databaseNames) {
-    return QStringLiteral("select name, state_desc, create_date from sys.databases where name in (") +
+    return QStringLiteral(
+               "select d.name, d.state_desc, d.create_date, r.family_guid from sys.databases d left join "
+               "sys.database_recovery_status r on r.database_id = d.database_id where d.name in (") +
            nameList(databaseNames) + QLatin1Char(')');
 }
 

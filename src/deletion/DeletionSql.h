@@ -98,7 +98,7 @@ QString releaseDatabase(const QString& databaseName);
 QString backupHeader(const QString& file);    // RESTORE HEADERONLY
 QString backupFileList(const QString& file);  // RESTORE FILELISTONLY
 QString restoreDatabase(const QString& databaseName, const QString& file, bool replace);
-// The listed databases as they are now: name, state_desc, create_date.
+// The listed databases as they are now: name, state_desc, create_date, family_guid.
 QString restoreTargets(const QStringList& databaseNames);
 // Before the inserts, inside their transaction: stops the batch with kRowsThereAgain, naming the
 // table, when any of the account set's rows is in it.

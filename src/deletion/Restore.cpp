@@ -24,6 +24,14 @@ QString stamp(const QVariant& v) {
     return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : trimmed(v);
 }
 
+// A GUID as the drivers hand it over: text, with or without braces, in either case.
+QString guid(const QVariant& v) {
+    QString g = trimmed(v).toUpper();
+    if (g.startsWith(QLatin1Char('{')) && g.endsWith(QLatin1Char('}')))
+        g = g.mid(1, g.size() - 2);
+    return g;
+}
+
 bool sameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
@@ -33,12 +41,14 @@ struct Target {
     bool exists = false;
     QString state;
     QString created;
+    QString family;
 };
 
 // What the server reads in one backup file.
 struct BackupFacts {
     QString holds;  // DatabaseName
     QString created;
+    QString family;  // FamilyGUID
     QString finished;
     qint64 bytes = 0;
     QStringList files;
@@ -137,7 +147,8 @@ private:
             for (qsizetype i = 0; i < targets.rowCount(); ++i) {
                 if (sameName(trimmed(targets.value(i, QStringLiteral("name"))), b.database))
                     t = {true, trimmed(targets.value(i, QStringLiteral("state_desc"))),
-                         stamp(targets.value(i, QStringLiteral("create_date")))};
+                         stamp(targets.value(i, QStringLiteral("create_date"))),
+                         guid(targets.value(i, QStringLiteral("family_guid")))};
             }
             BackupFacts facts;
             if (!readBackup(b, &facts))
@@ -145,8 +156,9 @@ private:
             if (t.exists) {
                 if (t.state == QLatin1String("RESTORING"))
                     return stop(text::databaseRestoring(b.database), {});
-                // The database a drop left in place is the one backed up: the same creation date.
-                if (t.created != facts.created)
+                // The database a drop left in place, or one restored from this backup already, is of
+                // the backup's family; one created anew under the name is not.
+                if (t.family.isEmpty() || t.family != facts.family)
                     return stop(text::databaseThereAgain(b.database, t.created, facts.created), b.file);
                 lines << text::databaseKept(b.database);
                 continue;
@@ -211,6 +223,7 @@ private:
         if (!sameName(facts->holds, b.database))
             return stop(text::backupOfAnother(b.file, facts->holds, b.database), {});
         facts->created = stamp(header.value(0, QStringLiteral("DatabaseCreationDate")));
+        facts->family = guid(header.value(0, QStringLiteral("FamilyGUID")));
         facts->finished = stamp(header.value(0, QStringLiteral("BackupFinishDate")));
         facts->bytes = header.value(0, QStringLiteral("BackupSize")).toLongLong();
         const SqlResult files = batch[QStringLiteral("files")];

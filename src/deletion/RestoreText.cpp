@@ -34,7 +34,8 @@ QString rowsNowAndThen(const QString& table, qint64 now, qint64 script) {
     return QStringLiteral("    %1: 现有 %2 行, 脚本中 %3 行").arg(table).arg(now).arg(script);
 }
 QString databaseThereAgain(const QString& database, const QString& created, const QString& backedUpCreated) {
-    return QStringLiteral("数据库 %1 已重新存在 (创建于 %2, 备份中的数据库创建于 %3), 不能恢复!")
+    return QStringLiteral(
+               "数据库 %1 已重新存在, 与备份中的不是同一个数据库 (创建于 %2, 备份中的创建于 %3), 不能恢复!")
         .arg(database, created, backedUpCreated);
 }
 QString databaseRestoring(const QString& database) {

@@ -150,8 +150,9 @@ private slots:
         int holder = 0;
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {
-            // Right after the last drop, so that the purge meets it.
-            if (holder == 0 && !hasDatabase("tqdata_001_2003"))
+            // Once the undo script is saved: the catalogue has been read, and the drops and the
+            // purge are still to come.
+            if (holder == 0 && !script().isEmpty())
                 holder =
                     engine().holdLock("UA_log", std::chrono::milliseconds(-1), "fin", "PC-FIN3", "fin-app");
         });
@@ -266,8 +267,8 @@ private slots:
             "VALUES (90, 'tqdata_001_2003', 0, '2026-01-01 00:00:00.000', 100, '', 'ONLINE')");
         clickRestore();
         QCOMPARE(shown.size(), 1);
-        QVERIFY2(last().startsWith(
-                     "数据库 tqdata_001_2003 已重新存在 (创建于 2026-01-01 00:00:00, 备份中的数据库创建于 "),
+        QVERIFY2(last().startsWith("数据库 tqdata_001_2003 已重新存在, 与备份中的不是同一个数据库 (创建于 "
+                                   "2026-01-01 00:00:00, 备份中的创建于 "),
                  qPrintable(last()));
         engine().execRaw("DELETE FROM sandbox_databases WHERE dbid = 90");
 
