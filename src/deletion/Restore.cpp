@@ -117,6 +117,7 @@ private:
         first.add(QStringLiteral("server"), QStringLiteral("select @@SERVERNAME"));
         first.add(QStringLiteral("account"), DeletionSql::accountLookup(n_));
         first.add(QStringLiteral("tables"), DeletionSql::existingTables());
+        first.add(QStringLiteral("session"), DeletionSql::sessionId());
         if (!names.isEmpty())
             first.add(QStringLiteral("targets"), DeletionSql::restoreTargets(names));
         first.send(sql_);
@@ -126,6 +127,8 @@ private:
         // The script's rows and files belong to the server they were read on.
         if (here != script_.header.serverName)
             return stop(text::otherServer(script_.header.serverName, here), req_.script);
+        // The restores' progress is read for this session from a second connection.
+        sessionId_ = first[QStringLiteral("session")].rows.value(0).value(0).toInt();
         const SqlResult tables = first[QStringLiteral("tables")];
         for (const undo::Rows& t : script_.tables) {
             bool found = false;
@@ -237,9 +240,6 @@ private:
     RestoreOutcome run() {
         BackupView* view = toRestore_.isEmpty() ? nullptr : host_.restoreView();
         std::unique_ptr<SqlClient> watcher = toRestore_.isEmpty() ? nullptr : host_.secondConnection();
-        int session = 0;
-        if (watcher)
-            session = sql_.query(DeletionSql::sessionId()).rows.value(0).value(0).toInt();
         QStringList names;
         for (const undo::Backup& b : toRestore_)
             names << b.database;
@@ -249,7 +249,7 @@ private:
         bool cancelled = false;
         for (qsizetype i = 0; i < toRestore_.size(); ++i) {
             const undo::Backup& b = toRestore_[i];
-            failure = runWatched(sql_, view, watcher.get(), session,
+            failure = runWatched(sql_, view, watcher.get(), sessionId_,
                                  DeletionSql::restoreDatabase(b.database, b.file, b.filesLeft), i,
                                  text::restoring(b.database));
             cancelled = view && view->cancelled();
@@ -379,6 +379,7 @@ private:
     QList<undo::Backup> backups_;    // the script's, or those the request names
     QList<undo::Backup> toRestore_;  // those not on the server now
     Journal journal_;
+    int sessionId_ = 0;
     bool insertRows_ = false;  // none of the account set's rows is in the catalogue
     QStringList restored_;
     QStringList halfDropped_;
